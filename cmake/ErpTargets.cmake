@@ -1,0 +1,51 @@
+# One small function per kind of target, so every target gets the same settings.
+
+function(_erp_common target)
+  target_compile_options(${target} PRIVATE -Wall -Wextra -Wno-unused-parameter)
+  set_target_properties(${target} PROPERTIES CXX_VISIBILITY_PRESET hidden VISIBILITY_INLINES_HIDDEN ON)
+endfunction()
+
+# erp_add_library(NAME [EXPORT_MACRO_PREFIX P] SOURCES ... [PUBLIC_LIBS ...] [PRIVATE_LIBS ...])
+# A shared framework library with an alias Erp::NAME and no undefined symbols.
+function(erp_add_library name)
+  cmake_parse_arguments(A "" "" "SOURCES;PUBLIC_LIBS;PRIVATE_LIBS" ${ARGN})
+  add_library(${name} SHARED ${A_SOURCES})
+  add_library(Erp::${name} ALIAS ${name})
+  _erp_common(${name})
+  string(TOUPPER ${name} up)
+  target_compile_definitions(${name} PRIVATE ${up}_LIBRARY)
+  target_include_directories(${name} PUBLIC ${CMAKE_CURRENT_SOURCE_DIR}/..)
+  target_link_libraries(${name} PUBLIC ${A_PUBLIC_LIBS} PRIVATE ${A_PRIVATE_LIBS})
+  target_link_options(${name} PRIVATE -Wl,--no-undefined)
+endfunction()
+
+# erp_add_module(NAME SOURCES ...): a screen module the shell loads at run time by name.
+function(erp_add_module name)
+  cmake_parse_arguments(A "" "" "SOURCES;LIBS" ${ARGN})
+  add_library(${name} MODULE ${A_SOURCES})
+  _erp_common(${name})
+  set_target_properties(${name} PROPERTIES PREFIX "")
+  target_link_libraries(${name} PRIVATE Erp::erpfw ${A_LIBS})
+  target_link_options(${name} PRIVATE -Wl,--no-undefined)
+endfunction()
+
+# erp_add_executable(NAME SOURCES ... LIBS ...)
+function(erp_add_executable name)
+  cmake_parse_arguments(A "" "" "SOURCES;LIBS" ${ARGN})
+  add_executable(${name} ${A_SOURCES})
+  _erp_common(${name})
+  target_link_libraries(${name} PRIVATE ${A_LIBS})
+endfunction()
+
+# erp_add_test(NAME SOURCES ... LIBS ... [LABELS ...]): a GoogleTest executable run by CTest
+# on the offscreen platform.
+function(erp_add_test name)
+  cmake_parse_arguments(A "" "" "SOURCES;LIBS;LABELS" ${ARGN})
+  add_executable(${name} ${A_SOURCES})
+  _erp_common(${name})
+  target_link_libraries(${name} PRIVATE ${A_LIBS} GTest::gtest)
+  add_test(NAME ${name} COMMAND ${name})
+  set_tests_properties(${name} PROPERTIES
+    ENVIRONMENT "QT_QPA_PLATFORM=offscreen;ERP_BUILD_DIR=${CMAKE_BINARY_DIR};ERP_SOURCE_DIR=${CMAKE_SOURCE_DIR}"
+    LABELS "${A_LABELS}" TIMEOUT 600)
+endfunction()

@@ -1,0 +1,18 @@
+#!/usr/bin/env bash
+# Installs the Debian 12 packages the project needs, only those that are missing.
+set -euo pipefail
+pkgs=(cmake ninja-build g++ pkg-config
+      qt6-base-dev qt6-base-dev-tools qt6-declarative-dev libqt6sql6-sqlite libqt6sql6-psql libgl-dev
+      libcpp-httplib-dev libssl-dev libsqlite3-dev libpq-dev libsodium-dev libgtest-dev
+      fonts-dejavu-core)
+if [ "${1:-}" = "--with-postgres" ]; then pkgs+=(postgresql); fi
+missing=()
+for p in "${pkgs[@]}"; do
+  dpkg-query -W -f='${Status}' "$p" 2>/dev/null | grep -q 'install ok installed' || missing+=("$p")
+done
+if [ ${#missing[@]} -gt 0 ]; then
+  echo "Instalando pacotes: ${missing[*]}"
+  SUDO=""; [ "$(id -u)" -ne 0 ] && SUDO=sudo
+  $SUDO apt-get update -qq
+  DEBIAN_FRONTEND=noninteractive $SUDO apt-get install -y -qq --no-install-recommends "${missing[@]}"
+fi

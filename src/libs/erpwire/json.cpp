@@ -1,0 +1,341 @@
+#include "json.h"
+
+#include <QJsonArray>
+#include <QJsonObject>
+#include <QRegularExpression>
+#include <QTimeZone>
+
+#include <charconv>
+#include <cmath>
+
+namespace erp::wire {
+
+namespace {
+
+const QString kFields = QStringLiteral("fields");
+const QString kRows = QStringLiteral("rows");
+
+QString dateText(QDate d) { return d.toString(Qt::ISODate); }
+QString dateTimeText(const QDateTime &dt)
+{
+    return dt.date().toString(Qt::ISODate) + QLatin1Char('T') + dt.time().toString(QStringLiteral("HH:mm:ss"));
+}
+
+} // namespace
+
+QDate parseDate(QStringView text)
+{
+    QStringView t = text;
+    if (t.size() == 19 && t.endsWith(u"T00:00:00"))
+        t = t.left(10);
+    if (t.size() == 10 && t[4] == u'-' && t[7] == u'-') {
+        bool ok1 = false, ok2 = false, ok3 = false;
+        const int y = t.mid(0, 4).toInt(&ok1);
+        const int m = t.mid(5, 2).toInt(&ok2);
+        const int d = t.mid(8, 2).toInt(&ok3);
+        const QDate date(y, m, d);
+        if (ok1 && ok2 && ok3 && date.isValid())
+            return date;
+    }
+    throw WireError(QStringLiteral("Data inválida: \"%1\" (esperado AAAA-MM-DD).").arg(text.left(40)));
+}
+
+QDateTime parseDateTime(QStringView text)
+{
+    if (text.size() == 10)
+        return parseDate(text).startOfDay(Qt::UTC);
+    if (text.size() == 19 && text[10] == u'T') {
+        const QDate d = parseDate(text.left(10));
+        const QTime t = QTime::fromString(text.mid(11).toString(), QStringLiteral("HH:mm:ss"));
+        if (t.isValid())
+            return QDateTime(d, t, Qt::UTC);
+    }
+    throw WireError(QStringLiteral("Data e hora inválidas: \"%1\" (esperado AAAA-MM-DDThh:mm:ss).").arg(text.left(40)));
+}
+
+QJsonValue encodePacket(const Packet &packet)
+{
+    QJsonArray fields;
+    for (const FieldDef &f : packet.fields()) {
+        QJsonObject o{{QStringLiteral("name"), f.name}, {QStringLiteral("type"), fieldTypeName(f.type)}};
+        if (isStringType(f.type))
+            o.insert(QStringLiteral("size"), f.size);
+        fields.append(o);
+    }
+    QJsonArray rows;
+    for (int r = 0; r < packet.rowCount(); ++r) {
+        QJsonArray row;
+        for (int c = 0; c < packet.fieldCount(); ++c) {
+            if (packet.isNull(r, c)) {
+                row.append(QJsonValue::Null);
+                continue;
+            }
+            switch (packet.fields()[c].type) {
+            case FieldType::String:
+            case FieldType::FixedString: row.append(packet.string(r, c)); break;
+            case FieldType::Float:
+            case FieldType::Integer: row.append(packet.number(r, c)); break;
+            case FieldType::Boolean: row.append(packet.boolean(r, c)); break;
+            case FieldType::Date: row.append(dateText(packet.date(r, c))); break;
+            case FieldType::DateTime: row.append(dateTimeText(packet.dateTime(r, c))); break;
+            }
+        }
+        rows.append(row);
+    }
+    return QJsonObject{{kFields, fields}, {kRows, rows}};
+}
+
+Packet decodePacket(const QJsonValue &json)
+{
+    if (!json.isObject())
+        throw WireError(QStringLiteral("Pacote de dados inválido: esperado um objeto."));
+    const QJsonObject o = json.toObject();
+    if (!o.value(kFields).isArray() || !o.value(kRows).isArray())
+        throw WireError(QStringLiteral("Pacote de dados inválido: faltam \"fields\" ou \"rows\"."));
+    QList<FieldDef> defs;
+    for (const QJsonValue &fv : o.value(kFields).toArray()) {
+        const QJsonObject fo = fv.toObject();
+        const QString name = fo.value(QStringLiteral("name")).toString();
+        const auto type = fieldTypeFromName(fo.value(QStringLiteral("type")).toString());
+        if (!fv.isObject() || name.isEmpty())
+            throw WireError(QStringLiteral("Pacote de dados inválido: campo sem nome."));
+        if (!type)
+            throw WireError(QStringLiteral("Pacote de dados inválido: tipo desconhecido \"%1\" no campo %2.")
+                                .arg(fo.value(QStringLiteral("type")).toString(), name));
+        FieldDef f{name, *type, 0};
+        if (isStringType(*type)) {
+            const QJsonValue size = fo.value(QStringLiteral("size"));
+            if (!size.isDouble() || size.toDouble() < 1 || size.toDouble() != std::floor(size.toDouble()))
+                throw WireError(QStringLiteral("Pacote de dados inválido: tamanho do campo %1.").arg(name));
+            f.size = size.toInt();
+        }
+        defs.append(f);
+    }
+    Packet packet(defs);
+    const QJsonArray rows = o.value(kRows).toArray();
+    packet.reserve(int(rows.size()));
+    for (qsizetype r = 0; r < rows.size(); ++r) {
+        const QJsonValue rv = rows.at(r);
+        if (!rv.isArray() || rv.toArray().size() != defs.size())
+            throw WireError(QStringLiteral("Pacote de dados inválido: linha %1 não tem %2 valores.")
+                                .arg(r + 1)
+                                .arg(defs.size()));
+        const QJsonArray row = rv.toArray();
+        const int ri = packet.appendRow();
+        for (int c = 0; c < defs.size(); ++c) {
+            const QJsonValue v = row.at(c);
+            if (v.isNull())
+                continue;
+            const FieldDef &f = defs[c];
+            const auto bad = [&] {
+                return WireError(QStringLiteral("Pacote de dados inválido: valor do campo %1 na linha %2.")
+                                     .arg(f.name)
+                                     .arg(r + 1));
+            };
+            switch (f.type) {
+            case FieldType::String:
+            case FieldType::FixedString:
+                if (!v.isString())
+                    throw bad();
+                packet.setString(ri, c, v.toString());
+                break;
+            case FieldType::Float:
+            case FieldType::Integer:
+                if (!v.isDouble())
+                    throw bad();
+                packet.setNumber(ri, c, v.toDouble());
+                break;
+            case FieldType::Boolean:
+                if (!v.isBool())
+                    throw bad();
+                packet.setBoolean(ri, c, v.toBool());
+                break;
+            case FieldType::Date:
+                if (!v.isString())
+                    throw bad();
+                packet.setDate(ri, c, parseDate(v.toString()));
+                break;
+            case FieldType::DateTime:
+                if (!v.isString())
+                    throw bad();
+                packet.setDateTime(ri, c, parseDateTime(v.toString()));
+                break;
+            }
+        }
+    }
+    return packet;
+}
+
+QJsonValue encodeValue(const QVariant &value)
+{
+    if (!value.isValid() || value.isNull())
+        return QJsonValue::Null;
+    switch (value.typeId()) {
+    case QMetaType::QString: return value.toString();
+    case QMetaType::Bool: return value.toBool();
+    case QMetaType::Double:
+    case QMetaType::Float:
+    case QMetaType::Int:
+    case QMetaType::UInt:
+    case QMetaType::LongLong:
+    case QMetaType::ULongLong: return value.toDouble();
+    case QMetaType::QDate:
+        return value.toDate().isValid() ? QJsonValue(dateText(value.toDate())) : QJsonValue::Null;
+    case QMetaType::QDateTime:
+        return value.toDateTime().isValid() ? QJsonValue(dateTimeText(value.toDateTime())) : QJsonValue::Null;
+    case QMetaType::QVariantList: {
+        QJsonArray a;
+        for (const QVariant &v : value.toList())
+            a.append(encodeValue(v));
+        return a;
+    }
+    case QMetaType::QStringList: {
+        QJsonArray a;
+        for (const QString &s : value.toStringList())
+            a.append(s);
+        return a;
+    }
+    default:
+        break;
+    }
+    if (value.canConvert<Packet>() && value.metaType() == QMetaType::fromType<Packet>())
+        return encodePacket(value.value<Packet>());
+    throw WireError(QStringLiteral("Valor de tipo %1 não pode ser enviado ao servidor.")
+                        .arg(QString::fromLatin1(value.typeName())));
+}
+
+QVariant decodeValue(const QJsonValue &json)
+{
+    switch (json.type()) {
+    case QJsonValue::Null:
+    case QJsonValue::Undefined: return {};
+    case QJsonValue::Bool: return json.toBool();
+    case QJsonValue::Double: return json.toDouble();
+    case QJsonValue::String: return json.toString();
+    case QJsonValue::Array: {
+        QVariantList l;
+        for (const QJsonValue &v : json.toArray())
+            l.append(decodeValue(v));
+        return l;
+    }
+    case QJsonValue::Object: return QVariant::fromValue(decodePacket(json));
+    }
+    return {};
+}
+
+void appendJsonUtf8String(QByteArray &out, const char *data, qsizetype size)
+{
+    static const char hex[] = "0123456789abcdef";
+    out.append('"');
+    qsizetype start = 0;
+    for (qsizetype i = 0; i < size; ++i) {
+        const unsigned char ch = static_cast<unsigned char>(data[i]);
+        if (ch >= 0x20 && ch != '"' && ch != '\\')
+            continue;
+        out.append(data + start, i - start);
+        switch (ch) {
+        case '"': out.append("\\\""); break;
+        case '\\': out.append("\\\\"); break;
+        case '\n': out.append("\\n"); break;
+        case '\r': out.append("\\r"); break;
+        case '\t': out.append("\\t"); break;
+        default: {
+            const char esc[] = {'\\', 'u', '0', '0', hex[ch >> 4], hex[ch & 15]};
+            out.append(esc, 6);
+        }
+        }
+        start = i + 1;
+    }
+    out.append(data + start, size - start);
+    out.append('"');
+}
+
+void appendJsonString(QByteArray &out, QStringView text)
+{
+    const QByteArray b = text.toUtf8();
+    appendJsonUtf8String(out, b.constData(), b.size());
+}
+
+void appendJsonNumber(QByteArray &out, double value)
+{
+    if (!std::isfinite(value)) {
+        out.append("null");
+        return;
+    }
+    char buf[32];
+    const auto res = std::to_chars(buf, buf + sizeof buf, value);
+    out.append(buf, res.ptr - buf);
+}
+
+void appendJsonDate(QByteArray &out, QDate date)
+{
+    if (!date.isValid()) {
+        out.append("null");
+        return;
+    }
+    out.append('"').append(dateText(date).toLatin1()).append('"');
+}
+
+void appendJsonDateTime(QByteArray &out, const QDateTime &value)
+{
+    if (!value.isValid()) {
+        out.append("null");
+        return;
+    }
+    out.append('"').append(dateTimeText(value).toLatin1()).append('"');
+}
+
+void appendFieldsJson(QByteArray &out, const QList<FieldDef> &fields)
+{
+    out.append('[');
+    for (qsizetype i = 0; i < fields.size(); ++i) {
+        const FieldDef &f = fields[i];
+        if (i)
+            out.append(',');
+        out.append("{\"name\":");
+        appendJsonString(out, f.name);
+        out.append(",\"type\":\"").append(fieldTypeName(f.type).toLatin1()).append('"');
+        if (isStringType(f.type))
+            out.append(",\"size\":").append(QByteArray::number(f.size));
+        out.append('}');
+    }
+    out.append(']');
+}
+
+void appendPacketJson(QByteArray &out, const Packet &packet)
+{
+    out.append("{\"fields\":");
+    appendFieldsJson(out, packet.fields());
+    out.append(",\"rows\":[");
+    const int nf = packet.fieldCount();
+    for (int r = 0; r < packet.rowCount(); ++r) {
+        if (r)
+            out.append(',');
+        out.append('[');
+        for (int c = 0; c < nf; ++c) {
+            if (c)
+                out.append(',');
+            if (packet.isNull(r, c)) {
+                out.append("null");
+                continue;
+            }
+            switch (packet.fields()[c].type) {
+            case FieldType::String:
+            case FieldType::FixedString: {
+                const QByteArray b = packet.utf8(r, c);
+                appendJsonUtf8String(out, b.constData(), b.size());
+                break;
+            }
+            case FieldType::Float:
+            case FieldType::Integer: appendJsonNumber(out, packet.number(r, c)); break;
+            case FieldType::Boolean: out.append(packet.boolean(r, c) ? "true" : "false"); break;
+            case FieldType::Date: appendJsonDate(out, packet.date(r, c)); break;
+            case FieldType::DateTime: appendJsonDateTime(out, packet.dateTime(r, c)); break;
+            }
+        }
+        out.append(']');
+    }
+    out.append("]}");
+}
+
+} // namespace erp::wire

@@ -1,0 +1,36 @@
+#pragma once
+
+#include "packet.h"
+
+#include <QByteArray>
+#include <QJsonValue>
+#include <QVariant>
+
+// The Variant and data-packet encoding of the application server protocol (JSON).
+namespace erp::wire {
+
+// A Variant: QString, double (or any number), bool, QDate (invalid = zero date = null),
+// QDateTime, Packet, QVariantList, or a null QVariant.
+ERPWIRE_EXPORT QJsonValue encodeValue(const QVariant &value);
+// The reverse, without type context: strings stay strings (a date parameter is read with
+// parseDate by whoever knows it is a date), objects with "fields" and "rows" become packets.
+ERPWIRE_EXPORT QVariant decodeValue(const QJsonValue &json);
+
+ERPWIRE_EXPORT QJsonValue encodePacket(const Packet &packet);
+ERPWIRE_EXPORT Packet decodePacket(const QJsonValue &json);
+
+// Streaming encoders: append JSON text to out without building a JSON tree.
+ERPWIRE_EXPORT void appendPacketJson(QByteArray &out, const Packet &packet);
+ERPWIRE_EXPORT void appendFieldsJson(QByteArray &out, const QList<FieldDef> &fields);
+ERPWIRE_EXPORT void appendJsonString(QByteArray &out, QStringView text);
+ERPWIRE_EXPORT void appendJsonUtf8String(QByteArray &out, const char *data, qsizetype size);
+ERPWIRE_EXPORT void appendJsonNumber(QByteArray &out, double value);
+ERPWIRE_EXPORT void appendJsonDate(QByteArray &out, QDate date);           // null when invalid
+ERPWIRE_EXPORT void appendJsonDateTime(QByteArray &out, const QDateTime &); // null when invalid
+
+// "YYYY-MM-DD" (also accepts a "T00:00:00" time part); throws WireError on anything else.
+ERPWIRE_EXPORT QDate parseDate(QStringView text);
+// "YYYY-MM-DDThh:mm:ss" (also accepts a bare date); throws WireError on anything else.
+ERPWIRE_EXPORT QDateTime parseDateTime(QStringView text);
+
+} // namespace erp::wire

@@ -1,0 +1,476 @@
+#include "packet.h"
+
+#include <QTimeZone>
+
+#include <cstring>
+#include <limits>
+#include <vector>
+
+namespace erp::wire {
+
+WireError::WireError(const QString &message)
+    : std::runtime_error(message.toStdString())
+{}
+
+QString fieldTypeName(FieldType type)
+{
+    switch (type) {
+    case FieldType::String: return QStringLiteral("string");
+    case FieldType::FixedString: return QStringLiteral("fixedstring");
+    case FieldType::Float: return QStringLiteral("float");
+    case FieldType::Integer: return QStringLiteral("integer");
+    case FieldType::Boolean: return QStringLiteral("boolean");
+    case FieldType::Date: return QStringLiteral("date");
+    case FieldType::DateTime: return QStringLiteral("datetime");
+    }
+    return {};
+}
+
+std::optional<FieldType> fieldTypeFromName(QStringView name)
+{
+    static const FieldType all[] = {FieldType::String, FieldType::FixedString, FieldType::Float,
+                                    FieldType::Integer, FieldType::Boolean, FieldType::Date,
+                                    FieldType::DateTime};
+    for (FieldType t : all)
+        if (name == fieldTypeName(t))
+            return t;
+    return std::nullopt;
+}
+
+bool isStringType(FieldType type)
+{
+    return type == FieldType::String || type == FieldType::FixedString;
+}
+
+namespace {
+
+constexpr quint32 kNullLen = std::numeric_limits<quint32>::max();
+constexpr qint64 kNullInt = std::numeric_limits<qint64>::min();
+
+// Dates are kept as days, date-times as seconds, both counted from the epoch in UTC so that
+// no time zone ever moves a date.
+const QDate kEpoch(1970, 1, 1);
+
+struct Column
+{
+    FieldType type;
+    // strings
+    std::vector<char> arena;
+    std::vector<quint32> offset;
+    std::vector<quint32> length; // kNullLen = null
+    // numbers, booleans, dates: one 64-bit slot per row
+    std::vector<qint64> ints;    // Integer, Boolean, Date (days), DateTime (seconds); kNullInt = null
+    std::vector<double> floats;  // Float
+    std::vector<bool> floatNull;
+
+    void appendNull()
+    {
+        if (isStringType(type)) {
+            offset.push_back(0);
+            length.push_back(kNullLen);
+        } else if (type == FieldType::Float) {
+            floats.push_back(0);
+            floatNull.push_back(true);
+        } else {
+            ints.push_back(kNullInt);
+        }
+    }
+    void reserve(size_t n)
+    {
+        if (isStringType(type)) {
+            offset.reserve(n);
+            length.reserve(n);
+        } else if (type == FieldType::Float) {
+            floats.reserve(n);
+            floatNull.reserve(n);
+        } else {
+            ints.reserve(n);
+        }
+    }
+    void clear()
+    {
+        arena.clear();
+        offset.clear();
+        length.clear();
+        ints.clear();
+        floats.clear();
+        floatNull.clear();
+    }
+    qsizetype bytes() const
+    {
+        return qsizetype(arena.capacity() + offset.capacity() * 4 + length.capacity() * 4
+                         + ints.capacity() * 8 + floats.capacity() * 8 + floatNull.capacity() / 8);
+    }
+};
+
+} // namespace
+
+class PacketData : public QSharedData
+{
+public:
+    QList<FieldDef> fields;
+    std::vector<Column> columns;
+    int rows = 0;
+};
+
+Packet::Packet()
+    : d(new PacketData)
+{}
+
+Packet::Packet(const QList<FieldDef> &fields)
+    : d(new PacketData)
+{
+    for (const FieldDef &f : fields) {
+        if (f.name.isEmpty())
+            throw WireError(QStringLiteral("Campo sem nome no pacote de dados."));
+        if (isStringType(f.type) && f.size <= 0)
+            throw WireError(QStringLiteral("Campo %1 sem tamanho no pacote de dados.").arg(f.name));
+        for (const FieldDef &g : d->fields)
+            if (g.name.compare(f.name, Qt::CaseInsensitive) == 0)
+                throw WireError(QStringLiteral("Campo %1 repetido no pacote de dados.").arg(f.name));
+        d->fields.append(f);
+        Column c;
+        c.type = f.type;
+        d->columns.push_back(std::move(c));
+    }
+}
+
+Packet::Packet(const Packet &) = default;
+Packet::Packet(Packet &&) noexcept = default;
+Packet &Packet::operator=(const Packet &) = default;
+Packet &Packet::operator=(Packet &&) noexcept = default;
+Packet::~Packet() = default;
+
+const QList<FieldDef> &Packet::fields() const { return d->fields; }
+int Packet::fieldCount() const { return int(d->fields.size()); }
+int Packet::rowCount() const { return d->rows; }
+
+int Packet::indexOf(QStringView name) const
+{
+    for (int i = 0; i < d->fields.size(); ++i)
+        if (QStringView(d->fields[i].name).compare(name, Qt::CaseInsensitive) == 0)
+            return i;
+    return -1;
+}
+
+void Packet::reserve(int rows)
+{
+    for (Column &c : d->columns)
+        c.reserve(size_t(rows));
+}
+
+int Packet::appendRow()
+{
+    for (Column &c : d->columns)
+        c.appendNull();
+    return d->rows++;
+}
+
+void Packet::appendRow(const QVariantList &values)
+{
+    if (values.size() != fieldCount())
+        throw WireError(QStringLiteral("Linha com %1 valores para %2 campos.")
+                            .arg(values.size())
+                            .arg(fieldCount()));
+    const int row = appendRow();
+    try {
+        for (int c = 0; c < values.size(); ++c)
+            setValue(row, c, values[c]);
+    } catch (...) {
+        // nothing half-loaded: the row goes with the error
+        for (Column &col : d->columns) {
+            if (isStringType(col.type)) {
+                col.offset.pop_back();
+                col.length.pop_back();
+            } else if (col.type == FieldType::Float) {
+                col.floats.pop_back();
+                col.floatNull.pop_back();
+            } else {
+                col.ints.pop_back();
+            }
+        }
+        --d->rows;
+        throw;
+    }
+}
+
+void Packet::removeAllRows()
+{
+    for (Column &c : d->columns)
+        c.clear();
+    d->rows = 0;
+}
+
+void Packet::checkCell(int row, int col) const
+{
+    if (row < 0 || row >= d->rows || col < 0 || col >= d->fields.size())
+        throw WireError(QStringLiteral("Posição inválida no pacote de dados (linha %1, campo %2).")
+                            .arg(row)
+                            .arg(col));
+}
+
+bool Packet::isNull(int row, int col) const
+{
+    checkCell(row, col);
+    const Column &c = d->columns[size_t(col)];
+    if (isStringType(c.type))
+        return c.length[size_t(row)] == kNullLen;
+    if (c.type == FieldType::Float)
+        return c.floatNull[size_t(row)];
+    return c.ints[size_t(row)] == kNullInt;
+}
+
+void Packet::setNull(int row, int col)
+{
+    checkCell(row, col);
+    Column &c = d->columns[size_t(col)];
+    if (isStringType(c.type)) {
+        c.length[size_t(row)] = kNullLen;
+    } else if (c.type == FieldType::Float) {
+        c.floats[size_t(row)] = 0;
+        c.floatNull[size_t(row)] = true;
+    } else {
+        c.ints[size_t(row)] = kNullInt;
+    }
+}
+
+QVariant Packet::value(int row, int col) const
+{
+    if (isNull(row, col))
+        return {};
+    switch (d->fields[col].type) {
+    case FieldType::String:
+    case FieldType::FixedString: return string(row, col);
+    case FieldType::Float: return number(row, col);
+    case FieldType::Integer: return QVariant::fromValue<qint64>(d->columns[size_t(col)].ints[size_t(row)]);
+    case FieldType::Boolean: return boolean(row, col);
+    case FieldType::Date: return date(row, col);
+    case FieldType::DateTime: return dateTime(row, col);
+    }
+    return {};
+}
+
+void Packet::setValue(int row, int col, const QVariant &value)
+{
+    checkCell(row, col);
+    const FieldDef &f = d->fields[col];
+    const bool zeroDate = (value.typeId() == QMetaType::QDate && !value.toDate().isValid())
+                          || (value.typeId() == QMetaType::QDateTime && !value.toDateTime().isValid());
+    if (!value.isValid() || value.isNull() || zeroDate) {
+        // the zero date travels as null
+        setNull(row, col);
+        return;
+    }
+    const auto bad = [&] {
+        return WireError(QStringLiteral("Valor de tipo %1 inválido para o campo %2 (%3).")
+                             .arg(QString::fromLatin1(value.typeName()), f.name, fieldTypeName(f.type)));
+    };
+    switch (f.type) {
+    case FieldType::String:
+    case FieldType::FixedString:
+        if (value.typeId() != QMetaType::QString && !value.canConvert<QString>())
+            throw bad();
+        setString(row, col, value.toString());
+        return;
+    case FieldType::Float:
+    case FieldType::Integer: {
+        bool ok = false;
+        const double v = value.toDouble(&ok);
+        if (!ok || value.typeId() == QMetaType::QString || value.typeId() == QMetaType::Bool)
+            throw bad();
+        setNumber(row, col, v);
+        return;
+    }
+    case FieldType::Boolean:
+        if (value.typeId() != QMetaType::Bool)
+            throw bad();
+        setBoolean(row, col, value.toBool());
+        return;
+    case FieldType::Date:
+    case FieldType::DateTime:
+        if (value.typeId() == QMetaType::QDate) {
+            if (f.type == FieldType::Date)
+                setDate(row, col, value.toDate());
+            else
+                setDateTime(row, col, value.toDate().startOfDay(Qt::UTC));
+            return;
+        }
+        if (value.typeId() == QMetaType::QDateTime) {
+            if (f.type == FieldType::Date)
+                setDate(row, col, value.toDateTime().date());
+            else
+                setDateTime(row, col, value.toDateTime());
+            return;
+        }
+        throw bad();
+    }
+}
+
+QString Packet::string(int row, int col) const
+{
+    const QByteArray b = utf8(row, col);
+    return QString::fromUtf8(b);
+}
+
+QByteArray Packet::utf8(int row, int col) const
+{
+    checkCell(row, col);
+    const Column &c = d->columns[size_t(col)];
+    if (!isStringType(c.type))
+        throw WireError(QStringLiteral("Campo %1 não é texto.").arg(d->fields[col].name));
+    const quint32 len = c.length[size_t(row)];
+    if (len == kNullLen || len == 0)
+        return {};
+    return QByteArray(c.arena.data() + c.offset[size_t(row)], qsizetype(len));
+}
+
+double Packet::number(int row, int col) const
+{
+    checkCell(row, col);
+    const Column &c = d->columns[size_t(col)];
+    if (c.type == FieldType::Float)
+        return c.floats[size_t(row)];
+    if (c.type == FieldType::Integer) {
+        const qint64 v = c.ints[size_t(row)];
+        return v == kNullInt ? 0.0 : double(v);
+    }
+    throw WireError(QStringLiteral("Campo %1 não é numérico.").arg(d->fields[col].name));
+}
+
+bool Packet::boolean(int row, int col) const
+{
+    checkCell(row, col);
+    const Column &c = d->columns[size_t(col)];
+    if (c.type != FieldType::Boolean)
+        throw WireError(QStringLiteral("Campo %1 não é lógico.").arg(d->fields[col].name));
+    return c.ints[size_t(row)] == 1;
+}
+
+QDate Packet::date(int row, int col) const
+{
+    checkCell(row, col);
+    const Column &c = d->columns[size_t(col)];
+    const qint64 v = c.type == FieldType::Date || c.type == FieldType::DateTime
+                         ? c.ints[size_t(row)]
+                         : throw WireError(QStringLiteral("Campo %1 não é data.").arg(d->fields[col].name));
+    if (v == kNullInt)
+        return {};
+    if (c.type == FieldType::Date)
+        return kEpoch.addDays(v);
+    return QDateTime::fromSecsSinceEpoch(v, Qt::UTC).date();
+}
+
+QDateTime Packet::dateTime(int row, int col) const
+{
+    checkCell(row, col);
+    const Column &c = d->columns[size_t(col)];
+    if (c.type == FieldType::Date) {
+        const QDate dt = date(row, col);
+        return dt.isValid() ? dt.startOfDay(Qt::UTC) : QDateTime();
+    }
+    if (c.type != FieldType::DateTime)
+        throw WireError(QStringLiteral("Campo %1 não é data.").arg(d->fields[col].name));
+    const qint64 v = c.ints[size_t(row)];
+    return v == kNullInt ? QDateTime() : QDateTime::fromSecsSinceEpoch(v, Qt::UTC);
+}
+
+void Packet::setString(int row, int col, QStringView text)
+{
+    checkCell(row, col);
+    const FieldDef &f = d->fields[col];
+    if (!isStringType(f.type))
+        throw WireError(QStringLiteral("Campo %1 não é texto.").arg(f.name));
+    if (text.size() > f.size)
+        throw WireError(QStringLiteral("Valor com %1 caracteres excede o tamanho %2 do campo %3.")
+                            .arg(text.size())
+                            .arg(f.size)
+                            .arg(f.name));
+    const QByteArray b = text.toUtf8();
+    setUtf8(row, col, b.constData(), b.size());
+}
+
+void Packet::setUtf8(int row, int col, const char *data, qsizetype size)
+{
+    checkCell(row, col);
+    Column &c = d->columns[size_t(col)];
+    if (!isStringType(c.type))
+        throw WireError(QStringLiteral("Campo %1 não é texto.").arg(d->fields[col].name));
+    const quint32 cur = c.length[size_t(row)];
+    if (cur != kNullLen && quint32(size) <= cur) {
+        // reuse the old place: marking a row rewrites one character in place
+        std::memcpy(c.arena.data() + c.offset[size_t(row)], data, size_t(size));
+    } else {
+        if (c.arena.size() + size_t(size) > std::numeric_limits<quint32>::max())
+            throw WireError(QStringLiteral("Pacote de dados grande demais no campo %1.").arg(d->fields[col].name));
+        c.offset[size_t(row)] = quint32(c.arena.size());
+        c.arena.insert(c.arena.end(), data, data + size);
+    }
+    c.length[size_t(row)] = quint32(size);
+}
+
+void Packet::setNumber(int row, int col, double value)
+{
+    checkCell(row, col);
+    Column &c = d->columns[size_t(col)];
+    if (c.type == FieldType::Float) {
+        c.floats[size_t(row)] = value;
+        c.floatNull[size_t(row)] = false;
+    } else if (c.type == FieldType::Integer) {
+        if (value != double(qint64(value)))
+            throw WireError(QStringLiteral("Valor %1 não é inteiro para o campo %2.").arg(value).arg(d->fields[col].name));
+        c.ints[size_t(row)] = qint64(value);
+    } else {
+        throw WireError(QStringLiteral("Campo %1 não é numérico.").arg(d->fields[col].name));
+    }
+}
+
+void Packet::setBoolean(int row, int col, bool value)
+{
+    checkCell(row, col);
+    Column &c = d->columns[size_t(col)];
+    if (c.type != FieldType::Boolean)
+        throw WireError(QStringLiteral("Campo %1 não é lógico.").arg(d->fields[col].name));
+    c.ints[size_t(row)] = value ? 1 : 0;
+}
+
+void Packet::setDate(int row, int col, QDate value)
+{
+    checkCell(row, col);
+    Column &c = d->columns[size_t(col)];
+    if (c.type == FieldType::DateTime) {
+        setDateTime(row, col, value.isValid() ? value.startOfDay(Qt::UTC) : QDateTime());
+        return;
+    }
+    if (c.type != FieldType::Date)
+        throw WireError(QStringLiteral("Campo %1 não é data.").arg(d->fields[col].name));
+    c.ints[size_t(row)] = value.isValid() ? kEpoch.daysTo(value) : kNullInt;
+}
+
+void Packet::setDateTime(int row, int col, const QDateTime &value)
+{
+    checkCell(row, col);
+    Column &c = d->columns[size_t(col)];
+    if (c.type == FieldType::Date) {
+        setDate(row, col, value.isValid() ? value.date() : QDate());
+        return;
+    }
+    if (c.type != FieldType::DateTime)
+        throw WireError(QStringLiteral("Campo %1 não é data.").arg(d->fields[col].name));
+    if (!value.isValid()) {
+        c.ints[size_t(row)] = kNullInt;
+        return;
+    }
+    // the wall-clock reading is what travels; keep it as if it were UTC
+    const QDateTime wall(value.date(), value.time(), Qt::UTC);
+    c.ints[size_t(row)] = wall.toSecsSinceEpoch();
+}
+
+qsizetype Packet::byteSize() const
+{
+    qsizetype n = 0;
+    for (const Column &c : d->columns)
+        n += c.bytes();
+    return n;
+}
+
+} // namespace erp::wire

@@ -1,0 +1,99 @@
+#pragma once
+
+#include "erpwire_global.h"
+
+#include <QDate>
+#include <QDateTime>
+#include <QList>
+#include <QMetaType>
+#include <QSharedDataPointer>
+#include <QString>
+#include <QVariant>
+
+#include <optional>
+#include <stdexcept>
+
+namespace erp::wire {
+
+// A corrupt packet, an unknown field type or a value that does not fit its field.
+class ERPWIRE_EXPORT WireError : public std::runtime_error
+{
+public:
+    explicit WireError(const QString &message);
+    QString message() const { return QString::fromUtf8(what()); }
+};
+
+enum class FieldType { String, FixedString, Float, Integer, Boolean, Date, DateTime };
+
+ERPWIRE_EXPORT QString fieldTypeName(FieldType type);
+ERPWIRE_EXPORT std::optional<FieldType> fieldTypeFromName(QStringView name);
+ERPWIRE_EXPORT bool isStringType(FieldType type);
+
+struct ERPWIRE_EXPORT FieldDef
+{
+    QString name;
+    FieldType type = FieldType::String;
+    int size = 0; // characters, string kinds only
+    bool operator==(const FieldDef &) const = default;
+};
+
+class PacketData;
+
+// The image of a dataset: field definitions and rows. Stored by column (UTF-8 arenas for
+// strings, plain arrays for the rest) so that a list of a million accounts costs about what
+// its JSON costs, and implicitly shared so that SetData/GetData copy nothing.
+class ERPWIRE_EXPORT Packet
+{
+public:
+    Packet();
+    explicit Packet(const QList<FieldDef> &fields);
+    Packet(const Packet &);
+    Packet(Packet &&) noexcept;
+    Packet &operator=(const Packet &);
+    Packet &operator=(Packet &&) noexcept;
+    ~Packet();
+
+    const QList<FieldDef> &fields() const;
+    int fieldCount() const;
+    int indexOf(QStringView name) const; // -1 when absent; case-insensitive as the datasets are
+    int rowCount() const;
+    bool isEmpty() const { return rowCount() == 0; }
+
+    void reserve(int rows);
+    int appendRow(); // a row of nulls; returns its index
+    void appendRow(const QVariantList &values);
+    void removeAllRows();
+
+    // QVariant kinds: QString, double, qint64, bool, QDate, QDateTime; a null QVariant for no
+    // value (the zero date included). setValue checks the type and the size in characters.
+    QVariant value(int row, int col) const;
+    void setValue(int row, int col, const QVariant &value);
+    bool isNull(int row, int col) const;
+    void setNull(int row, int col);
+
+    // Typed access without QVariant boxing (the hot paths: grids, encoders, keys).
+    QString string(int row, int col) const;     // "" when null
+    QByteArray utf8(int row, int col) const;    // "" when null
+    double number(int row, int col) const;      // 0 when null; Float and Integer
+    bool boolean(int row, int col) const;       // false when null
+    QDate date(int row, int col) const;         // invalid when null; Date and DateTime
+    QDateTime dateTime(int row, int col) const; // invalid when null
+
+    void setString(int row, int col, QStringView text);
+    void setUtf8(int row, int col, const char *data, qsizetype size); // trusted UTF-8
+    void setNumber(int row, int col, double value);
+    void setBoolean(int row, int col, bool value);
+    void setDate(int row, int col, QDate value);
+    void setDateTime(int row, int col, const QDateTime &value);
+
+    // Bytes held by the rows, for memory figures.
+    qsizetype byteSize() const;
+
+private:
+    void checkCell(int row, int col) const;
+    QSharedDataPointer<PacketData> d;
+};
+
+} // namespace erp::wire
+
+Q_DECLARE_METATYPE(erp::wire::Packet)

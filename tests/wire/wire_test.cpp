@@ -1,0 +1,114 @@
+#include <erpwire/json.h>
+
+#include <QJsonArray>
+#include <QJsonDocument>
+#include <QJsonObject>
+#include <gtest/gtest.h>
+
+using namespace erp::wire;
+
+namespace {
+
+Packet accounts()
+{
+    Packet p({{"IDMARCADO", FieldType::FixedString, 1},
+              {"DTATUAVENREC", FieldType::DateTime, 0},
+              {"NMRAZSOCCLIE", FieldType::String, 50},
+              {"VRATUAREC", FieldType::Float, 0},
+              {"DTENTRSAID", FieldType::Date, 0},
+              {"ATIVO", FieldType::Boolean, 0},
+              {"QTD", FieldType::Integer, 0}});
+    p.appendRow({"N", QDateTime(QDate(2026, 12, 8), QTime(0, 0), Qt::UTC), QString::fromUtf8("Ação \"Ltda\"\n"),
+                 1234.5, QDate(2026, 1, 31), true, 3.0});
+    p.appendRow({"S", QVariant(), QVariant(), QVariant(), QDate(), QVariant(), QVariant()});
+    return p;
+}
+
+QByteArray streamed(const Packet &p)
+{
+    QByteArray out;
+    appendPacketJson(out, p);
+    return out;
+}
+
+} // namespace
+
+TEST(Packet, RoundTripKeepsTypesNullsAndTheZeroDate)
+{
+    const Packet p = accounts();
+    // both encoders must agree, and both must decode to the same packet
+    const QByteArray viaTree = QJsonDocument(encodePacket(p).toObject()).toJson(QJsonDocument::Compact);
+    const QByteArray viaStream = streamed(p);
+    EXPECT_EQ(QJsonDocument::fromJson(viaTree), QJsonDocument::fromJson(viaStream));
+
+    const Packet back = decodePacket(QJsonDocument::fromJson(viaStream).object());
+    ASSERT_EQ(back.fields(), p.fields());
+    ASSERT_EQ(back.rowCount(), 2);
+    for (int c = 0; c < p.fieldCount(); ++c)
+        EXPECT_EQ(back.value(0, c), p.value(0, c)) << c;
+    EXPECT_EQ(back.string(0, 2), QString::fromUtf8("Ação \"Ltda\"\n"));
+    EXPECT_TRUE(back.isNull(1, 1));
+    EXPECT_TRUE(back.isNull(1, 4)); // the zero date travels as null
+    EXPECT_EQ(back.string(1, 2), QString());
+    EXPECT_EQ(back.number(1, 3), 0.0);
+    EXPECT_TRUE(viaStream.contains("\"2026-12-08T00:00:00\""));
+    EXPECT_TRUE(viaStream.contains("\"2026-01-31\""));
+}
+
+TEST(Packet, PacketWithoutRowsKeepsItsFieldsAndNeverOpenedIsEmpty)
+{
+    Packet p({{"CDERROTEMP", FieldType::String, 3}});
+    EXPECT_EQ(streamed(p), QByteArray(R"({"fields":[{"name":"CDERROTEMP","type":"string","size":3}],"rows":[]})"));
+    EXPECT_EQ(streamed(Packet()), QByteArray(R"({"fields":[],"rows":[]})"));
+}
+
+TEST(Packet, BadPacketsAreRefusedWholeWithAClearMessage)
+{
+    const auto decode = [](const char *json) { return decodePacket(QJsonDocument::fromJson(json).object()); };
+    EXPECT_THROW(decode(R"({"fields":[{"name":"A","type":"blob"}],"rows":[]})"), WireError);
+    EXPECT_THROW(decode(R"({"fields":[{"name":"A","type":"string"}],"rows":[]})"), WireError); // no size
+    EXPECT_THROW(decode(R"({"fields":[{"name":"A","type":"string","size":2}],"rows":[["abc"]]})"), WireError);
+    EXPECT_THROW(decode(R"({"fields":[{"name":"A","type":"date"}],"rows":[["2026-02-30"]]})"), WireError);
+    EXPECT_THROW(decode(R"({"fields":[{"name":"A","type":"float"}],"rows":[["1"]]})"), WireError);
+    EXPECT_THROW(decode(R"({"fields":[{"name":"A","type":"float"}],"rows":[[1,2]]})"), WireError);
+    EXPECT_THROW(decode(R"({"rows":[]})"), WireError);
+    try {
+        decode(R"({"fields":[{"name":"NRPARCELAREC","type":"string","size":2}],"rows":[["123"]]})");
+        FAIL();
+    } catch (const WireError &e) {
+        EXPECT_TRUE(e.message().contains("NRPARCELAREC")) << e.what();
+    }
+}
+
+TEST(Packet, SizesCountCharactersNotBytes)
+{
+    Packet p({{"NM", FieldType::String, 3}});
+    p.appendRow({QString::fromUtf8("ção")});
+    EXPECT_EQ(p.string(0, 0), QString::fromUtf8("ção"));
+    EXPECT_THROW(p.appendRow({QString::fromUtf8("ação")}), WireError);
+    EXPECT_EQ(p.rowCount(), 1); // the refused row is not half there
+}
+
+TEST(Packet, CopiesShareUntilWritten)
+{
+    Packet a = accounts();
+    Packet b = a;
+    b.setValue(0, 0, "S");
+    EXPECT_EQ(a.string(0, 0), "N");
+    EXPECT_EQ(b.string(0, 0), "S");
+}
+
+TEST(Value, VariantsEncodeAsTheProtocolSays)
+{
+    const QVariantList params{QString("01"), QDate(), QDate(2026, 3, 1), 0.0, true,
+                              QVariant::fromValue(Packet())};
+    const QJsonValue v = encodeValue(params);
+    EXPECT_EQ(QJsonDocument(v.toArray()).toJson(QJsonDocument::Compact),
+              QByteArray(R"(["01",null,"2026-03-01",0,true,{"fields":[],"rows":[]}])"));
+    const QVariantList back = decodeValue(v).toList();
+    EXPECT_EQ(back[0].toString(), "01");
+    EXPECT_TRUE(back[1].isNull());
+    EXPECT_EQ(parseDate(back[2].toString()), QDate(2026, 3, 1));
+    EXPECT_EQ(back[5].value<Packet>().fieldCount(), 0);
+    EXPECT_THROW(parseDate(u"01/03/2026"), WireError);
+}
