@@ -25,7 +25,7 @@ function(erp_add_module name)
   add_library(${name} MODULE ${A_SOURCES})
   _erp_common(${name})
   set_target_properties(${name} PROPERTIES PREFIX "")
-  target_link_libraries(${name} PRIVATE Erp::erpfw ${A_LIBS})
+  target_link_libraries(${name} PRIVATE Erp::erpfwui ${A_LIBS})
   target_link_options(${name} PRIVATE -Wl,--no-undefined)
 endfunction()
 
