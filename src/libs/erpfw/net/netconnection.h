@@ -1,0 +1,85 @@
+#pragma once
+
+#include <erpfw/erpfw_global.h>
+
+#include <QByteArray>
+#include <QMetaType>
+#include <QObject>
+#include <QVariant>
+
+#include <functional>
+#include <memory>
+
+namespace erp {
+
+// What a server call gives back: the payload, or the server's error code and message.
+struct ERPFW_EXPORT ServerResult
+{
+    bool ok = false;
+    QVariant payload;
+    int errorCode = 0;
+    QString errorMessage;
+};
+
+// The connection to an application server object, called late-bound by method name with
+// positional values (JSON-RPC 2.0 over HTTP/1.1, keep-alive, Basic or Bearer credentials of
+// the shell). Transport failures are erp::Error naming host and port.
+class ERPFW_EXPORT NetConnection : public QObject
+{
+    Q_OBJECT
+    Q_PROPERTY(QString serverName READ serverName WRITE setServerName)
+    Q_PROPERTY(QString host READ host WRITE setHost)
+    Q_PROPERTY(int port READ port WRITE setPort)
+    Q_PROPERTY(int timeoutMs READ timeoutMs WRITE setTimeoutMs)
+    Q_PROPERTY(bool connected READ connected)
+
+public:
+    using Handler = std::function<void(NetConnection &)>;
+
+    explicit NetConnection(QObject *parent = nullptr);
+    ~NetConnection() override;
+
+    QString serverName() const { return m_serverName; }
+    void setServerName(const QString &name) { m_serverName = name; }
+    QString host() const { return m_host; }
+    void setHost(const QString &host) { m_host = host; }
+    int port() const { return m_port; }
+    void setPort(int port) { m_port = port; }
+    int timeoutMs() const { return m_timeoutMs; } // 30 s unless set
+    void setTimeoutMs(int ms) { m_timeoutMs = ms; }
+
+    // Runs before every connect; the screens set host and port from the shell here.
+    Handler beforeConnect;
+
+    // Runs beforeConnect and checks that the server answers (GET /health).
+    void open();
+    void close();
+    bool connected() const;
+
+    // Opens first when closed. Gives a QVariant holding a ServerResult.
+    QVariant call(const QString &method, const QVariantList &params = {});
+
+private:
+    QByteArray post(const QByteArray &body);
+    QString address() const;
+
+    QString m_serverName;
+    QString m_host = QStringLiteral("127.0.0.1");
+    int m_port = 0;
+    int m_timeoutMs = 30000;
+    qint64 m_nextId = 1;
+    struct Client;
+    std::unique_ptr<Client> m_client;
+};
+
+// The payload of a successful call. A failed call: with show, its message is shown once as
+// an error and the silent abort is raised; without, an erp::Error with the message is raised.
+ERPFW_EXPORT QVariant checkResultServ(const QVariant &result, bool show = true, int helpContext = 0);
+
+// Sees every server call before it goes out: method name and params in the wire encoding.
+using ServerCallObserver = std::function<void(const QString &method, const QByteArray &paramsJson)>;
+ERPFW_EXPORT void setServerCallObserver(ServerCallObserver observer);
+
+} // namespace erp
+
+Q_DECLARE_METATYPE(erp::ServerResult)
