@@ -71,6 +71,8 @@ public:
     bool isComplete(const QString &display) const;
 
 private:
+    QString textOf(const QString &display, bool withLiterals) const;
+
     QString m_source;
     QList<Position> m_positions;
     bool m_keepLiterals = false;

@@ -136,9 +136,9 @@ private:
     void notifyRow(int row);
     void notifyCurrent();
     void run(const Handler &handler);
-    void checkActive(const char *operation) const;
+    void checkActive() const;
     void checkBrowseMode();
-    void scrollTo(int row, bool forceAfterScroll);
+    void scrollTo(int row, bool forceAfterScroll, bool bof, bool eof);
     Buffer activeBuffer(int *row) const;
     QVariant readData(const Field &field) const;
     void writeData(const Field &field, const QVariant &value);

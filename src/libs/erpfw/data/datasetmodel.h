@@ -50,6 +50,7 @@ private:
     QStringList m_columns;
     QList<QPointer<Field>> m_fields; // resolved at each reload
     int m_rows = 0;
+    mutable bool m_errorPending = false;
     QList<QMetaObject::Connection> m_connections;
 };
 

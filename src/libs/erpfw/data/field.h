@@ -104,6 +104,7 @@ private:
     friend class ClientDataSet;
     Field(ClientDataSet *dataSet, const QString &name, FieldType type, int size, bool calculated);
     QString formattedText(bool display) const;
+    QString handlerText(bool display) const;
     QVariant converted(const QVariant &value) const;
 
     ClientDataSet *m_dataSet;

@@ -1,0 +1,147 @@
+#include "datasetmodel.h"
+
+#include "datasource.h"
+
+#include <erpfw/core/messageservice.h>
+
+namespace erp {
+
+DataSetModel::DataSetModel(QObject *parent)
+    : QAbstractTableModel(parent)
+{}
+
+void DataSetModel::setDataSource(DataSource *source)
+{
+    for (const auto &c : std::as_const(m_connections))
+        disconnect(c);
+    m_connections.clear();
+    m_source = source;
+    if (source) {
+        m_connections = {
+            connect(source, &DataSource::dataSetAssigned, this, &DataSetModel::reload),
+            connect(source, &DataSource::dataSetChanged, this, &DataSetModel::reload),
+            connect(source, &DataSource::rowChanged, this, &DataSetModel::rowChanged),
+            // entering and leaving edit state changes what the current row shows
+            connect(source, &DataSource::stateChanged, this, [this] {
+                if (const ClientDataSet *ds = m_source ? m_source->dataSet() : nullptr)
+                    rowChanged(ds->recNo() - 1);
+            }),
+        };
+    }
+    reload();
+}
+
+void DataSetModel::setColumns(const QStringList &fieldNames)
+{
+    m_columns = fieldNames;
+    reload();
+}
+
+void DataSetModel::reload()
+{
+    beginResetModel();
+    m_fields.clear();
+    const ClientDataSet *ds = m_source ? m_source->dataSet() : nullptr;
+    if (m_columns.isEmpty()) {
+        if (ds)
+            for (Field *f : ds->fields())
+                if (f->visible())
+                    m_fields.append(f);
+    } else {
+        for (const QString &name : std::as_const(m_columns))
+            m_fields.append(ds ? ds->findField(name) : nullptr);
+    }
+    m_rows = ds ? ds->recordCount() : 0;
+    endResetModel();
+}
+
+void DataSetModel::rowChanged(int row)
+{
+    if (row >= 0 && row < m_rows && !m_fields.isEmpty())
+        emit dataChanged(index(row, 0), index(row, int(m_fields.size()) - 1));
+}
+
+Field *DataSetModel::fieldAt(int column) const
+{
+    return column >= 0 && column < m_fields.size() ? m_fields[column].data() : nullptr;
+}
+
+int DataSetModel::columnOf(const QString &fieldName) const
+{
+    for (int c = 0; c < m_fields.size(); ++c)
+        if (m_fields[c] && m_fields[c]->fieldName().compare(fieldName, Qt::CaseInsensitive) == 0)
+            return c;
+    return -1;
+}
+
+int DataSetModel::rowCount(const QModelIndex &parent) const
+{
+    return parent.isValid() ? 0 : m_rows;
+}
+
+int DataSetModel::columnCount(const QModelIndex &parent) const
+{
+    return parent.isValid() ? 0 : int(m_fields.size());
+}
+
+QVariant DataSetModel::data(const QModelIndex &index, int role) const
+{
+    if (!checkIndex(index, CheckIndexOption::IndexIsValid | CheckIndexOption::ParentIsInvalid))
+        return {};
+    const Field *f = fieldAt(index.column());
+    const ClientDataSet *ds = m_source ? m_source->dataSet() : nullptr;
+    if (!f || !ds || index.row() >= ds->recordCount())
+        return {};
+    switch (role) {
+    case Qt::TextAlignmentRole: return int(f->alignment());
+    case FieldNameRole: return f->fieldName();
+    case Qt::DisplayRole:
+    case TextRole:
+    case ValueRole: break;
+    default: return {};
+    }
+    try {
+        const ClientDataSet::RowScope scope(*ds, index.row());
+        if (role == Qt::DisplayRole)
+            return f->displayText();
+        if (role == TextRole)
+            return f->text();
+        return f->value();
+    } catch (...) {
+        // a failing get-text or calculation must not escape a paint; tell the user once,
+        // after the paint
+        if (!m_errorPending) {
+            m_errorPending = true;
+            QMetaObject::invokeMethod(
+                const_cast<DataSetModel *>(this),
+                [this, e = std::current_exception()] {
+                    m_errorPending = false;
+                    handleException(e);
+                },
+                Qt::QueuedConnection);
+        }
+        return {};
+    }
+}
+
+QVariant DataSetModel::headerData(int section, Qt::Orientation orientation, int role) const
+{
+    if (orientation == Qt::Horizontal && section >= 0 && section < m_fields.size()) {
+        const Field *f = fieldAt(section);
+        if (role == Qt::DisplayRole)
+            return f ? f->displayLabel() : m_columns.value(section);
+        if (role == FieldNameRole)
+            return f ? f->fieldName() : m_columns.value(section);
+        return {};
+    }
+    return QAbstractTableModel::headerData(section, orientation, role);
+}
+
+Qt::ItemFlags DataSetModel::flags(const QModelIndex &index) const
+{
+    if (!index.isValid())
+        return Qt::NoItemFlags;
+    return Qt::ItemIsEnabled | Qt::ItemIsSelectable | Qt::ItemNeverHasChildren;
+}
+
+} // namespace erp

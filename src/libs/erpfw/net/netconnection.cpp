@@ -1,0 +1,228 @@
+#include "netconnection.h"
+
+#include <erpfw/core/error.h>
+#include <erpfw/core/messageservice.h>
+#include <erpfw/core/shellcontext.h>
+#include <erpwire/json.h>
+
+#include <QElapsedTimer>
+#include <QJsonDocument>
+#include <QJsonObject>
+
+#include <httplib.h>
+
+namespace erp {
+
+namespace {
+
+ServerCallObserver g_observer;
+
+// Params are written as they go out, so that a packet of many rows never becomes a JSON tree.
+void appendValueJson(QByteArray &out, const QVariant &v)
+{
+    if (!v.isValid() || v.isNull()) {
+        out.append("null");
+        return;
+    }
+    switch (v.typeId()) {
+    case QMetaType::QString: wire::appendJsonString(out, v.toString()); return;
+    case QMetaType::Bool: out.append(v.toBool() ? "true" : "false"); return;
+    case QMetaType::QDate: wire::appendJsonDate(out, v.toDate()); return;
+    case QMetaType::QDateTime: wire::appendJsonDateTime(out, v.toDateTime()); return;
+    case QMetaType::QVariantList: {
+        out.append('[');
+        const QVariantList list = v.toList();
+        for (qsizetype i = 0; i < list.size(); ++i) {
+            if (i)
+                out.append(',');
+            appendValueJson(out, list[i]);
+        }
+        out.append(']');
+        return;
+    }
+    default: break;
+    }
+    if (v.typeId() == QMetaType::fromType<wire::Packet>().id()) {
+        wire::appendPacketJson(out, v.value<wire::Packet>());
+        return;
+    }
+    bool ok = false;
+    const double d = v.toDouble(&ok);
+    if (!ok || v.typeId() == QMetaType::QByteArray)
+        throw Error(QStringLiteral("Valor de tipo %1 não pode ser enviado ao servidor.").arg(QString::fromLatin1(v.typeName())));
+    wire::appendJsonNumber(out, d);
+}
+
+} // namespace
+
+struct NetConnection::Client
+{
+    std::unique_ptr<httplib::Client> http;
+    QString host;
+    int port = 0;
+};
+
+NetConnection::NetConnection(QObject *parent)
+    : QObject(parent)
+{}
+
+NetConnection::~NetConnection() = default;
+
+bool NetConnection::connected() const
+{
+    return m_client != nullptr;
+}
+
+QString NetConnection::address() const
+{
+    return m_client ? QStringLiteral("%1:%2").arg(m_client->host).arg(m_client->port)
+                    : QStringLiteral("%1:%2").arg(m_host).arg(m_port);
+}
+
+void NetConnection::open()
+{
+    if (m_client)
+        return;
+    const Handler h = beforeConnect;
+    if (h)
+        h(*this);
+    QString host = m_host.trimmed();
+    if (host.startsWith(QLatin1String("http://")))
+        host = host.mid(7);
+    while (host.endsWith(QLatin1Char('/')))
+        host.chop(1);
+    if (host.isEmpty() || host.contains(QLatin1Char('/')) || host.contains(QLatin1String("://")))
+        throw Error(QStringLiteral("Endereço inválido (\"%1\") para o servidor %2.").arg(m_host, m_serverName));
+    if (m_port < 1 || m_port > 65535)
+        throw Error(QStringLiteral("Porta inválida (%1) para o servidor %2 em %3.").arg(m_port).arg(m_serverName, host));
+
+    auto client = std::make_unique<Client>();
+    client->host = host;
+    client->port = m_port;
+    client->http = std::make_unique<httplib::Client>(host.toStdString(), m_port);
+    client->http->set_keep_alive(true);
+    const time_t sec = m_timeoutMs / 1000;
+    const time_t usec = (m_timeoutMs % 1000) * 1000;
+    client->http->set_connection_timeout(sec, usec);
+    client->http->set_read_timeout(sec, usec);
+    client->http->set_write_timeout(sec, usec);
+    m_client = std::move(client);
+    try {
+        // the health check needs no credentials: it proves that the server answers
+        const auto res = m_client->http->Get("/health");
+        if (!res)
+            throw Error(QStringLiteral("Não foi possível conectar ao servidor %1 em %2: %3.")
+                            .arg(m_serverName, address(), QString::fromStdString(httplib::to_string(res.error()))));
+    } catch (...) {
+        m_client.reset();
+        throw;
+    }
+}
+
+void NetConnection::close()
+{
+    m_client.reset();
+}
+
+QByteArray NetConnection::post(const QByteArray &body)
+{
+    const ShellContext &ctx = ShellContext::instance();
+    const QByteArray auth = ctx.token().isEmpty()
+                                ? "Basic " + (ctx.operador() + QLatin1Char(':') + ctx.password()).toUtf8().toBase64()
+                                : "Bearer " + ctx.token().toUtf8();
+    const httplib::Headers headers{{"Authorization", auth.toStdString()}};
+    const std::string path = "/rpc/" + m_serverName.toStdString();
+    QElapsedTimer clock;
+    clock.start();
+    const auto res = m_client->http->Post(path, headers, body.constData(), size_t(body.size()), "application/json");
+    const QString where = address();
+    if (!res) {
+        m_client.reset(); // the next call connects afresh
+        const bool timedOut = res.error() == httplib::Error::ConnectionTimeout
+                              || (res.error() == httplib::Error::Read && clock.elapsed() >= m_timeoutMs - 50);
+        const QString why = timedOut ? QStringLiteral("sem resposta em %1 s (tempo esgotado)").arg(m_timeoutMs / 1000.0)
+                            : res.error() == httplib::Error::Connection
+                                ? QStringLiteral("conexão recusada ou servidor inacessível")
+                                : QString::fromStdString(httplib::to_string(res.error()));
+        throw Error(QStringLiteral("Falha na comunicação com o servidor %1 em %2: %3.").arg(m_serverName, where, why));
+    }
+    if (res->status == 401)
+        throw Error(QStringLiteral("Acesso negado ao servidor %1 em %2: operador ou senha inválidos.").arg(m_serverName, where));
+    if (res->status != 200)
+        throw Error(QStringLiteral("O servidor %1 em %2 respondeu com o código HTTP %3.")
+                        .arg(m_serverName, where)
+                        .arg(res->status));
+    return QByteArray::fromStdString(res->body);
+}
+
+QVariant NetConnection::call(const QString &method, const QVariantList &params)
+{
+    open();
+    QByteArray paramsJson;
+    appendValueJson(paramsJson, QVariant(params));
+    if (g_observer)
+        g_observer(method, paramsJson);
+
+    const qint64 id = m_nextId++;
+    QByteArray body = R"({"jsonrpc":"2.0","id":)" + QByteArray::number(id) + R"(,"method":)";
+    wire::appendJsonString(body, method);
+    body += R"(,"params":)" + paramsJson + '}';
+
+    const QString where = address();
+    const QByteArray reply = post(body);
+    const auto invalid = [&](const QString &why) {
+        return Error(QStringLiteral("Resposta inválida do servidor %1 em %2 à chamada %3: %4.")
+                         .arg(m_serverName, where, method, why));
+    };
+    QJsonParseError parseError;
+    const QJsonDocument doc = QJsonDocument::fromJson(reply, &parseError);
+    if (!doc.isObject())
+        throw invalid(QStringLiteral("não é JSON-RPC"));
+    const QJsonObject o = doc.object();
+    if (o.value(QLatin1String("jsonrpc")).toString() != QLatin1String("2.0"))
+        throw invalid(QStringLiteral("não é JSON-RPC 2.0"));
+    if (o.value(QLatin1String("id")).toDouble(-1) != double(id))
+        throw invalid(QStringLiteral("identificador trocado"));
+
+    ServerResult result;
+    if (o.contains(QLatin1String("error"))) {
+        const QJsonObject e = o.value(QLatin1String("error")).toObject();
+        result.errorCode = e.value(QLatin1String("code")).toInt();
+        result.errorMessage = e.value(QLatin1String("message")).toString();
+        if (!e.value(QLatin1String("code")).isDouble())
+            throw invalid(QStringLiteral("erro sem código"));
+    } else if (o.contains(QLatin1String("result"))) {
+        try {
+            result.payload = wire::decodeValue(o.value(QLatin1String("result")));
+        } catch (const wire::WireError &e) {
+            throw invalid(e.message());
+        }
+        result.ok = true;
+    } else {
+        throw invalid(QStringLiteral("sem resultado nem erro"));
+    }
+    return QVariant::fromValue(result);
+}
+
+QVariant checkResultServ(const QVariant &result, bool show, int)
+{
+    if (result.typeId() != QMetaType::fromType<ServerResult>().id())
+        throw Error(QStringLiteral("Resultado de servidor inválido (%1).")
+                        .arg(QString::fromLatin1(result.isValid() ? result.typeName() : "nulo")));
+    const ServerResult r = result.value<ServerResult>();
+    if (r.ok)
+        return r.payload;
+    const QString text = r.errorMessage.trimmed().isEmpty()
+                             ? QStringLiteral("Erro no servidor (código %1).").arg(r.errorCode)
+                             : r.errorMessage;
+    if (show)
+        mensErro(text);
+    throw Error(text);
+}
+
+void setServerCallObserver(ServerCallObserver observer)
+{
+    g_observer = std::move(observer);
+}
+
+} // namespace erp
