@@ -61,6 +61,50 @@ QString literal(QStringView piece)
     return out;
 }
 
+// The integer and decimal digits of a non-negative value rounded half up to decimals places,
+// taken from its 15 significant digits: 0.995 is "1,00" as a person rounds it, not the
+// "0,99" that its binary neighbour 0.99499... would give.
+void roundedDigits(double value, int decimals, QString *intDigits, QString *decDigits)
+{
+    const QString sci = QString::number(value, 'e', 14); // d.dddddddddddddde±x
+    const qsizetype e = sci.indexOf(QLatin1Char('e'));
+    QString mantissa = sci.left(e);
+    mantissa.remove(QLatin1Char('.'));
+    const int exponent = sci.mid(e + 1).toInt();
+    // digits with the decimal point after `point` of them
+    QString all = mantissa;
+    int point = exponent + 1;
+    if (point <= 0) {
+        all.prepend(QString(1 - point, QLatin1Char('0')));
+        point = 1;
+    }
+    const int wanted = point + decimals;
+    if (all.size() < wanted)
+        all += QString(wanted - all.size(), QLatin1Char('0'));
+    const bool up = all.size() > wanted && all[wanted] >= QLatin1Char('5');
+    all.truncate(wanted);
+    if (up) {
+        int i = wanted - 1;
+        for (; i >= 0; --i) {
+            if (all[i] == QLatin1Char('9')) {
+                all[i] = QLatin1Char('0');
+            } else {
+                all[i] = QChar(all[i].unicode() + 1);
+                break;
+            }
+        }
+        if (i < 0) {
+            all.prepend(QLatin1Char('1'));
+            ++point;
+        }
+    }
+    QString ip = all.left(point);
+    while (ip.size() > 1 && ip.startsWith(QLatin1Char('0')))
+        ip.remove(0, 1);
+    *intDigits = ip;
+    *decDigits = all.mid(point);
+}
+
 QString formatSection(const QString &section, double value)
 {
     // The number part runs from the first to the last placeholder outside quotes.
@@ -92,13 +136,9 @@ QString formatSection(const QString &section, double value)
     const int minDec = int(decPart.count(QLatin1Char('0')));
     const int maxDec = minDec + int(decPart.count(QLatin1Char('#')));
 
-    QString digits = QString::number(value, 'f', maxDec);
-    QString ip = digits;
+    QString ip;
     QString dp;
-    if (const qsizetype dot = digits.indexOf(QLatin1Char('.')); dot >= 0) {
-        ip = digits.left(dot);
-        dp = digits.mid(dot + 1);
-    }
+    roundedDigits(value, maxDec, &ip, &dp);
     while (dp.size() > minDec && dp.endsWith(QLatin1Char('0')))
         dp.chop(1);
     if (ip == QLatin1String("0") && minInt == 0)
@@ -118,7 +158,7 @@ QString formatSection(const QString &section, double value)
 
 QString formatFloat(const QString &format, double value)
 {
-    if (format.isEmpty())
+    if (format.isEmpty() || !std::isfinite(value))
         return floatToStr(value);
     const QStringList sections = splitSections(format);
     if (value == 0 && sections.size() >= 3 && !sections[2].isEmpty())
