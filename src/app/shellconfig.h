@@ -1,0 +1,37 @@
+#pragma once
+
+#include <QDate>
+#include <QString>
+#include <QStringList>
+
+namespace erp::app {
+
+// How the shell was asked to run: the settings file first, the command line over it.
+struct ShellConfig
+{
+    QString configFile;   // the settings file read, empty when there was none
+    QString dbUrl;        // empty: the demo database in dataDir
+    QString serverHost;   // empty: the application server runs in-process
+    int serverPort = 0;
+    QString operatorName;
+    QString password;
+    QString branch;
+    QDate today;          // invalid: the system date
+    QString dataDir;      // empty: the user's application data folder
+    QString scriptFile;
+    QString openCode = QStringLiteral("REC00800");
+    QString screenshotFile;
+    bool help = false;
+};
+
+// The settings file used when --config is not given.
+QString defaultConfigFile();
+
+// arguments as QCoreApplication gives them (program name first, Qt's own options removed).
+// Throws erp::Error with a message in Portuguese for an unknown option, a missing or bad
+// value, or an unreadable settings file.
+ShellConfig parseShellConfig(const QStringList &arguments);
+
+QString usageText();
+
+} // namespace erp::app
