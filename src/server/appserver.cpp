@@ -1,0 +1,297 @@
+#include "appserver.h"
+#include "auth.h"
+#include "pool.h"
+#include "rpc.h"
+#include "schema.h"
+
+#include <erpwire/json.h>
+#include <httplib.h>
+
+#include <QDateTime>
+#include <QJsonDocument>
+#include <QJsonObject>
+
+#include <atomic>
+#include <chrono>
+#include <cstdio>
+#include <mutex>
+#include <thread>
+
+namespace erp::server {
+
+namespace {
+
+using Clock = std::chrono::steady_clock;
+
+const char *kVersion = "0.1.0";
+const char *kInternal = "Erro interno no servidor. Os detalhes foram registrados no log do servidor.";
+
+QByteArray idJson(const QJsonValue &id)
+{
+    QByteArray out;
+    if (id.isDouble())
+        wire::appendJsonNumber(out, id.toDouble());
+    else if (id.isString())
+        wire::appendJsonString(out, id.toString());
+    else
+        out = "null";
+    return out;
+}
+
+QByteArray errorJson(const QByteArray &id, int code, const QString &message)
+{
+    QByteArray out = "{\"jsonrpc\":\"2.0\",\"id\":" + id + ",\"error\":{\"code\":" + QByteArray::number(code) +
+                     ",\"message\":";
+    wire::appendJsonString(out, message);
+    out.append("}}");
+    return out;
+}
+
+// What the log line of a call says.
+struct CallLog
+{
+    Clock::time_point start = Clock::now();
+    std::string method = "-";
+    std::string operatorName = "-";
+    std::string outcome;
+};
+
+} // namespace
+
+class AppServer::Impl
+{
+public:
+    explicit Impl(ServeOptions o) : options(std::move(o)), pool(options.db, size_t(std::max(1, options.workers)))
+    {
+        Lease c = pool.acquire();
+        const int version = schemaVersion(*c);
+        if (version < latestSchemaVersion())
+            throw std::runtime_error("O banco " + options.db.text + " está na versão " + std::to_string(version) +
+                                     " do esquema; a atual é " + std::to_string(latestSchemaVersion()) +
+                                     ". Execute \"rec-appserver migrate\".");
+        setUp();
+    }
+
+    void setUp()
+    {
+        const int workers = std::max(1, options.workers);
+        http.new_task_queue = [workers] { return new httplib::ThreadPool(size_t(workers)); };
+        http.set_payload_max_length(options.maxBodyBytes);
+        http.set_keep_alive_max_count(10000);
+        http.set_keep_alive_timeout(5);
+        http.Get("/health", [this](const httplib::Request &, httplib::Response &res) {
+            const QByteArray body = QByteArray("{\"server\":\"") + kServerObject + "\",\"version\":\"" + kVersion +
+                                    "\",\"database\":\"" +
+                                    (options.db.kind == db::Kind::Sqlite ? "sqlite" : "postgresql") + "\"}";
+            res.set_content(body.constData(), size_t(body.size()), "application/json");
+        });
+        http.Post(R"(/rpc/([^/]+))", [this](const httplib::Request &req, httplib::Response &res) {
+            CallLog log;
+            try {
+                handle(req, res, log);
+            } catch (const std::exception &e) {
+                // Only a failure outside every call's own handling gets here.
+                log.outcome = "erro interno: " + std::string(e.what());
+                res.status = 500;
+            }
+            if (!log.outcome.empty())
+                writeLog(log, -1);
+        });
+        // Refusals that httplib makes itself (too large, unknown path) still get their line.
+        http.set_logger([this](const httplib::Request &req, const httplib::Response &res) {
+            if (res.status == 413 || res.status == 404 || res.status == 400) {
+                CallLog log;
+                log.method = req.path;
+                log.outcome = "recusado HTTP " + std::to_string(res.status);
+                writeLog(log, -1);
+            }
+        });
+    }
+
+    void handle(const httplib::Request &req, httplib::Response &res, CallLog &log)
+    {
+        const auto creds = parseBasicAuth(req.get_header_value("Authorization"));
+        if (creds)
+            log.operatorName = creds->first;
+        Lease lease = pool.acquire();
+        if (!creds || !auth.check(*lease, creds->first, creds->second)) {
+            res.status = 401;
+            res.set_header("WWW-Authenticate", "Basic realm=\"rec-appserver\", charset=\"UTF-8\"");
+            res.set_content("{\"erro\":\"Acesso negado.\"}", "application/json");
+            log.outcome = "recusado 401";
+            return;
+        }
+
+        QByteArray id = "null";
+        const auto fail = [&](int code, const QString &message) {
+            const QByteArray body = errorJson(id, code, message);
+            res.set_content(body.constData(), size_t(body.size()), "application/json");
+            log.outcome = "erro " + std::to_string(code);
+        };
+
+        QJsonParseError perr;
+        const QJsonDocument doc = QJsonDocument::fromJson(QByteArray::fromStdString(req.body), &perr);
+        if (perr.error != QJsonParseError::NoError)
+            return fail(rpc::ParseError, QStringLiteral("O corpo da requisição não é JSON válido: %1.").arg(perr.errorString()));
+        const QJsonObject o = doc.object();
+        if (!doc.isObject() || o.value(QStringLiteral("jsonrpc")).toString() != QLatin1String("2.0") ||
+            !o.value(QStringLiteral("method")).isString())
+            return fail(rpc::InvalidRequest, QStringLiteral("A requisição não é uma chamada JSON-RPC 2.0."));
+        const QJsonValue idValue = o.value(QStringLiteral("id"));
+        if (!idValue.isUndefined() && !idValue.isNull() && !idValue.isDouble() && !idValue.isString())
+            return fail(rpc::InvalidRequest, QStringLiteral("O identificador da chamada deve ser número ou texto."));
+        id = idJson(idValue);
+        const QString methodName = o.value(QStringLiteral("method")).toString();
+        log.method = methodName.left(60).toStdString();
+        const QJsonValue paramsValue = o.value(QStringLiteral("params"));
+        if (!paramsValue.isUndefined() && !paramsValue.isArray())
+            return fail(rpc::InvalidParams, QStringLiteral("Os parâmetros devem vir numa lista posicional."));
+        if (req.matches[1].str() != kServerObject)
+            return fail(rpc::MethodNotFound, QStringLiteral("Objeto de servidor desconhecido: \"%1\".")
+                                                 .arg(QString::fromStdString(req.matches[1].str()).left(60)));
+        const Method *method = findMethod(methodName);
+        if (!method)
+            return fail(rpc::MethodNotFound, QStringLiteral("O servidor %1 não tem o método \"%2\".")
+                                                 .arg(QLatin1String(kServerObject), methodName.left(60)));
+
+        CallContext ctx{std::move(lease), creds->first, options.today.value_or(QDate::currentDate())};
+        MethodResult result;
+        try {
+            result = (*method)(ctx, Params(methodName, paramsValue.toArray()));
+        } catch (const RpcError &e) {
+            return fail(e.code(), e.message());
+        } catch (const db::DbError &e) {
+            if (e.lockConflict())
+                return fail(rpc::Refused, QStringLiteral("Operação bloqueada. Documento em alteração por outro usuário."));
+            ctx.db.discard();
+            log.operatorName += " [" + std::string(e.what()) + "]";
+            return fail(rpc::Internal, QString::fromUtf8(kInternal));
+        } catch (const std::exception &e) {
+            ctx.db.discard();
+            log.operatorName += " [" + std::string(e.what()) + "]";
+            return fail(rpc::Internal, QString::fromUtf8(kInternal));
+        }
+
+        const QByteArray prefix = "{\"jsonrpc\":\"2.0\",\"id\":" + id + ",\"result\":";
+        if (!result.stream) {
+            const QByteArray body = prefix + result.json + '}';
+            res.set_content(body.constData(), size_t(body.size()), "application/json");
+            log.outcome = "ok";
+            return;
+        }
+        stream(res, prefix, std::move(result.stream), log);
+        log.outcome.clear(); // the stream's end writes the line
+    }
+
+    // The result goes out in chunks as the stream produces it; the line is logged at its end.
+    void stream(httplib::Response &res, const QByteArray &prefix, std::unique_ptr<ResultStream> s, const CallLog &log)
+    {
+        struct State
+        {
+            std::unique_ptr<ResultStream> s;
+            QByteArray prefix;
+            CallLog log;
+            std::string failure;
+            bool complete = false;
+            std::once_flag released;
+        };
+        auto st = std::make_shared<State>();
+        st->s = std::move(s);
+        st->prefix = prefix;
+        st->log = log;
+        res.set_chunked_content_provider(
+            "application/json",
+            [st](size_t, httplib::DataSink &sink) {
+                try {
+                    QByteArray buf = std::move(st->prefix);
+                    st->prefix.clear();
+                    const bool more = st->s->produce(buf);
+                    if (!more)
+                        buf.append('}');
+                    if (!buf.isEmpty() && !sink.write(buf.constData(), size_t(buf.size())))
+                        return false;
+                    if (!more) {
+                        st->complete = true;
+                        sink.done();
+                    }
+                    return true;
+                } catch (const std::exception &e) {
+                    st->failure = e.what();
+                    return false;
+                }
+            },
+            [this, st](bool) {
+                std::call_once(st->released, [&] {
+                    const long rows = st->s ? st->s->rows() : 0;
+                    st->s.reset();
+                    st->log.outcome = st->complete ? "ok"
+                                      : st->failure.empty() ? "interrompido (cliente desconectou)"
+                                                            : "interrompido: " + st->failure;
+                    writeLog(st->log, rows);
+                });
+            });
+    }
+
+    void writeLog(const CallLog &log, long rows)
+    {
+        const double ms = std::chrono::duration<double, std::milli>(Clock::now() - log.start).count();
+        char duration[32];
+        std::snprintf(duration, sizeof duration, "%.1f ms", ms);
+        std::string line = QDateTime::currentDateTime().toString(QStringLiteral("yyyy-MM-dd HH:mm:ss")).toStdString() +
+                           " " + log.method + " operador=" + log.operatorName + " " + duration + " " + log.outcome;
+        if (rows >= 0)
+            line += " linhas=" + std::to_string(rows);
+        if (options.log) {
+            options.log(line);
+            return;
+        }
+        std::lock_guard lock(logMutex);
+        std::fprintf(stderr, "%s\n", line.c_str());
+        std::fflush(stderr);
+    }
+
+    ServeOptions options;
+    ConnectionPool pool;
+    Authenticator auth;
+    httplib::Server http;
+    std::mutex logMutex;
+    std::atomic<int> port{0};
+    std::atomic<bool> stopRequested{false};
+    std::atomic<bool> runActive{false};
+};
+
+AppServer::AppServer(ServeOptions options) : d(std::make_unique<Impl>(std::move(options))) {}
+
+AppServer::~AppServer() { stop(); }
+
+int AppServer::bind()
+{
+    const int p = d->options.port == 0 ? d->http.bind_to_any_port(d->options.host)
+                                       : (d->http.bind_to_port(d->options.host, d->options.port) ? d->options.port : -1);
+    if (p <= 0)
+        throw std::runtime_error("Não foi possível escutar em " + d->options.host + ":" +
+                                 std::to_string(d->options.port) + " (endereço em uso ou inválido).");
+    d->port = p;
+    return p;
+}
+
+void AppServer::run()
+{
+    d->runActive = true;
+    if (!d->stopRequested)
+        d->http.listen_after_bind();
+    d->runActive = false;
+}
+
+void AppServer::stop()
+{
+    d->stopRequested = true;
+    // httplib ignores a stop that comes before its loop runs.
+    while (d->runActive && !d->http.is_running())
+        std::this_thread::sleep_for(std::chrono::milliseconds(1));
+    d->http.stop();
+}
+
+int AppServer::port() const { return d->port; }
+
+} // namespace erp::server

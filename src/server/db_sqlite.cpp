@@ -1,0 +1,210 @@
+#include "db.h"
+#include "db_backends.h"
+#include "sqlite_nvl.h"
+
+#include <sqlite3.h>
+
+namespace erp::server::db {
+
+namespace {
+
+constexpr int kBusyTimeoutMs = 5000;
+
+[[noreturn]] void fail(sqlite3 *db, int rc, const std::string &what)
+{
+    const std::string msg = what + ": " + (db ? sqlite3_errmsg(db) : sqlite3_errstr(rc));
+    const int primary = rc & 0xff;
+    throw DbError(msg, primary == SQLITE_BUSY || primary == SQLITE_LOCKED ? DbError::Reason::LockConflict
+                                                                          : DbError::Reason::Other);
+}
+
+class SqliteStatement final : public Statement
+{
+public:
+    SqliteStatement(sqlite3 *db, const std::string &sql) : m_db(db)
+    {
+        const int rc = sqlite3_prepare_v3(db, sql.c_str(), int(sql.size()), SQLITE_PREPARE_PERSISTENT, &m_st, nullptr);
+        if (rc != SQLITE_OK)
+            fail(db, rc, "Erro ao preparar comando SQL");
+    }
+    ~SqliteStatement() override { sqlite3_finalize(m_st); }
+
+    void bind(int index, const Value &value) override
+    {
+        int rc = SQLITE_OK;
+        if (std::holds_alternative<std::monostate>(value))
+            rc = sqlite3_bind_null(m_st, index);
+        else if (const auto *s = std::get_if<std::string>(&value))
+            rc = sqlite3_bind_text(m_st, index, s->data(), int(s->size()), SQLITE_TRANSIENT);
+        else if (const auto *d = std::get_if<double>(&value))
+            rc = sqlite3_bind_double(m_st, index, *d);
+        else
+            rc = sqlite3_bind_int64(m_st, index, std::get<std::int64_t>(value));
+        if (rc != SQLITE_OK)
+            fail(m_db, rc, "Erro ao associar parâmetro " + std::to_string(index));
+    }
+
+    bool next() override
+    {
+        const int rc = sqlite3_step(m_st);
+        if (rc == SQLITE_ROW)
+            return true;
+        if (rc == SQLITE_DONE)
+            return false;
+        const int err = rc;
+        sqlite3_reset(m_st);
+        fail(m_db, err, "Erro ao executar comando SQL");
+    }
+
+    std::int64_t exec() override
+    {
+        while (next()) {
+        }
+        const std::int64_t n = sqlite3_changes64(m_db);
+        reset();
+        return n;
+    }
+
+    void reset() override
+    {
+        sqlite3_reset(m_st);
+        sqlite3_clear_bindings(m_st);
+    }
+
+    bool isNull(int col) const override { return sqlite3_column_type(m_st, col) == SQLITE_NULL; }
+    std::string_view text(int col) const override
+    {
+        const auto *p = reinterpret_cast<const char *>(sqlite3_column_text(m_st, col));
+        return p ? std::string_view(p, size_t(sqlite3_column_bytes(m_st, col))) : std::string_view();
+    }
+    double real(int col) const override { return sqlite3_column_double(m_st, col); }
+    std::int64_t integer(int col) const override { return sqlite3_column_int64(m_st, col); }
+
+private:
+    sqlite3 *m_db;
+    sqlite3_stmt *m_st = nullptr;
+};
+
+class SqliteBulk final : public BulkWriter
+{
+public:
+    SqliteBulk(sqlite3 *db, const std::string &table, const std::vector<std::string> &columns)
+    {
+        std::string sql = "INSERT INTO " + table + " (";
+        std::string marks;
+        for (size_t i = 0; i < columns.size(); ++i) {
+            sql += (i ? "," : "") + columns[i];
+            marks += i ? ",?" : "?";
+        }
+        sql += ") VALUES (" + marks + ")";
+        m_st = std::make_unique<SqliteStatement>(db, sql);
+    }
+    void add(const Value &value) override { m_st->bind(++m_col, value); }
+    void endRow() override
+    {
+        m_st->exec();
+        m_col = 0;
+    }
+    void finish() override {}
+
+private:
+    std::unique_ptr<SqliteStatement> m_st;
+    int m_col = 0;
+};
+
+class SqliteConnection final : public Connection
+{
+public:
+    explicit SqliteConnection(const std::string &path)
+    {
+        const int rc = sqlite3_open_v2(path.c_str(), &m_db,
+                                       SQLITE_OPEN_READWRITE | SQLITE_OPEN_CREATE | SQLITE_OPEN_NOMUTEX, nullptr);
+        if (rc != SQLITE_OK) {
+            const std::string msg = "Não foi possível abrir o banco SQLite \"" + path + "\": " +
+                                    (m_db ? sqlite3_errmsg(m_db) : sqlite3_errstr(rc));
+            sqlite3_close(m_db);
+            throw DbError(msg);
+        }
+        sqlite3_busy_timeout(m_db, kBusyTimeoutMs);
+        sqlite3_extended_result_codes(m_db, 1);
+        if (!registerNvl(m_db)) {
+            sqlite3_close(m_db);
+            throw DbError("Não foi possível registrar a função NVL no banco SQLite.");
+        }
+        execScript("PRAGMA journal_mode=WAL; PRAGMA synchronous=NORMAL; PRAGMA foreign_keys=ON");
+    }
+    ~SqliteConnection() override
+    {
+        dropStatements();
+        sqlite3_close_v2(m_db);
+    }
+
+    Kind kind() const override { return Kind::Sqlite; }
+
+    void execScript(const std::string &sql) override
+    {
+        char *err = nullptr;
+        const int rc = sqlite3_exec(m_db, sql.c_str(), nullptr, nullptr, &err);
+        if (rc != SQLITE_OK) {
+            const std::string msg = err ? err : sqlite3_errstr(rc);
+            sqlite3_free(err);
+            throw DbError("Erro no banco SQLite: " + msg,
+                          (rc & 0xff) == SQLITE_BUSY ? DbError::Reason::LockConflict : DbError::Reason::Other);
+        }
+    }
+
+    std::unique_ptr<BulkWriter> bulk(const std::string &table, const std::vector<std::string> &columns) override
+    {
+        return std::make_unique<SqliteBulk>(m_db, table, columns);
+    }
+
+    void begin(TxMode mode) override
+    {
+        if (mode == TxMode::Read) {
+            execScript("BEGIN");
+        } else if (mode == TxMode::Write) {
+            execScript("BEGIN IMMEDIATE");
+        } else {
+            sqlite3_busy_timeout(m_db, 0);
+            try {
+                execScript("BEGIN IMMEDIATE");
+            } catch (...) {
+                sqlite3_busy_timeout(m_db, kBusyTimeoutMs);
+                throw;
+            }
+            sqlite3_busy_timeout(m_db, kBusyTimeoutMs);
+        }
+        m_inTransaction = true;
+    }
+
+    // The IMMEDIATE transaction already keeps every other writer out.
+    bool tryLockKeys(const std::vector<std::int64_t> &) override { return true; }
+
+    std::string jsonTextList() const override { return "(SELECT value AS V FROM json_each(?))"; }
+    std::string jsonRows(int columns) const override
+    {
+        std::string s = "(SELECT ";
+        for (int i = 0; i < columns; ++i)
+            s += (i ? ", " : "") + std::string("json_extract(value, '$[") + std::to_string(i) + "]') AS K" +
+                 std::to_string(i);
+        return s + " FROM json_each(?))";
+    }
+
+protected:
+    std::unique_ptr<Statement> makeStatement(const std::string &sql) override
+    {
+        return std::make_unique<SqliteStatement>(m_db, sql);
+    }
+
+private:
+    sqlite3 *m_db = nullptr;
+};
+
+} // namespace
+
+std::unique_ptr<Connection> connectSqlite(const std::string &path)
+{
+    return std::make_unique<SqliteConnection>(path);
+}
+
+} // namespace erp::server::db

@@ -1,0 +1,19 @@
+#pragma once
+
+#include <erpwire/packet.h>
+
+// The field layouts of the packets the screens load: names, types and sizes in the datasets'
+// order. The client datasets refuse a packet that differs, so these are the contract.
+namespace erp::server::layouts {
+
+const QList<wire::FieldDef> &geralRec();
+const QList<wire::FieldDef> &paramFilial();
+const QList<wire::FieldDef> &parExp();
+const QList<wire::FieldDef> &tipoCtReceber();
+const QList<wire::FieldDef> &contRec();
+const QList<wire::FieldDef> &ajusCont();
+const QList<wire::FieldDef> &lancContTemp();
+const QList<wire::FieldDef> &rateio();
+const QList<wire::FieldDef> &errosTemp();
+
+} // namespace erp::server::layouts

@@ -1,0 +1,311 @@
+#include "layouts.h"
+#include "recalc.h"
+#include "rowjson.h"
+#include "rpc.h"
+
+#include <erpwire/json.h>
+
+#include <map>
+
+namespace erp::server {
+
+namespace {
+
+using db::Value;
+
+std::string iso(QDate d) { return d.toString(Qt::ISODate).toStdString(); }
+
+void requireCompany(db::Connection &c, const Params &p, int i, const std::string &company)
+{
+    if (company.empty())
+        p.fail(i, "empresa", QStringLiteral("deve ser informada."));
+    if (!db::queryInt(c, "SELECT COUNT(*) FROM EMPRESA WHERE CDEMPRESA = ?", {company}))
+        p.fail(i, "empresa", QStringLiteral("não cadastrada: \"%1\".").arg(QString::fromStdString(company)));
+}
+
+// A read in its own transaction, answered as one packet.
+MethodResult packetOf(CallContext &ctx, const std::string &sql, std::initializer_list<Value> params,
+                      const QList<wire::FieldDef> &layout)
+{
+    db::Transaction tx(*ctx.db, db::TxMode::Read);
+    db::Statement &st = ctx.db->prepare(sql);
+    st.bindAll(params);
+    MethodResult r;
+    appendPacketJson(r.json, st, layout);
+    st.reset();
+    tx.commit();
+    return r;
+}
+
+MethodResult getGeralRec(CallContext &ctx, const Params &p)
+{
+    p.expectCount(0);
+    return packetOf(ctx, "SELECT CDGERALREC, QTDIAANTLANR, QTDIAAPOLANR FROM GERALREC ORDER BY CDGERALREC LIMIT 1", {},
+                    layouts::geralRec());
+}
+
+MethodResult getParamFilial(CallContext &ctx, const Params &p)
+{
+    p.expectCount(1);
+    const std::string branch = p.string(0, "filial", 4);
+    return packetOf(ctx, "SELECT NRTAMNUMNFUT FROM PARAMFILIAL WHERE CDFILIAL = ?", {branch}, layouts::paramFilial());
+}
+
+MethodResult getParExp(CallContext &ctx, const Params &p)
+{
+    p.expectCount(1);
+    const std::string branch = p.string(0, "filial", 4);
+    return packetOf(ctx, "SELECT IDCTRLVENEXP FROM PAREXPEDICAO WHERE CDFILIAL = ?", {branch}, layouts::parExp());
+}
+
+MethodResult getTipoCtReceber(CallContext &ctx, const Params &p)
+{
+    p.expectCount(0);
+    return packetOf(ctx, "SELECT 'N', CDTPCTRECEB, DSTPCTRECEB FROM TIPOCTRECEBER ORDER BY CDTPCTRECEB", {},
+                    layouts::tipoCtReceber());
+}
+
+MethodResult getAjusCont(CallContext &ctx, const Params &p)
+{
+    p.expectCount(4);
+    const std::string branch = p.string(0, "filial", 4);
+    const std::string entry = p.string(1, "lançamento da nota", 10);
+    const std::string dueSeq = p.string(2, "sequência do vencimento", 2);
+    const std::string instalment = p.string(3, "parcela", 2);
+    return packetOf(ctx,
+                    "SELECT A.CDFILIAL, A.NRLANCTONF, A.NRSEQVENREC, A.NRPARCELAREC, A.DTAJUSTEREC, A.CDAJUCTREC, "
+                    "T.IDAJUCTREC, T.DSAJUCTREC, A.DSAJUSTEREC, A.VRAJUSTEREC, A.CDECTBAJREC, A.NRLCTBAJREC, "
+                    "A.CDCLASSFINA, A.CDEMMFAJCNTR, A.CDFIMFAJCNTR, A.DTMOVFLUXO, A.IDMOVFLUXO "
+                    "FROM AJCTRECEBER A JOIN TIPOAJRECEBER T ON T.CDAJUCTREC = A.CDAJUCTREC "
+                    "WHERE A.CDFILIAL = ? AND A.NRLANCTONF = ? AND A.NRSEQVENREC = ? AND A.NRPARCELAREC = ? "
+                    "ORDER BY A.DTAJUSTEREC, A.NRSEQAJUREC",
+                    {branch, entry, dueSeq, instalment}, layouts::ajusCont());
+}
+
+// The account list, written row by row as the database gives it.
+class AccountStream final : public ResultStream
+{
+public:
+    AccountStream(Lease db, const std::string &sql, std::vector<Value> params)
+        : m_db(std::move(db)), m_tx(*m_db, db::TxMode::Read), m_st(m_db->prepare(sql))
+    {
+        for (size_t i = 0; i < params.size(); ++i)
+            m_st.bind(int(i) + 1, params[i]);
+        m_pending = m_st.next(); // a failing query fails the call before anything is sent
+    }
+    ~AccountStream() override { m_st.reset(); }
+
+    bool produce(QByteArray &out) override
+    {
+        if (!m_headerDone) {
+            out.append("{\"fields\":");
+            wire::appendFieldsJson(out, layouts::contRec());
+            out.append(",\"rows\":[");
+            m_headerDone = true;
+        }
+        while (m_pending) {
+            if (m_rows)
+                out.append(',');
+            appendRowJson(out, m_st, layouts::contRec());
+            ++m_rows;
+            m_pending = m_st.next();
+            if (out.size() >= kChunk)
+                return true;
+        }
+        out.append("]}");
+        m_st.reset();
+        m_tx.commit();
+        return false;
+    }
+    long rows() const override { return m_rows; }
+
+private:
+    static constexpr qsizetype kChunk = 64 * 1024;
+    Lease m_db;
+    db::Transaction m_tx;
+    db::Statement &m_st;
+    bool m_pending = false;
+    bool m_headerDone = false;
+    long m_rows = 0;
+};
+
+class Where
+{
+public:
+    explicit Where(db::Connection &c) : m_c(c) {}
+    void add(const std::string &condition, Value v)
+    {
+        m_sql += " AND " + condition;
+        m_params.push_back(std::move(v));
+    }
+    void range(const std::string &column, const std::optional<QDate> &from, const std::optional<QDate> &to)
+    {
+        if (from)
+            add(column + " >= ?", iso(*from));
+        if (to)
+            add(column + " <= ?", iso(*to));
+    }
+    // A pair of 0 and 0 means no restriction; an upper bound of 0 leaves the range open above.
+    void values(const std::string &column, double from, double to)
+    {
+        if (from == 0 && to == 0)
+            return;
+        add(column + " >= ?", from);
+        if (to != 0)
+            add(column + " <= ?", to);
+    }
+    void in(const std::string &column, const std::vector<std::string> &codes)
+    {
+        if (!codes.empty())
+            add(column + " IN (SELECT V FROM " + m_c.jsonTextList() + " AS L" + std::to_string(m_lists++) + ")",
+                jsonStringArray(codes));
+    }
+    std::string m_sql;
+    std::vector<Value> m_params;
+
+private:
+    db::Connection &m_c;
+    int m_lists = 0;
+};
+
+const char *kAccountSelect =
+    "SELECT 'N', C.DTATUAVENREC, C.NRPARCELAREC, CL.NMRAZSOCCLIE, C.IDSTATREC, C.VRATUAREC, N.CDSERIE, "
+    "N.NRNOTAFISC, CL.IDTPIJURCLIE, C.CDFILIAL, C.NRLANCTONF, C.NRSEQVENREC, C.DSCONTAREC, T.DSTPCTRECEB, "
+    "N.CDFILIEMIT, CL.NRINSJURCLIE, C.CDMOTIPROR, C.CDMOTIPARC, C.CDTPCTRECEB, C.NRLANCTBDOC, C.CDEMPRESA, "
+    "N.IDSTATUS, N.VRNOTAFISC, N.DTENTRSAID, C.CDCLIENTE, CL.NMFANTCLIE, C.IDCTBLCTREC "
+    "FROM CONTRECEBER C "
+    "JOIN NOTAFISCAL N ON N.CDFILIAL = C.CDFILIAL AND N.NRLANCTONF = C.NRLANCTONF "
+    "JOIN CLIENTE CL ON CL.CDCLIENTE = C.CDCLIENTE "
+    "LEFT JOIN TIPOCTRECEBER T ON T.CDTPCTRECEB = C.CDTPCTRECEB "
+    "WHERE C.CDEMPRESA = ?";
+
+void checkOrder(const Params &p, int i, const char *what, const std::optional<QDate> &from,
+                const std::optional<QDate> &to)
+{
+    if (from && to && *from > *to)
+        p.fail(i, what, QStringLiteral("tem a data inicial posterior à final."));
+}
+
+void checkOrder(const Params &p, int i, const char *what, double from, double to)
+{
+    if (to != 0 && from > to)
+        p.fail(i, what, QStringLiteral("tem o valor inicial maior que o final."));
+}
+
+MethodResult getContRec(CallContext &ctx, const Params &p)
+{
+    p.expectCount(24);
+    const std::string company = p.string(0, "empresa", 2);
+    const std::string docFrom = p.string(1, "número inicial do documento", 20);
+    const std::string docTo = p.string(2, "número final do documento", 20);
+    const auto issueFrom = p.date(3, "emissão inicial");
+    const auto issueTo = p.date(4, "emissão final");
+    const auto exitFrom = p.date(5, "saída inicial");
+    const auto exitTo = p.date(6, "saída final");
+    const auto originBranches = p.list(7, "filiais de origem", 4);
+    const auto postingBranches = p.list(8, "filiais de lançamento", 4);
+    const double docValueFrom = p.number(9, "valor inicial do documento");
+    const double docValueTo = p.number(10, "valor final do documento");
+    const auto salesmen = p.list(11, "vendedores", 4);
+    const auto dueFrom = p.date(12, "vencimento inicial");
+    const auto dueTo = p.date(13, "vencimento final");
+    const auto types = p.list(14, "tipos de conta", 6);
+    const double origFrom = p.number(15, "valor original inicial");
+    const double origTo = p.number(16, "valor original final");
+    const double netFrom = p.number(17, "valor líquido inicial");
+    const double netTo = p.number(18, "valor líquido final");
+    const bool notDue = p.boolean(19, "a vencer");
+    const bool overdue = p.boolean(20, "vencidas");
+    const auto customers = p.list(21, "clientes", 21);
+    const std::string ctbl = p.string(22, "contabilização", 1);
+    const std::string status = p.string(23, "status", 1);
+
+    checkOrder(p, 4, "emissão final", issueFrom, issueTo);
+    checkOrder(p, 6, "saída final", exitFrom, exitTo);
+    checkOrder(p, 13, "vencimento final", dueFrom, dueTo);
+    checkOrder(p, 10, "valor final do documento", docValueFrom, docValueTo);
+    checkOrder(p, 16, "valor original final", origFrom, origTo);
+    checkOrder(p, 18, "valor líquido final", netFrom, netTo);
+    if (!docFrom.empty() && !docTo.empty() && docFrom > docTo)
+        p.fail(2, "número final do documento", QStringLiteral("é menor que o número inicial."));
+    if (ctbl != "C" && ctbl != "N" && ctbl != "T")
+        p.fail(22, "contabilização", QStringLiteral("deve ser \"C\", \"N\" ou \"T\"."));
+    static const std::map<std::string, std::string> statusCodes{
+        {"0", "B"}, {"1", "D"}, {"2", "A"}, {"3", "P"}, {"4", "I"}, {"5", ""}};
+    const auto st = statusCodes.find(status);
+    if (st == statusCodes.end())
+        p.fail(23, "status", QStringLiteral("deve ser de \"0\" a \"5\"."));
+    requireCompany(*ctx.db, p, 0, company);
+
+    Where w(*ctx.db);
+    w.m_params.push_back(company);
+    if (!docFrom.empty())
+        w.add("N.NRNOTAFISC >= ?", docFrom);
+    if (!docTo.empty())
+        w.add("N.NRNOTAFISC <= ?", docTo);
+    w.range("N.DTEMISSAO", issueFrom, issueTo);
+    w.range("N.DTENTRSAID", exitFrom, exitTo);
+    w.in("N.CDFILIEMIT", originBranches);
+    w.in("C.CDFILIAL", postingBranches);
+    w.values("N.VRNOTAFISC", docValueFrom, docValueTo);
+    w.in("N.CDVENDEDOR", salesmen);
+    w.range("C.DTATUAVENREC", dueFrom, dueTo);
+    w.in("C.CDTPCTRECEB", types);
+    w.values("C.VRORIGREC", origFrom, origTo);
+    w.values("C.VRLIQREC", netFrom, netTo);
+    if (notDue && !overdue)
+        w.add("C.DTATUAVENREC >= ?", iso(ctx.today));
+    else if (overdue && !notDue)
+        w.add("C.DTATUAVENREC < ?", iso(ctx.today));
+    w.in("C.CDCLIENTE", customers);
+    if (ctbl != "T")
+        w.add("C.IDCTBLCTREC = ?", ctbl == "C" ? "S" : "N");
+    if (!st->second.empty())
+        w.add("C.IDSTATREC = ?", st->second);
+
+    const std::string sql = kAccountSelect + w.m_sql +
+                            " ORDER BY C.DTATUAVENREC, CL.NMRAZSOCCLIE, C.CDFILIAL, C.NRPARCELAREC, C.NRLANCTONF, "
+                            "C.NRSEQVENREC";
+    MethodResult r;
+    r.stream = std::make_unique<AccountStream>(std::move(ctx.db), sql, std::move(w.m_params));
+    return r;
+}
+
+MethodResult setConfirmar(CallContext &ctx, const Params &p)
+{
+    p.expectCount(3);
+    if (!p.at(0).isObject())
+        p.fail(0, "contas", QStringLiteral("deve ser um pacote de dados."));
+    wire::Packet accounts;
+    try {
+        accounts = wire::decodePacket(p.at(0));
+    } catch (const wire::WireError &e) {
+        p.fail(0, "contas", QStringLiteral("inválido: %1").arg(e.message()));
+    }
+    if (accounts.fields() != layouts::contRec())
+        p.fail(0, "contas", QStringLiteral("não tem os campos da lista de contas a receber."));
+    const std::string operatorName = p.string(1, "operador", 30);
+    const std::string company = p.string(2, "empresa", 2);
+    if (operatorName != ctx.operatorName)
+        throw RpcError(rpc::Refused, QStringLiteral("O operador \"%1\" não é o operador autenticado nesta conexão.")
+                                         .arg(QString::fromStdString(operatorName)));
+    requireCompany(*ctx.db, p, 2, company);
+    MethodResult r;
+    r.json = recalculate(*ctx.db, company, operatorName, accounts, p);
+    return r;
+}
+
+} // namespace
+
+const Method *findMethod(const QString &name)
+{
+    static const std::map<QString, Method> methods{
+        {QStringLiteral("GetGeralRec"), getGeralRec},     {QStringLiteral("GetParamFilial"), getParamFilial},
+        {QStringLiteral("GetParExp"), getParExp},         {QStringLiteral("GetTipoCtReceber"), getTipoCtReceber},
+        {QStringLiteral("GetContRec"), getContRec},       {QStringLiteral("GetAjusCont"), getAjusCont},
+        {QStringLiteral("SetConfirmar"), setConfirmar}};
+    const auto it = methods.find(name);
+    return it == methods.end() ? nullptr : &it->second;
+}
+
+} // namespace erp::server

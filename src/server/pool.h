@@ -1,0 +1,48 @@
+#pragma once
+
+#include "db.h"
+
+#include <memory>
+#include <mutex>
+#include <vector>
+
+namespace erp::server {
+
+class ConnectionPool;
+
+// A connection borrowed for one call; goes back to the pool unless discarded.
+class Lease
+{
+public:
+    Lease(ConnectionPool *pool, std::unique_ptr<db::Connection> c) : m_pool(pool), m_c(std::move(c)) {}
+    Lease(Lease &&) = default;
+    Lease &operator=(Lease &&) = delete;
+    ~Lease();
+    db::Connection &operator*() const { return *m_c; }
+    db::Connection *operator->() const { return m_c.get(); }
+    // After an unexpected failure the connection's state is unknown: close it.
+    void discard() { m_c.reset(); }
+
+private:
+    ConnectionPool *m_pool;
+    std::unique_ptr<db::Connection> m_c;
+};
+
+class ConnectionPool
+{
+public:
+    ConnectionPool(db::DbUrl url, size_t keepIdle) : m_url(std::move(url)), m_keepIdle(keepIdle) {}
+    const db::DbUrl &url() const { return m_url; }
+    Lease acquire();
+
+private:
+    friend class Lease;
+    void release(std::unique_ptr<db::Connection> c);
+
+    db::DbUrl m_url;
+    size_t m_keepIdle;
+    std::mutex m_mutex;
+    std::vector<std::unique_ptr<db::Connection>> m_idle;
+};
+
+} // namespace erp::server

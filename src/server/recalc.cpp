@@ -1,0 +1,487 @@
+#include "recalc.h"
+#include "layouts.h"
+#include "postings.h"
+#include "rowjson.h"
+#include "textutil.h"
+
+#include <erpwire/json.h>
+
+#include <QDateTime>
+
+#include <map>
+#include <set>
+
+namespace erp::server {
+
+namespace {
+
+using accounting::Cents;
+using db::Value;
+
+// REC00800's message table: the status texts of a refused recalculation.
+const char *kDeleted = "Documento foi excluído por outro usuário.";
+const char *kSplit = "Conta foi parcelada por outro usuário.";
+const char *kTypeChanged = "Tipo do documento foi alterado por outro usuário.";
+const char *kValueChanged = "Valor da conta foi alterado por outro usuário.";
+const char *kExtended = "Conta foi prorrogada por outro usuário.";
+const char *kLocked = "Operação bloqueada. Documento em alteração por outro usuário.";
+
+// NRSEQCTBTEMP of the error packet has 5 characters.
+constexpr size_t kMaxEntries = 99999;
+
+struct Marked
+{
+    std::string branch, entry, dueSeq, instalment;
+    Cents value = 0;
+    std::string due;
+    std::string type;
+    std::string split;
+    std::string key() const { return branch + '|' + entry + '|' + dueSeq + '|' + instalment; }
+};
+
+std::string str(const db::Statement &st, int col) { return st.isNull(col) ? std::string() : st.string(col); }
+
+QString q(const std::string &s) { return QString::fromStdString(s); }
+
+std::vector<Marked> markedRows(const wire::Packet &p, const std::string &company, const Params &params)
+{
+    const int mark = p.indexOf(u"IDMARCADO"), branch = p.indexOf(u"CDFILIAL"), entry = p.indexOf(u"NRLANCTONF"),
+              dueSeq = p.indexOf(u"NRSEQVENREC"), instalment = p.indexOf(u"NRPARCELAREC"),
+              value = p.indexOf(u"VRATUAREC"), due = p.indexOf(u"DTATUAVENREC"), type = p.indexOf(u"CDTPCTRECEB"),
+              split = p.indexOf(u"CDMOTIPARC"), comp = p.indexOf(u"CDEMPRESA");
+    std::vector<Marked> out;
+    std::set<std::string> seen;
+    for (int r = 0; r < p.rowCount(); ++r) {
+        if (p.string(r, mark) != QLatin1String("S"))
+            continue;
+        Marked m{p.string(r, branch).toStdString(), p.string(r, entry).toStdString(),
+                 p.string(r, dueSeq).toStdString(), p.string(r, instalment).toStdString(),
+                 accounting::toCents(p.number(r, value)),
+                 p.isNull(r, due) ? std::string() : p.date(r, due).toString(Qt::ISODate).toStdString(),
+                 p.string(r, type).toStdString(), p.string(r, split).toStdString()};
+        if (m.branch.empty() || m.entry.empty() || m.dueSeq.empty() || m.instalment.empty())
+            params.fail(0, "contas", QStringLiteral("tem na linha %1 uma conta marcada sem chave completa.").arg(r + 1));
+        if (p.string(r, comp).toStdString() != company)
+            params.fail(0, "contas", QStringLiteral("tem na linha %1 uma conta de outra empresa.").arg(r + 1));
+        if (seen.insert(m.key()).second)
+            out.push_back(std::move(m));
+    }
+    return out;
+}
+
+std::string keysJson(const std::vector<Marked> &marked)
+{
+    QByteArray out("[");
+    for (size_t i = 0; i < marked.size(); ++i) {
+        const Marked &m = marked[i];
+        out.append(i ? ",[" : "[");
+        int n = 0;
+        for (const std::string *s : {&m.branch, &m.entry, &m.dueSeq, &m.instalment}) {
+            if (n++)
+                out.append(',');
+            wire::appendJsonUtf8String(out, s->data(), qsizetype(s->size()));
+        }
+        out.append(']');
+    }
+    out.append(']');
+    return out.toStdString();
+}
+
+struct Current
+{
+    std::string company;
+    std::string type;
+    Cents value = 0;
+    std::string due;
+    std::string split;
+    accounting::Account account;
+};
+
+std::string keyJoin(const db::Statement &st)
+{
+    return str(st, 0) + '|' + str(st, 1) + '|' + str(st, 2) + '|' + str(st, 3);
+}
+
+std::map<std::string, Current> loadCurrent(db::Connection &c, const std::string &keys)
+{
+    const std::string from = " FROM " + c.jsonRows(4) + " AS K ";
+    std::map<std::string, Current> out;
+    db::Statement &st = c.prepare(
+        "SELECT K.K0, K.K1, K.K2, K.K3, C.CDEMPRESA, C.CDTPCTRECEB, C.VRATUAREC, C.DTATUAVENREC, C.CDMOTIPARC, "
+        "C.IDCTBLCTREC, C.NRLANCTBDOC, L.CDASSINATURA, N.NRNOTAFISC, N.CDSERIE, "
+        "COALESCE(N.DTENTRSAID, N.DTEMISSAO), CL.NMRAZSOCCLIE" +
+        from +
+        "JOIN CONTRECEBER C ON C.CDFILIAL = K.K0 AND C.NRLANCTONF = K.K1 AND C.NRSEQVENREC = K.K2 "
+        "AND C.NRPARCELAREC = K.K3 "
+        "JOIN NOTAFISCAL N ON N.CDFILIAL = C.CDFILIAL AND N.NRLANCTONF = C.NRLANCTONF "
+        "JOIN CLIENTE CL ON CL.CDCLIENTE = C.CDCLIENTE "
+        "LEFT JOIN LANCCTB L ON L.NRLANCCTB = C.NRLANCTBDOC");
+    st.bind(1, keys);
+    while (st.next()) {
+        Current cur;
+        cur.company = str(st, 4);
+        cur.type = str(st, 5);
+        cur.value = accounting::toCents(st.real(6));
+        cur.due = str(st, 7).substr(0, 10);
+        cur.split = str(st, 8);
+        accounting::Account &a = cur.account;
+        a.branch = str(st, 0);
+        a.entry = str(st, 1);
+        a.dueSeq = str(st, 2);
+        a.instalment = str(st, 3);
+        a.type = cur.type;
+        a.value = cur.value;
+        a.dueDate = cur.due;
+        a.accounted = str(st, 9) == "S";
+        a.currentPosting = str(st, 10);
+        a.currentSignature = str(st, 11);
+        a.documentNumber = str(st, 12);
+        a.series = str(st, 13);
+        a.postingDate = str(st, 14).substr(0, 10);
+        a.customerName = str(st, 15);
+        out.emplace(keyJoin(st), std::move(cur));
+    }
+    st.reset();
+
+    db::Statement &adj = c.prepare(
+        "SELECT A.CDFILIAL, A.NRLANCTONF, A.NRSEQVENREC, A.NRPARCELAREC, A.NRSEQAJUREC, A.CDAJUCTREC, T.IDAJUCTREC, "
+        "A.DSAJUSTEREC, A.VRAJUSTEREC, A.NRLCTBAJREC, L.CDASSINATURA" +
+        from +
+        "JOIN AJCTRECEBER A ON A.CDFILIAL = K.K0 AND A.NRLANCTONF = K.K1 AND A.NRSEQVENREC = K.K2 "
+        "AND A.NRPARCELAREC = K.K3 "
+        "JOIN TIPOAJRECEBER T ON T.CDAJUCTREC = A.CDAJUCTREC "
+        "LEFT JOIN LANCCTB L ON L.NRLANCCTB = A.NRLCTBAJREC "
+        "ORDER BY A.CDFILIAL, A.NRLANCTONF, A.NRSEQVENREC, A.NRPARCELAREC, A.NRSEQAJUREC");
+    adj.bind(1, keys);
+    while (adj.next()) {
+        const auto it = out.find(keyJoin(adj));
+        if (it == out.end())
+            continue;
+        it->second.account.adjustments.push_back({str(adj, 4), str(adj, 5), str(adj, 6), str(adj, 7),
+                                                  accounting::toCents(adj.real(8)), str(adj, 9), str(adj, 10)});
+    }
+    adj.reset();
+    return out;
+}
+
+// The first difference between the list the client holds and the database, as the status text.
+const char *staleText(const Marked &m, const Current *cur, const std::string &company)
+{
+    if (!cur || cur->company != company)
+        return kDeleted;
+    if (cur->split != m.split)
+        return kSplit;
+    if (cur->type != m.type)
+        return kTypeChanged;
+    if (cur->value != m.value)
+        return kValueChanged;
+    if (cur->due != m.due)
+        return kExtended;
+    return nullptr;
+}
+
+QByteArray answer(const char *status, const wire::Packet &entries, const wire::Packet &shares,
+                  const wire::Packet &errors)
+{
+    QByteArray out("[");
+    wire::appendJsonString(out, QString::fromUtf8(status));
+    for (const wire::Packet *p : {&entries, &shares, &errors}) {
+        out.append(',');
+        wire::appendPacketJson(out, *p);
+    }
+    out.append(']');
+    return out;
+}
+
+QByteArray refusal(const char *status)
+{
+    return answer(status, wire::Packet(layouts::lancContTemp()), wire::Packet(layouts::rateio()),
+                  wire::Packet(layouts::errosTemp()));
+}
+
+QString orEmpty(const std::map<std::string, std::string> &m, const std::string &k)
+{
+    const auto it = m.find(k);
+    return it == m.end() ? QString() : q(it->second);
+}
+
+QByteArray resultAnswer(const accounting::Config &cfg, const std::vector<accounting::Account> &accounts,
+                        const accounting::Result &r)
+{
+    wire::Packet entries(layouts::lancContTemp());
+    entries.reserve(int(r.entries.size()));
+    const QString company = q(cfg.company), companyName = q(cfg.companyName);
+    for (const accounting::Entry &e : r.entries) {
+        const accounting::Posting &p = r.postings[size_t(e.posting)];
+        const accounting::Account &a = accounts[size_t(p.account)];
+        const int row = entries.appendRow();
+        const auto ledger = cfg.chart.find(e.ledger);
+        entries.setString(row, 0, company);
+        if (ledger != cfg.chart.end()) {
+            entries.setString(row, 1, q(ledger->second.reduced));
+            entries.setString(row, 2, q(ledger->second.name));
+        }
+        entries.setString(row, 3, q(p.number));
+        entries.setString(row, 4, QString::number(e.seq));
+        entries.setString(row, 5, q(e.ledger));
+        entries.setString(row, 6, q(e.history));
+        entries.setString(row, 7, q(e.historyText));
+        entries.setDateTime(row, 8, QDate::fromString(q(p.date), Qt::ISODate).startOfDay(Qt::UTC));
+        entries.setNumber(row, 9, double(e.value) / 100.0);
+        entries.setString(row, 10, QString(QLatin1Char(e.side)));
+        entries.setString(row, 11, q(a.commercialKey()));
+        entries.setString(row, 12, companyName);
+        entries.setString(row, 13, q(p.document));
+    }
+    wire::Packet shares(layouts::rateio());
+    shares.reserve(int(r.shares.size()));
+    for (const accounting::ShareLine &s : r.shares) {
+        const accounting::Posting &p = r.postings[size_t(r.entries[size_t(s.entrySeq - 1)].posting)];
+        const int row = shares.appendRow();
+        shares.setString(row, 0, q(s.branch));
+        shares.setString(row, 1, orEmpty(cfg.branchNames, s.branch));
+        shares.setString(row, 2, q(s.costCentre));
+        shares.setString(row, 3, orEmpty(cfg.costCentreNames, s.costCentre));
+        shares.setNumber(row, 4, double(s.value) / 100.0);
+        shares.setString(row, 5, QString::number(s.entrySeq));
+        shares.setString(row, 6, q(p.number));
+        shares.setDateTime(row, 7, QDate::fromString(q(p.date), Qt::ISODate).startOfDay(Qt::UTC));
+        shares.setString(row, 8, company);
+        shares.setString(row, 9, QString::number(s.seq));
+    }
+    wire::Packet errors(layouts::errosTemp());
+    for (const accounting::Error &e : r.errors)
+        errors.appendRow({q(e.code), QString::number(e.entrySeq)});
+    return answer("OK", entries, shares, errors);
+}
+
+std::int64_t takeNumbers(db::Connection &c, const char *counter, std::int64_t n)
+{
+    db::Statement &up = c.prepare("UPDATE NUMERADOR SET NRULTIMO = NRULTIMO + ? WHERE CDNUMERADOR = ?");
+    up.bindAll({n, std::string(counter)});
+    up.exec();
+    return db::queryInt(c, "SELECT NRULTIMO FROM NUMERADOR WHERE CDNUMERADOR = ?", {std::string(counter)}) - n + 1;
+}
+
+void deletePostings(db::Connection &c, const std::vector<std::string> &numbers)
+{
+    if (numbers.empty())
+        return;
+    const std::string in = " WHERE NRLANCCTB IN (SELECT V FROM " + c.jsonTextList() + " AS L)";
+    for (const char *table : {"RATLANCCTB", "ITLANCCTB", "LANCCTB"}) {
+        db::Statement &del = c.prepare(std::string("DELETE FROM ") + table + in);
+        del.bind(1, jsonStringArray(numbers));
+        del.exec();
+    }
+}
+
+// Stores the new state: postings replaced, accounts and adjustments pointing at them, audit.
+void write(db::Connection &c, const accounting::Config &cfg, std::vector<accounting::Account> &accounts,
+           accounting::Result &r, const std::string &operatorName)
+{
+    const std::string now = QDateTime::currentDateTime().toString(QStringLiteral("yyyy-MM-dd HH:mm:ss")).toStdString();
+    std::vector<int> fresh;
+    for (size_t i = 0; i < r.postings.size(); ++i)
+        if (!r.postings[i].unchanged())
+            fresh.push_back(int(i));
+
+    std::vector<std::string> old;
+    for (int i : fresh) {
+        const accounting::Posting &p = r.postings[size_t(i)];
+        const accounting::Account &a = accounts[size_t(p.account)];
+        const std::string &cur = p.adjustment < 0 ? a.currentPosting : a.adjustments[size_t(p.adjustment)].currentPosting;
+        if (!cur.empty())
+            old.push_back(cur);
+    }
+    // An adjustment that no longer posts anything (value 0) loses its old posting.
+    std::set<std::pair<int, int>> posted;
+    for (const accounting::Posting &p : r.postings)
+        posted.insert({p.account, p.adjustment});
+    for (size_t i = 0; i < accounts.size(); ++i)
+        for (size_t j = 0; j < accounts[i].adjustments.size(); ++j)
+            if (!posted.count({int(i), int(j)}) && !accounts[i].adjustments[j].currentPosting.empty())
+                old.push_back(accounts[i].adjustments[j].currentPosting);
+    deletePostings(c, old);
+
+    if (!fresh.empty()) {
+        std::int64_t next = takeNumbers(c, "LANCCTB", std::int64_t(fresh.size()));
+        for (int i : fresh)
+            r.postings[size_t(i)].number = std::to_string(next++);
+        insertPostings(c, cfg, accounts, r, fresh, operatorName, now);
+    }
+
+    // Each account and adjustment now points at its posting (or at none).
+    QByteArray accRows("["), adjRows("[");
+    std::vector<std::string> accountNumber(accounts.size());
+    std::map<std::pair<int, int>, std::string> adjustmentNumber;
+    for (const accounting::Posting &p : r.postings) {
+        if (p.adjustment < 0)
+            accountNumber[size_t(p.account)] = p.number;
+        else
+            adjustmentNumber[{p.account, p.adjustment}] = p.number;
+    }
+    const auto appendKey = [](QByteArray &out, const accounting::Account &a) {
+        for (const std::string *s : {&a.branch, &a.entry, &a.dueSeq, &a.instalment}) {
+            wire::appendJsonUtf8String(out, s->data(), qsizetype(s->size()));
+            out.append(',');
+        }
+    };
+    for (size_t i = 0; i < accounts.size(); ++i) {
+        const accounting::Account &a = accounts[i];
+        accRows.append(i ? ",[" : "[");
+        appendKey(accRows, a);
+        wire::appendJsonUtf8String(accRows, accountNumber[i].data(), qsizetype(accountNumber[i].size()));
+        accRows.append(']');
+        for (size_t j = 0; j < a.adjustments.size(); ++j) {
+            adjRows.append(adjRows.size() > 1 ? ",[" : "[");
+            appendKey(adjRows, a);
+            wire::appendJsonUtf8String(adjRows, a.adjustments[j].seq.data(), qsizetype(a.adjustments[j].seq.size()));
+            adjRows.append(',');
+            const auto n = adjustmentNumber.find({int(i), int(j)});
+            if (n == adjustmentNumber.end())
+                adjRows.append("null");
+            else
+                wire::appendJsonUtf8String(adjRows, n->second.data(), qsizetype(n->second.size()));
+            adjRows.append(']');
+        }
+    }
+    accRows.append(']');
+    adjRows.append(']');
+    db::Statement &upAcc = c.prepare("UPDATE CONTRECEBER SET NRLANCTBDOC = K.K4, IDCTBLCTREC = 'S' FROM " +
+                                     c.jsonRows(5) +
+                                     " AS K WHERE CONTRECEBER.CDFILIAL = K.K0 AND CONTRECEBER.NRLANCTONF = K.K1 "
+                                     "AND CONTRECEBER.NRSEQVENREC = K.K2 AND CONTRECEBER.NRPARCELAREC = K.K3");
+    upAcc.bind(1, accRows.toStdString());
+    upAcc.exec();
+    if (adjRows.size() > 2) {
+        db::Statement &upAdj = c.prepare(
+            "UPDATE AJCTRECEBER SET NRLCTBAJREC = K.K5 FROM " + c.jsonRows(6) +
+            " AS K WHERE AJCTRECEBER.CDFILIAL = K.K0 AND AJCTRECEBER.NRLANCTONF = K.K1 "
+            "AND AJCTRECEBER.NRSEQVENREC = K.K2 AND AJCTRECEBER.NRPARCELAREC = K.K3 AND AJCTRECEBER.NRSEQAJUREC = K.K4");
+        upAdj.bind(1, adjRows.toStdString());
+        upAdj.exec();
+    }
+
+    const std::int64_t audit = takeNumbers(c, "AUDITORIA", 1);
+    db::Statement &head = c.prepare("INSERT INTO AUDITORIA (NRAUDITORIA, NMOPERADOR, DTOPERACAO, CDEMPRESA, "
+                                    "NMOPERACAO, QTCONTAS) VALUES (?, ?, ?, ?, ?, ?)");
+    head.bindAll({audit, operatorName, now, cfg.company, std::string("SetConfirmar"), std::int64_t(accounts.size())});
+    head.exec();
+    auto lines = c.bulk("AUDITCONTA", {"NRAUDITORIA", "NRSEQAUDIT", "CDFILIAL", "NRLANCTONF", "NRSEQVENREC",
+                                       "NRPARCELAREC", "NRSEQAJUREC", "NRLANCANT", "NRLANCNOVO"});
+    std::int64_t seq = 0;
+    for (const accounting::Posting &p : r.postings) {
+        const accounting::Account &a = accounts[size_t(p.account)];
+        const accounting::Adjustment *adj = p.adjustment < 0 ? nullptr : &a.adjustments[size_t(p.adjustment)];
+        const std::string &before = adj ? adj->currentPosting : a.currentPosting;
+        lines->row({audit, ++seq, a.branch, a.entry, a.dueSeq, a.instalment, adj ? Value(adj->seq) : db::null(),
+                    before.empty() ? db::null() : Value(before), p.number});
+    }
+    lines->finish();
+}
+
+} // namespace
+
+accounting::Config loadAccountingConfig(db::Connection &c, const std::string &company)
+{
+    accounting::Config cfg;
+    cfg.company = company;
+    cfg.companyName = db::queryText(c, "SELECT NMEMPRESA FROM EMPRESA WHERE CDEMPRESA = ?", {company});
+    const auto rules = [&](const char *sql, std::map<std::string, accounting::Rule> &into) {
+        db::Statement &st = c.prepare(sql);
+        st.bindAll({company});
+        while (st.next())
+            into[str(st, 0)] = {str(st, 1), str(st, 2), str(st, 3)};
+        st.reset();
+    };
+    rules("SELECT CDTPCTRECEB, CDCONTDEB, CDCONTCRED, CDHISTPADR FROM REGCTBTPREC WHERE CDEMPRESA = ?", cfg.typeRules);
+    rules("SELECT CDAJUCTREC, CDCONTDEB, CDCONTCRED, CDHISTPADR FROM REGCTBAJREC WHERE CDEMPRESA = ?",
+          cfg.adjustmentRules);
+
+    db::Statement &chart =
+        c.prepare("SELECT CDCONTCTBL, CDCONTREDU, NMCONTCTBL, IDCONTANALI FROM PLANOCONTA WHERE CDEMPRESA = ?");
+    chart.bindAll({company});
+    while (chart.next())
+        cfg.chart[str(chart, 0)] = {str(chart, 1), str(chart, 2), str(chart, 3) == "S"};
+    chart.reset();
+
+    const auto names = [&](const std::string &sql, std::map<std::string, std::string> &into,
+                           std::initializer_list<Value> params) {
+        db::Statement &st = c.prepare(sql);
+        st.bindAll(params);
+        while (st.next())
+            into[str(st, 0)] = str(st, 1);
+        st.reset();
+    };
+    names("SELECT CDHISTPADR, DSHISTPADR FROM HISTPADRAO", cfg.histories, {});
+    names("SELECT CDFILIAL, NMFILIAL FROM FILIAL WHERE CDEMPRESA = ?", cfg.branchNames, {company});
+    names("SELECT CDCENTCUST, NMCENTCUST FROM CENTROCUSTO", cfg.costCentreNames, {});
+
+    db::Statement &ap = c.prepare("SELECT R.CDFILIAL, R.CDCENTCUST, R.PCRATEIO FROM RATEIOFILIAL R "
+                                  "JOIN FILIAL F ON F.CDFILIAL = R.CDFILIAL WHERE F.CDEMPRESA = ? "
+                                  "ORDER BY R.CDFILIAL, R.CDCENTCUST");
+    ap.bindAll({company});
+    while (ap.next())
+        cfg.apportionment[str(ap, 0)].push_back({str(ap, 1), std::int64_t(std::llround(ap.real(2) * 10000.0))});
+    ap.reset();
+
+    db::Statement &per = c.prepare(
+        "SELECT DTINIPERCTB, DTFIMPERCTB FROM PERIODOCTB WHERE CDEMPRESA = ? AND IDPERFECH = 'S'");
+    per.bindAll({company});
+    while (per.next())
+        cfg.closedPeriods.emplace_back(str(per, 0).substr(0, 10), str(per, 1).substr(0, 10));
+    per.reset();
+    return cfg;
+}
+
+QByteArray recalculate(db::Connection &c, const std::string &company, const std::string &operatorName,
+                       const wire::Packet &packet, const Params &params)
+{
+    const std::vector<Marked> marked = markedRows(packet, company, params);
+    if (marked.empty())
+        throw RpcError(rpc::Refused, QStringLiteral("Nenhuma conta marcada para o recálculo."));
+
+    std::unique_ptr<db::Transaction> tx;
+    try {
+        tx = std::make_unique<db::Transaction>(c, db::TxMode::WriteNoWait);
+    } catch (const db::DbError &e) {
+        if (e.lockConflict())
+            return refusal(kLocked);
+        throw;
+    }
+    std::vector<std::int64_t> lockKeys;
+    lockKeys.reserve(marked.size());
+    for (const Marked &m : marked)
+        lockKeys.push_back(std::int64_t(fnv1a64("CONTRECEBER|" + m.key())));
+    if (!c.tryLockKeys(lockKeys))
+        return refusal(kLocked);
+
+    std::map<std::string, Current> current = loadCurrent(c, keysJson(marked));
+    std::vector<accounting::Account> accounts;
+    accounts.reserve(marked.size());
+    for (const Marked &m : marked) {
+        const auto it = current.find(m.key());
+        if (const char *stale = staleText(m, it == current.end() ? nullptr : &it->second, company))
+            return refusal(stale);
+        accounts.push_back(std::move(it->second.account));
+    }
+
+    const accounting::Config cfg = loadAccountingConfig(c, company);
+    accounting::Result r = accounting::build(cfg, accounts);
+    if (r.entries.size() > kMaxEntries)
+        throw RpcError(rpc::Refused, QStringLiteral("O recálculo geraria %1 lançamentos; o limite é %2. "
+                                                    "Marque menos contas.")
+                                         .arg(r.entries.size())
+                                         .arg(kMaxEntries));
+    if (!r.errors.empty()) {
+        // Nothing is written: the postings carry their order in this answer as a provisional number.
+        for (size_t i = 0; i < r.postings.size(); ++i)
+            r.postings[i].number = std::to_string(i + 1);
+        return resultAnswer(cfg, accounts, r);
+    }
+    write(c, cfg, accounts, r, operatorName);
+    tx->commit();
+    return resultAnswer(cfg, accounts, r);
+}
+
+} // namespace erp::server

@@ -1,0 +1,90 @@
+#pragma once
+
+#include "pool.h"
+
+#include <QByteArray>
+#include <QDate>
+#include <QJsonArray>
+#include <QString>
+
+#include <functional>
+#include <optional>
+#include <stdexcept>
+#include <string>
+#include <vector>
+
+namespace erp::server {
+
+inline constexpr const char *kServerObject = "REC00800.rdmRecCont";
+
+namespace rpc {
+inline constexpr int ParseError = -32700;
+inline constexpr int InvalidRequest = -32600;
+inline constexpr int MethodNotFound = -32601;
+inline constexpr int InvalidParams = -32602;
+inline constexpr int Refused = -32000;
+inline constexpr int Internal = -32603;
+} // namespace rpc
+
+// A failure the caller is told about: code and pt-BR message as they go on the wire.
+class RpcError : public std::runtime_error
+{
+public:
+    RpcError(int code, const QString &message) : std::runtime_error(message.toStdString()), m_code(code) {}
+    int code() const { return m_code; }
+    QString message() const { return QString::fromStdString(what()); }
+
+private:
+    int m_code;
+};
+
+// Reads positional parameters with their checks; every failure is InvalidParams.
+class Params
+{
+public:
+    Params(const QString &method, const QJsonArray &values) : m_method(method), m_values(values) {}
+    void expectCount(int n) const;
+    // maxChars counts characters; control characters are refused.
+    std::string string(int i, const char *what, int maxChars) const;
+    std::optional<QDate> date(int i, const char *what) const; // null is the zero date
+    double number(int i, const char *what) const;
+    bool boolean(int i, const char *what) const;
+    // The codes of a ';'-joined list; empty for the empty string.
+    std::vector<std::string> list(int i, const char *what, int maxCharsPerCode) const;
+    const QJsonValue at(int i) const { return m_values.at(i); }
+    [[noreturn]] void fail(int i, const char *what, const QString &problem) const;
+
+private:
+    QString m_method;
+    QJsonArray m_values;
+};
+
+// What a method gives back: the whole result value as JSON text, or a stream of it.
+class ResultStream
+{
+public:
+    virtual ~ResultStream() = default;
+    // Appends the next part of the JSON value; false once the value is complete.
+    virtual bool produce(QByteArray &out) = 0;
+    // Rows written so far, for the log.
+    virtual long rows() const = 0;
+};
+
+struct MethodResult
+{
+    QByteArray json;
+    std::unique_ptr<ResultStream> stream;
+};
+
+struct CallContext
+{
+    Lease db;
+    std::string operatorName; // the authenticated operator
+    QDate today;
+};
+
+using Method = std::function<MethodResult(CallContext &, const Params &)>;
+// nullptr when the server object has no such method.
+const Method *findMethod(const QString &name);
+
+} // namespace erp::server

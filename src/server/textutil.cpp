@@ -1,0 +1,48 @@
+#include "textutil.h"
+
+namespace erp::server {
+
+void replaceAll(std::string &s, std::string_view from, std::string_view to)
+{
+    for (size_t pos = s.find(from); pos != std::string::npos; pos = s.find(from, pos + to.size()))
+        s.replace(pos, from.size(), to);
+}
+
+size_t utf8Length(std::string_view s)
+{
+    size_t n = 0;
+    for (unsigned char ch : s)
+        n += (ch & 0xC0) != 0x80;
+    return n;
+}
+
+std::string truncateUtf8(const std::string &s, size_t maxChars)
+{
+    size_t chars = 0;
+    for (size_t i = 0; i < s.size(); ++i) {
+        if ((static_cast<unsigned char>(s[i]) & 0xC0) != 0x80 && chars++ == maxChars)
+            return s.substr(0, i);
+    }
+    return s;
+}
+
+std::uint64_t fnv1a64(std::string_view s)
+{
+    std::uint64_t h = 0xcbf29ce484222325ull;
+    for (unsigned char ch : s) {
+        h ^= ch;
+        h *= 0x100000001b3ull;
+    }
+    return h;
+}
+
+std::string hex64(std::uint64_t v)
+{
+    static const char digits[] = "0123456789abcdef";
+    std::string out(16, '0');
+    for (int i = 15; i >= 0; --i, v >>= 4)
+        out[size_t(i)] = digits[v & 15];
+    return out;
+}
+
+} // namespace erp::server

@@ -1,0 +1,17 @@
+#pragma once
+
+#include <cstdint>
+#include <string>
+#include <string_view>
+
+namespace erp::server {
+
+void replaceAll(std::string &s, std::string_view from, std::string_view to);
+// At most maxChars characters (code points) of UTF-8 text.
+std::string truncateUtf8(const std::string &s, size_t maxChars);
+size_t utf8Length(std::string_view s);
+// Stable across processes and machines: keys of database locks and content signatures.
+std::uint64_t fnv1a64(std::string_view s);
+std::string hex64(std::uint64_t v);
+
+} // namespace erp::server
