@@ -107,16 +107,26 @@ void NetConnection::open()
     client->http->set_read_timeout(sec, usec);
     client->http->set_write_timeout(sec, usec);
     m_client = std::move(client);
-    try {
-        // the health check needs no credentials: it proves that the server answers
-        const auto res = m_client->http->Get("/health");
-        if (!res)
-            throw Error(QStringLiteral("Não foi possível conectar ao servidor %1 em %2: %3.")
-                            .arg(m_serverName, address(), QString::fromStdString(httplib::to_string(res.error()))));
-    } catch (...) {
+    // the health check needs no credentials: it proves that the server answers
+    QElapsedTimer clock;
+    clock.start();
+    const auto res = m_client->http->Get("/health");
+    if (!res) {
+        const QString where = address();
         m_client.reset();
-        throw;
+        throw Error(QStringLiteral("Não foi possível conectar ao servidor %1 em %2: %3.")
+                        .arg(m_serverName, where, failure(int(res.error()), clock.elapsed())));
     }
+}
+
+QString NetConnection::failure(int error, qint64 elapsedMs) const
+{
+    const auto e = httplib::Error(error);
+    if (e == httplib::Error::ConnectionTimeout || (e == httplib::Error::Read && elapsedMs >= m_timeoutMs - 50))
+        return QStringLiteral("sem resposta em %1 s (tempo esgotado)").arg(m_timeoutMs / 1000.0);
+    if (e == httplib::Error::Connection)
+        return QStringLiteral("conexão recusada ou servidor inacessível");
+    return QString::fromStdString(httplib::to_string(e));
 }
 
 void NetConnection::close()
@@ -138,13 +148,8 @@ QByteArray NetConnection::post(const QByteArray &body)
     const QString where = address();
     if (!res) {
         m_client.reset(); // the next call connects afresh
-        const bool timedOut = res.error() == httplib::Error::ConnectionTimeout
-                              || (res.error() == httplib::Error::Read && clock.elapsed() >= m_timeoutMs - 50);
-        const QString why = timedOut ? QStringLiteral("sem resposta em %1 s (tempo esgotado)").arg(m_timeoutMs / 1000.0)
-                            : res.error() == httplib::Error::Connection
-                                ? QStringLiteral("conexão recusada ou servidor inacessível")
-                                : QString::fromStdString(httplib::to_string(res.error()));
-        throw Error(QStringLiteral("Falha na comunicação com o servidor %1 em %2: %3.").arg(m_serverName, where, why));
+        throw Error(QStringLiteral("Falha na comunicação com o servidor %1 em %2: %3.")
+                        .arg(m_serverName, where, failure(int(res.error()), clock.elapsed())));
     }
     if (res->status == 401)
         throw Error(QStringLiteral("Acesso negado ao servidor %1 em %2: operador ou senha inválidos.").arg(m_serverName, where));

@@ -62,6 +62,7 @@ public:
 private:
     QByteArray post(const QByteArray &body);
     QString address() const;
+    QString failure(int httpError, qint64 elapsedMs) const;
 
     QString m_serverName;
     QString m_host = QStringLiteral("127.0.0.1");
