@@ -33,7 +33,7 @@ class ERPFW_EXPORT Field : public QObject
     Q_PROPERTY(bool readOnly READ readOnly WRITE setReadOnly)
     Q_PROPERTY(QString origin READ origin WRITE setOrigin)
     Q_PROPERTY(Qt::Alignment alignment READ alignment WRITE setAlignment)
-    Q_PROPERTY(QVariant value READ value WRITE setValue)
+    Q_PROPERTY(QVariant value READ value)
     Q_PROPERTY(QString text READ text)
     Q_PROPERTY(QString displayText READ displayText)
 
