@@ -304,7 +304,7 @@ int migrate(db::Connection &c)
     for (const Migration &m : migrations()) {
         db::Transaction tx(c, db::TxMode::Write);
         if (c.kind() == db::Kind::Postgres)
-            db::queryInt(c, "SELECT pg_advisory_xact_lock(8008001)"); // one migrator at a time
+            c.execScript("SELECT pg_advisory_xact_lock(8008001)"); // one migrator at a time
         c.execScript(kVersionTable);
         if (db::queryInt(c, "SELECT COUNT(*) FROM VERSAOESQUEMA WHERE NRVERSAO = ?", {std::int64_t(m.version)}))
             continue;

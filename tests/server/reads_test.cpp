@@ -1,0 +1,379 @@
+// The read methods over loopback, on SQLite and PostgreSQL: packet layouts, every restriction of
+// the account query, authentication, and a corpus of bad requests that must change nothing.
+#include "harness.h"
+
+#include <gtest/gtest.h>
+
+#include <QJsonDocument>
+#include <QRegularExpression>
+
+#include <map>
+
+using namespace erp::server;
+using namespace erp::server::test;
+
+namespace {
+
+struct Env
+{
+    std::unique_ptr<TestDatabase> db;
+    std::unique_ptr<RunningServer> server;
+    std::unique_ptr<db::Connection> sql;
+};
+
+class Reads : public ::testing::TestWithParam<Backend>
+{
+protected:
+    void SetUp() override
+    {
+        static std::map<Backend, std::unique_ptr<Env>> envs;
+        std::unique_ptr<Env> &e = envs[GetParam()];
+        if (!e) {
+            auto database = TestDatabase::create(GetParam());
+            if (!database)
+                GTEST_SKIP() << "ERP_TEST_PG_URL não definida";
+            database->prepareDemo(1500);
+            e = std::make_unique<Env>();
+            e->server = std::make_unique<RunningServer>(database->url());
+            e->sql = database->connect();
+            e->db = std::move(database);
+        }
+        env = e.get();
+        client = std::make_unique<RpcClient>(env->server->port());
+    }
+
+    QJsonObject accounts(const Filter &f) { return client->result("GetContRec", f.params()).toObject(); }
+
+    // The server's keys for the filter against the keys an independent query selects.
+    void expectSame(const Filter &f, const std::string &condition, std::initializer_list<db::Value> params,
+                    bool expectRows = true)
+    {
+        std::vector<std::string> got = accountKeys(accounts(f));
+        std::sort(got.begin(), got.end());
+        const std::vector<std::string> want = keysWhere(*env->sql, "C.CDEMPRESA = '01' AND " + condition, params);
+        EXPECT_EQ(got, want) << condition;
+        if (expectRows)
+            EXPECT_FALSE(want.empty()) << "the demo data should have rows for: " << condition;
+    }
+
+    Env *env = nullptr;
+    std::unique_ptr<RpcClient> client;
+};
+
+std::vector<std::string> fieldNames(const QJsonObject &packet)
+{
+    std::vector<std::string> names;
+    for (const QJsonValue &f : packet.value("fields").toArray())
+        names.push_back(f.toObject().value("name").toString().toStdString());
+    return names;
+}
+
+QString day(int offset) { return kToday.addDays(offset).toString(Qt::ISODate); }
+
+} // namespace
+
+TEST_P(Reads, ParameterPacketsCarryOneRowOrNone)
+{
+    const QJsonObject geral = client->result("GetGeralRec", {}).toObject();
+    EXPECT_EQ(QJsonDocument(geral).toJson(QJsonDocument::Compact),
+              R"({"fields":[{"name":"CDGERALREC","size":1,"type":"string"},{"name":"QTDIAANTLANR","type":"float"},)"
+              R"({"name":"QTDIAAPOLANR","type":"float"}],"rows":[["1",30,30]]})");
+    EXPECT_EQ(client->result("GetParamFilial", {"0101"}).toObject().value("rows").toArray(), QJsonArray({QJsonArray{7}}));
+    EXPECT_EQ(client->result("GetParExp", {"0101"}).toObject().value("rows").toArray(), QJsonArray({QJsonArray{"S"}}));
+    EXPECT_EQ(client->result("GetParExp", {"0102"}).toObject().value("rows").toArray(), QJsonArray({QJsonArray{"N"}}));
+    // Nothing configured: an empty packet that still carries its fields.
+    const QJsonObject none = client->result("GetParamFilial", {"9999"}).toObject();
+    EXPECT_TRUE(none.value("rows").toArray().isEmpty());
+    EXPECT_EQ(fieldNames(none), std::vector<std::string>{"NRTAMNUMNFUT"});
+    EXPECT_TRUE(client->result("GetParExp", {""}).toObject().value("rows").toArray().isEmpty());
+
+    const QJsonObject types = client->result("GetTipoCtReceber", {}).toObject();
+    EXPECT_EQ(types.value("fields").toArray().first().toObject(),
+              QJsonObject({{"name", "IDMARCADO"}, {"type", "fixedstring"}, {"size", 1}}));
+    const QJsonArray rows = types.value("rows").toArray();
+    ASSERT_EQ(rows.size(), 7);
+    for (const QJsonValue &r : rows)
+        EXPECT_EQ(r.toArray().first().toString(), "N");
+}
+
+TEST_P(Reads, AccountPacketHasTheStoredFieldsOfTheAccountList)
+{
+    Filter f;
+    f.dueFrom = day(-30);
+    f.dueTo = day(30);
+    const QJsonObject p = accounts(f);
+    const std::vector<std::string> expected{
+        "IDMARCADO",   "DTATUAVENREC", "NRPARCELAREC", "NMRAZSOCCLIE", "IDSTATREC",  "VRATUAREC",    "CDSERIE",
+        "NRNOTAFISC",  "IDTPIJURCLIE", "CDFILIAL",     "NRLANCTONF",   "NRSEQVENREC", "DSCONTAREC",  "DSTPCTRECEB",
+        "CDFILIEMIT",  "NRINSJURCLIE", "CDMOTIPROR",   "CDMOTIPARC",   "CDTPCTRECEB", "NRLANCTBDOC", "CDEMPRESA",
+        "IDSTATUS",    "VRNOTAFISC",   "DTENTRSAID",   "CDCLIENTE",    "NMFANTCLIE",  "IDCTBLCTREC"};
+    EXPECT_EQ(fieldNames(p), expected);
+    const QJsonArray fields = p.value("fields").toArray();
+    EXPECT_EQ(fields[0].toObject().value("type").toString(), "fixedstring");
+    EXPECT_EQ(fields[1].toObject().value("type").toString(), "datetime");
+    EXPECT_EQ(fields[5].toObject().value("type").toString(), "float");
+    EXPECT_EQ(fields[23].toObject().value("type").toString(), "datetime");
+    EXPECT_EQ(fields[3].toObject().value("size").toInt(), 50);
+    EXPECT_EQ(fields[26].toObject().value("size").toInt(), 1);
+
+    const QJsonArray rows = p.value("rows").toArray();
+    ASSERT_FALSE(rows.isEmpty()) << "the default due-date window finds accounts";
+    const QRegularExpression dateTime("^\\d{4}-\\d{2}-\\d{2}T00:00:00$");
+    QString lastDue, lastName;
+    for (const QJsonValue &rv : rows) {
+        const QJsonArray r = rv.toArray();
+        ASSERT_EQ(r.size(), 27);
+        EXPECT_EQ(r[0].toString(), "N");
+        EXPECT_TRUE(dateTime.match(r[1].toString()).hasMatch()) << r[1].toString().toStdString();
+        EXPECT_EQ(r[20].toString(), "01");
+        // Ordered by due date, then customer name.
+        const QString due = r[1].toString(), name = r[3].toString();
+        EXPECT_TRUE(due > lastDue || (due == lastDue && name >= lastName)) << due.toStdString() << name.toStdString();
+        lastDue = due;
+        lastName = name;
+    }
+}
+
+TEST_P(Reads, EachRestrictionKeepsExactlyTheMatchingAccounts)
+{
+    db::Connection &c = *env->sql;
+    expectSame(Filter{}, "1 = 1", {});
+
+    Filter doc;
+    doc.docFrom = "0000050";
+    doc.docTo = "0000120";
+    expectSame(doc, "N.NRNOTAFISC >= '0000050' AND N.NRNOTAFISC <= '0000120'", {});
+    Filter lone;
+    lone.docFrom = "0000150";
+    expectSame(lone, "N.NRNOTAFISC >= '0000150'", {});
+
+    Filter issue;
+    issue.issueFrom = day(-90);
+    issue.issueTo = day(-60);
+    expectSame(issue, "N.DTEMISSAO >= ? AND N.DTEMISSAO <= ?", {day(-90).toStdString(), day(-60).toStdString()});
+    Filter exit;
+    exit.exitFrom = day(-20);
+    exit.exitTo = day(-5);
+    expectSame(exit, "N.DTENTRSAID >= ? AND N.DTENTRSAID <= ?", {day(-20).toStdString(), day(-5).toStdString()});
+
+    Filter origin;
+    origin.originBranches = "0102;0103";
+    expectSame(origin, "N.CDFILIEMIT IN ('0102', '0103')", {});
+    Filter posting;
+    posting.postingBranches = "0101";
+    expectSame(posting, "C.CDFILIAL = '0101'", {});
+
+    Filter value;
+    value.docValueFrom = 1000;
+    value.docValueTo = 5000;
+    expectSame(value, "N.VRNOTAFISC >= 1000 AND N.VRNOTAFISC <= 5000", {});
+    Filter openAbove;
+    openAbove.docValueFrom = 20000;
+    expectSame(openAbove, "N.VRNOTAFISC >= 20000", {});
+
+    Filter salesmen;
+    salesmen.salesmen = "V001;V002;V003";
+    expectSame(salesmen, "N.CDVENDEDOR IN ('V001', 'V002', 'V003')", {});
+
+    Filter due;
+    due.dueFrom = day(-30);
+    due.dueTo = day(30);
+    expectSame(due, "C.DTATUAVENREC >= ? AND C.DTATUAVENREC <= ?", {day(-30).toStdString(), day(30).toStdString()});
+
+    Filter types;
+    types.types = "DUP;CRT";
+    expectSame(types, "C.CDTPCTRECEB IN ('DUP', 'CRT')", {});
+
+    Filter orig;
+    orig.origFrom = 500;
+    orig.origTo = 2500;
+    expectSame(orig, "C.VRORIGREC >= 500 AND C.VRORIGREC <= 2500", {});
+    Filter net;
+    net.netFrom = 100;
+    net.netTo = 900.5;
+    expectSame(net, "C.VRLIQREC >= 100 AND C.VRLIQREC <= 900.5", {});
+
+    Filter notDue;
+    notDue.notDue = true;
+    expectSame(notDue, "C.DTATUAVENREC >= ?", {day(0).toStdString()});
+    Filter overdue;
+    overdue.overdue = true;
+    expectSame(overdue, "C.DTATUAVENREC < ?", {day(0).toStdString()});
+    Filter both;
+    both.notDue = both.overdue = true;
+    expectSame(both, "1 = 1", {});
+
+    const std::string customers = db::queryText(c, "SELECT MIN(CDCLIENTE) FROM CONTRECEBER WHERE CDEMPRESA = '01'") +
+                                  ";" + db::queryText(c, "SELECT MAX(CDCLIENTE) FROM CONTRECEBER WHERE CDEMPRESA = '01'");
+    Filter cust;
+    cust.customers = QString::fromStdString(customers);
+    expectSame(cust, "C.CDCLIENTE IN (?, ?)",
+               {customers.substr(0, customers.find(';')), customers.substr(customers.find(';') + 1)});
+
+    Filter accounted;
+    accounted.ctbl = "C";
+    expectSame(accounted, "C.IDCTBLCTREC = 'S'", {});
+    Filter notAccounted;
+    notAccounted.ctbl = "N";
+    expectSame(notAccounted, "C.IDCTBLCTREC = 'N'", {});
+
+    const char *statuses[] = {"B", "D", "A", "P", "I"};
+    for (int i = 0; i < 5; ++i) {
+        Filter s;
+        s.status = QString::number(i);
+        expectSame(s, std::string("C.IDSTATREC = '") + statuses[i] + "'", {});
+    }
+
+    Filter combined;
+    combined.postingBranches = "0101;0102";
+    combined.types = "DUP;BOL";
+    combined.dueFrom = day(-120);
+    combined.dueTo = day(60);
+    combined.ctbl = "N";
+    combined.status = "2";
+    expectSame(combined,
+               "C.CDFILIAL IN ('0101', '0102') AND C.CDTPCTRECEB IN ('DUP', 'BOL') AND C.DTATUAVENREC >= ? AND "
+               "C.DTATUAVENREC <= ? AND C.IDCTBLCTREC = 'N' AND C.IDSTATREC = 'A'",
+               {day(-120).toStdString(), day(60).toStdString()});
+}
+
+TEST_P(Reads, AdjustmentsComeWithTheirTypesDirectionAndDescription)
+{
+    db::Connection &c = *env->sql;
+    db::Statement &st = c.prepare("SELECT CDFILIAL, NRLANCTONF, NRSEQVENREC, NRPARCELAREC, COUNT(*) FROM AJCTRECEBER "
+                                  "GROUP BY CDFILIAL, NRLANCTONF, NRSEQVENREC, NRPARCELAREC HAVING COUNT(*) = 2 "
+                                  "ORDER BY 1, 2, 3, 4");
+    ASSERT_TRUE(st.next());
+    const QJsonArray key{QString::fromStdString(st.string(0)), QString::fromStdString(st.string(1)),
+                         QString::fromStdString(st.string(2)), QString::fromStdString(st.string(3))};
+    st.reset();
+    const QJsonObject p = client->result("GetAjusCont", key).toObject();
+    EXPECT_EQ(p.value("fields").toArray().size(), 17);
+    const QJsonArray rows = p.value("rows").toArray();
+    ASSERT_EQ(rows.size(), 2);
+    for (const QJsonValue &rv : rows) {
+        const QJsonArray r = rv.toArray();
+        EXPECT_EQ(r[0], key[0]);
+        EXPECT_EQ(r[3], key[3]);
+        const std::string type = r[5].toString().toStdString();
+        EXPECT_EQ(r[6].toString().toStdString(),
+                  db::queryText(c, "SELECT IDAJUCTREC FROM TIPOAJRECEBER WHERE CDAJUCTREC = ?", {type}));
+        EXPECT_EQ(r[7].toString().toStdString(),
+                  db::queryText(c, "SELECT DSAJUCTREC FROM TIPOAJRECEBER WHERE CDAJUCTREC = ?", {type}));
+        EXPECT_GT(r[9].toDouble(), 0);
+    }
+    EXPECT_TRUE(client->result("GetAjusCont", {"0101", "9999999999", "01", "01"}).toObject().value("rows").toArray().isEmpty());
+}
+
+TEST_P(Reads, OnlyOperatorsWithTheirPasswordGetIn)
+{
+    const std::string body = R"({"jsonrpc":"2.0","id":1,"method":"GetGeralRec","params":[]})";
+    EXPECT_EQ(client->post(body, false).status, 401);
+    client->setCredentials("ana", "errada");
+    EXPECT_EQ(client->post(body).status, 401);
+    client->setCredentials("ninguem", "segredo");
+    EXPECT_EQ(client->post(body).status, 401);
+    client->setCredentials("", "segredo");
+    EXPECT_EQ(client->post(body).status, 401);
+    client->setCredentials("ana", "segredo");
+    EXPECT_EQ(client->post(body).status, 200);
+    // The cached credential must not let a wrong password through.
+    client->setCredentials("ana", "segredo2");
+    EXPECT_EQ(client->post(body).status, 401);
+
+    // Health needs no credentials.
+    const HttpReply health = client->get("/health");
+    EXPECT_EQ(health.status, 200);
+    EXPECT_EQ(health.json().value("server").toString(), "REC00800.rdmRecCont");
+    EXPECT_EQ(health.json().value("database").toString(), GetParam() == Backend::Sqlite ? "sqlite" : "postgresql");
+}
+
+TEST_P(Reads, BadRequestsGetTheirErrorCodeAndChangeNothing)
+{
+    db::Connection &c = *env->sql;
+    const auto snapshot = [&] {
+        return std::vector<std::int64_t>{count(c, "SELECT COUNT(*) FROM CONTRECEBER"),
+                                         count(c, "SELECT COUNT(*) FROM LANCCTB"),
+                                         count(c, "SELECT COUNT(*) FROM AUDITORIA"),
+                                         count(c, "SELECT COUNT(*) FROM CONTRECEBER WHERE IDCTBLCTREC = 'S'")};
+    };
+    const auto before = snapshot();
+
+    const std::vector<std::pair<std::string, int>> raw{
+        {"isto não é json", -32700},
+        {R"({"jsonrpc":"2.0","id":1,"method":"GetGeralRec","params":[})", -32700},
+        {R"([{"jsonrpc":"2.0","id":1,"method":"GetGeralRec"}])", -32600},
+        {R"({"id":1,"method":"GetGeralRec","params":[]})", -32600},
+        {R"({"jsonrpc":"1.0","id":1,"method":"GetGeralRec","params":[]})", -32600},
+        {R"({"jsonrpc":"2.0","id":1,"method":7,"params":[]})", -32600},
+        {R"({"jsonrpc":"2.0","id":{"a":1},"method":"GetGeralRec","params":[]})", -32600},
+        {R"({"jsonrpc":"2.0","id":1,"method":"DropEverything","params":[]})", -32601},
+        {R"({"jsonrpc":"2.0","id":1,"method":"GetParExp","params":{"filial":"0101"}})", -32602},
+        {R"({"jsonrpc":"2.0","id":1,"method":"GetGeralRec","params":[1]})", -32602},
+    };
+    for (const auto &[body, code] : raw) {
+        const HttpReply r = client->post(body);
+        ASSERT_EQ(r.status, 200) << body;
+        EXPECT_EQ(r.json().value("error").toObject().value("code").toInt(), code) << body;
+        EXPECT_FALSE(r.json().value("error").toObject().value("message").toString().isEmpty());
+    }
+    EXPECT_EQ(client->call("GetGeralRec", {}, "OUTRO.Objeto").value("error").toObject().value("code").toInt(), -32601);
+
+    const auto contRec = [](auto change) {
+        QJsonArray p = Filter{}.params();
+        change(p);
+        return p;
+    };
+    const std::vector<std::pair<QJsonArray, int>> params{
+        {contRec([](QJsonArray &p) { p.removeLast(); }), -32602},
+        {contRec([](QJsonArray &p) { p.append("x"); }), -32602},
+        {contRec([](QJsonArray &p) { p[0] = 1; }), -32602},
+        {contRec([](QJsonArray &p) { p[0] = "001"; }), -32602},
+        {contRec([](QJsonArray &p) { p[0] = ""; }), -32602},
+        {contRec([](QJsonArray &p) { p[0] = "99"; }), -32602},
+        {contRec([](QJsonArray &p) { p[1] = QString(21, '1'); }), -32602},
+        {contRec([](QJsonArray &p) { p[1] = QString("12\u00013"); }), -32602},
+        {contRec([](QJsonArray &p) { p[1] = "0000200"; p[2] = "0000100"; }), -32602},
+        {contRec([](QJsonArray &p) { p[3] = "2025-13-01"; }), -32602},
+        {contRec([](QJsonArray &p) { p[3] = "15/06/2025"; }), -32602},
+        {contRec([](QJsonArray &p) { p[3] = 20250615; }), -32602},
+        {contRec([](QJsonArray &p) { p[12] = "2025-06-20"; p[13] = "2025-06-10"; }), -32602},
+        {contRec([](QJsonArray &p) { p[9] = -1; }), -32602},
+        {contRec([](QJsonArray &p) { p[9] = "100"; }), -32602},
+        {contRec([](QJsonArray &p) { p[16] = 1e20; }), -32602},
+        {contRec([](QJsonArray &p) { p[15] = 50; p[16] = 10; }), -32602},
+        {contRec([](QJsonArray &p) { p[19] = "true"; }), -32602},
+        {contRec([](QJsonArray &p) { p[22] = "X"; }), -32602},
+        {contRec([](QJsonArray &p) { p[23] = "9"; }), -32602},
+        {contRec([](QJsonArray &p) { p[23] = ""; }), -32602},
+        {contRec([](QJsonArray &p) { p[7] = "0101;"; }), -32602},
+        {contRec([](QJsonArray &p) { p[7] = "0101;;0102"; }), -32602},
+        {contRec([](QJsonArray &p) { p[8] = "0101 ;0102"; }), -32602},
+        {contRec([](QJsonArray &p) { p[8] = "0101';DROP TABLE CONTRECEBER;--"; }), -32602},
+        {contRec([](QJsonArray &p) { p[21] = "1' OR '1'='1"; }), -32602},
+        {contRec([](QJsonArray &p) { p[14] = 7; }), -32602},
+        {{"0101", "0000000001", "01"}, -32602},
+        {{"01010", "0000000001", "01", "01"}, -32602},
+    };
+    for (size_t i = 0; i < params.size(); ++i) {
+        const QString method = params[i].first.size() == 3 || params[i].first.size() == 4 ? "GetAjusCont" : "GetContRec";
+        EXPECT_EQ(client->errorCode(method, params[i].first), params[i].second)
+            << i << ": " << QJsonDocument(params[i].first).toJson(QJsonDocument::Compact).toStdString();
+    }
+
+    // Quotes that fit a code are only data: no rows, no harm.
+    Filter quoted;
+    quoted.customers = "1'OR'1'='1";
+    quoted.types = "DUP'--";
+    quoted.postingBranches = "01'\"";
+    EXPECT_TRUE(accounts(quoted).value("rows").toArray().isEmpty());
+
+    // A body over the limit is refused before it is read.
+    EXPECT_EQ(client->post(std::string(5u << 20, ' ')).status, 413);
+
+    EXPECT_EQ(snapshot(), before);
+    EXPECT_FALSE(accounts(Filter{}).value("rows").toArray().isEmpty()) << "the server still serves";
+}
+
+INSTANTIATE_TEST_SUITE_P(Databases, Reads, ::testing::Values(Backend::Sqlite, Backend::Postgres),
+                         [](const auto &info) { return backendName(info.param); });

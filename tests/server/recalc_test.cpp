@@ -1,0 +1,456 @@
+// SetConfirmar over loopback, on SQLite and PostgreSQL: the recalculation with and without
+// accounting errors, the checks against the list the client holds, refusals while another call
+// holds the accounts, and all-or-nothing writes.
+#include "harness.h"
+
+#include <server/textutil.h>
+
+#include <gtest/gtest.h>
+
+#include <QJsonDocument>
+
+#include <atomic>
+#include <map>
+#include <set>
+
+using namespace erp::server;
+using namespace erp::server::test;
+
+namespace {
+
+const QString kOk = "OK";
+const QString kLocked = "Operação bloqueada. Documento em alteração por outro usuário.";
+
+// Column indexes of the account packet.
+enum { Mark = 0, Due = 1, Instalment = 2, Value = 5, Branch = 9, Entry = 10, DueSeq = 11, Type = 18, Posting = 19 };
+// Of the entries packet.
+enum { EntryPosting = 3, EntrySeq = 4, EntryLedger = 5, EntryValue = 9, EntrySide = 10, EntryKey = 11 };
+
+class Recalc : public ::testing::TestWithParam<Backend>
+{
+protected:
+    void SetUp() override
+    {
+        database = TestDatabase::create(GetParam());
+        if (!database)
+            GTEST_SKIP() << "ERP_TEST_PG_URL não definida";
+        database->prepareDemo(900);
+        sql = database->connect();
+        server = std::make_unique<RunningServer>(database->url());
+        client = std::make_unique<RpcClient>(server->port());
+    }
+
+    QJsonObject list(Filter f)
+    {
+        if (f.dueFrom.isNull()) {
+            f.dueFrom = kToday.addDays(-400).toString(Qt::ISODate);
+            f.dueTo = kToday.addDays(400).toString(Qt::ISODate);
+        }
+        return client->result("GetContRec", f.params()).toObject();
+    }
+
+    // Marks up to n rows (all when n is 0) that pred accepts.
+    static QJsonObject mark(QJsonObject packet, int n, const std::function<bool(const QJsonArray &)> &pred = {})
+    {
+        QJsonArray rows = packet.value("rows").toArray();
+        int marked = 0;
+        for (int i = 0; i < rows.size() && (n == 0 || marked < n); ++i) {
+            QJsonArray r = rows[i].toArray();
+            if (pred && !pred(r))
+                continue;
+            r[Mark] = "S";
+            rows[i] = r;
+            ++marked;
+        }
+        packet["rows"] = rows;
+        return packet;
+    }
+
+    static std::vector<QJsonArray> markedRows(const QJsonObject &packet)
+    {
+        std::vector<QJsonArray> out;
+        for (const QJsonValue &v : packet.value("rows").toArray())
+            if (v.toArray()[Mark].toString() == "S")
+                out.push_back(v.toArray());
+        return out;
+    }
+
+    QJsonArray confirm(const QJsonObject &packet, const QString &company = "01", const QString &op = "ana")
+    {
+        return client->result("SetConfirmar", {packet, op, company}).toArray();
+    }
+
+    static QJsonArray rowsOf(const QJsonArray &result, int i) { return result[i].toObject().value("rows").toArray(); }
+
+    std::int64_t n(const std::string &q, std::initializer_list<db::Value> p = {}) { return count(*sql, q, p); }
+
+    // Everything a refused or failed recalculation must leave as it was.
+    std::vector<std::string> state()
+    {
+        std::vector<std::string> s;
+        db::Statement &st = sql->prepare("SELECT CDFILIAL, NRLANCTONF, NRSEQVENREC, NRPARCELAREC, "
+                                         "COALESCE(NRLANCTBDOC, '-'), IDCTBLCTREC FROM CONTRECEBER ORDER BY 1, 2, 3, 4");
+        while (st.next())
+            s.push_back(st.string(0) + st.string(1) + st.string(2) + st.string(3) + st.string(4) + st.string(5));
+        st.reset();
+        for (const char *q : {"SELECT COUNT(*) FROM LANCCTB", "SELECT COUNT(*) FROM ITLANCCTB",
+                              "SELECT COUNT(*) FROM RATLANCCTB", "SELECT COUNT(*) FROM AUDITORIA",
+                              "SELECT NRULTIMO FROM NUMERADOR WHERE CDNUMERADOR = 'LANCCTB'",
+                              "SELECT COUNT(*) FROM AJCTRECEBER WHERE NRLCTBAJREC IS NOT NULL"})
+            s.push_back(std::to_string(n(q)));
+        return s;
+    }
+
+    // Every posting balanced, and every entry's apportionment adds up to it exactly.
+    void expectLedgerConsistent()
+    {
+        EXPECT_EQ(n("SELECT COUNT(*) FROM (SELECT NRLANCCTB FROM ITLANCCTB GROUP BY NRLANCCTB HAVING "
+                    "ABS(SUM(CASE WHEN IDDEBCRED = 'D' THEN VRLANCCTB ELSE -VRLANCCTB END)) > 0.001) X"),
+                  0);
+        // (SQLite keeps decimals as binary floating point: compare to well under a cent.)
+        EXPECT_EQ(n("SELECT COUNT(*) FROM ITLANCCTB I WHERE ABS(I.VRLANCCTB - (SELECT SUM(R.VRLANCCUST) FROM "
+                    "RATLANCCTB R WHERE R.NRLANCCTB = I.NRLANCCTB AND R.NRSEQLANCCTB = I.NRSEQLANCCTB)) > 0.001"),
+                  0);
+        // Each accounted account points at exactly one posting, which exists.
+        EXPECT_EQ(n("SELECT COUNT(*) FROM CONTRECEBER C WHERE C.IDCTBLCTREC = 'S' AND NOT EXISTS "
+                    "(SELECT 1 FROM LANCCTB L WHERE L.NRLANCCTB = C.NRLANCTBDOC)"),
+                  0);
+        EXPECT_EQ(n("SELECT COUNT(*) FROM (SELECT CDLANCCTBCOME, CDDOCUCONT FROM LANCCTB "
+                    "GROUP BY CDLANCCTBCOME, CDDOCUCONT HAVING COUNT(*) > 1) X"),
+                  0);
+    }
+
+    std::unique_ptr<TestDatabase> database;
+    std::unique_ptr<db::Connection> sql;
+    std::unique_ptr<RunningServer> server;
+    std::unique_ptr<RpcClient> client;
+};
+
+Filter cleanAccounts()
+{
+    Filter f;
+    f.postingBranches = "0101;0102";
+    f.types = "DUP;BOL";
+    return f;
+}
+
+std::string keyOf(const QJsonArray &r)
+{
+    return (r[Branch].toString() + r[Instalment].toString() + r[Entry].toString() + r[DueSeq].toString()).toStdString();
+}
+
+} // namespace
+
+TEST_P(Recalc, PostsTheMarkedAccountsBalancedAndApportionedToTheCent)
+{
+    // A new history text changes every posting of these accounts, so each is replaced.
+    sql->execScript("UPDATE HISTPADRAO SET DSHISTPADR = 'Venda {DOC} venc. {VENC}' WHERE CDHISTPADR = 'H001'");
+    const QJsonObject packet = mark(list(cleanAccounts()), 25);
+    const std::vector<QJsonArray> marked = markedRows(packet);
+    ASSERT_EQ(marked.size(), 25u);
+    std::set<std::string> oldNumbers;
+    for (const QJsonArray &r : marked)
+        if (!r[Posting].isNull())
+            oldNumbers.insert(r[Posting].toString().toStdString());
+    ASSERT_FALSE(oldNumbers.empty()) << "some of the demo accounts are already accounted";
+    const std::int64_t unmarkedAccounted = n("SELECT COUNT(*) FROM CONTRECEBER WHERE IDCTBLCTREC = 'S'");
+
+    const QJsonArray result = confirm(packet);
+    ASSERT_EQ(result.size(), 4);
+    EXPECT_EQ(result[0].toString(), kOk);
+    EXPECT_TRUE(rowsOf(result, 3).isEmpty()) << QJsonDocument(result[3].toObject()).toJson().toStdString();
+
+    // Two entries per account and per adjustment; each account's posting is stored on it.
+    const QJsonArray entries = rowsOf(result, 1);
+    std::map<std::string, std::set<QString>> postingsByKey;
+    std::map<QString, double> balance;
+    for (const QJsonValue &v : entries) {
+        const QJsonArray e = v.toArray();
+        postingsByKey[e[EntryKey].toString().toStdString()].insert(e[EntryPosting].toString());
+        balance[e[EntryPosting].toString()] += (e[EntrySide].toString() == "D" ? 1 : -1) * e[EntryValue].toDouble();
+    }
+    for (const auto &[posting, b] : balance)
+        EXPECT_NEAR(b, 0, 1e-9) << posting.toStdString();
+    for (const QJsonArray &r : marked) {
+        const std::string number =
+            db::queryText(*sql, "SELECT NRLANCTBDOC FROM CONTRECEBER WHERE CDFILIAL = ? AND NRLANCTONF = ? AND "
+                                "NRSEQVENREC = ? AND NRPARCELAREC = ? AND IDCTBLCTREC = 'S'",
+                          {r[Branch].toString().toStdString(), r[Entry].toString().toStdString(),
+                           r[DueSeq].toString().toStdString(), r[Instalment].toString().toStdString()});
+        ASSERT_FALSE(number.empty());
+        EXPECT_TRUE(postingsByKey[keyOf(r)].count(QString::fromStdString(number))) << keyOf(r);
+        EXPECT_EQ(n("SELECT COUNT(*) FROM ITLANCCTB WHERE NRLANCCTB = ?", {number}), 2);
+    }
+    EXPECT_EQ(n("SELECT COUNT(*) FROM CONTRECEBER WHERE IDCTBLCTREC = 'S'"),
+              unmarkedAccounted + std::int64_t(std::count_if(marked.begin(), marked.end(), [](const QJsonArray &r) {
+                  return r[26].toString() != "S";
+              })));
+
+    // The apportionment of the answer adds up to each entry.
+    std::map<QString, double> shared;
+    for (const QJsonValue &v : rowsOf(result, 2))
+        shared[v.toArray()[5].toString()] += v.toArray()[4].toDouble();
+    for (const QJsonValue &v : entries)
+        EXPECT_NEAR(shared[v.toArray()[EntrySeq].toString()], v.toArray()[EntryValue].toDouble(), 1e-6);
+
+    // The replaced postings are gone; the audit names the operator, the accounts and the numbers.
+    for (const std::string &old : oldNumbers)
+        EXPECT_EQ(n("SELECT COUNT(*) FROM LANCCTB WHERE NRLANCCTB = ?", {old}), 0) << old;
+    EXPECT_EQ(n("SELECT COUNT(*) FROM AUDITORIA WHERE NMOPERADOR = 'ana' AND QTCONTAS = 25"), 1);
+    std::set<QString> numbers;
+    for (const QJsonValue &v : entries)
+        numbers.insert(v.toArray()[EntryPosting].toString());
+    EXPECT_EQ(n("SELECT COUNT(*) FROM AUDITCONTA"), std::int64_t(numbers.size()));
+    EXPECT_EQ(n("SELECT COUNT(*) FROM AUDITCONTA WHERE NRSEQAJUREC IS NULL AND NRLANCANT IS NOT NULL"),
+              std::int64_t(oldNumbers.size()));
+    expectLedgerConsistent();
+}
+
+TEST_P(Recalc, RecalculatingAnUnchangedAccountGivesTheSameEntries)
+{
+    const QJsonObject packet = mark(list(cleanAccounts()), 15);
+    const QJsonArray first = confirm(packet);
+    ASSERT_EQ(first[0].toString(), kOk);
+    const auto before = state();
+    const QJsonArray again = confirm(mark(list(cleanAccounts()), 15));
+    EXPECT_EQ(again[0].toString(), kOk);
+    EXPECT_EQ(rowsOf(again, 1), rowsOf(first, 1)) << "same entries, same posting numbers";
+    EXPECT_EQ(rowsOf(again, 2), rowsOf(first, 2));
+    std::vector<std::string> after = state();
+    // Only the audit of the second call is new.
+    EXPECT_EQ(std::stoll(after[after.size() - 3]), std::stoll(before[before.size() - 3]) + 1);
+    after[after.size() - 3] = before[before.size() - 3];
+    EXPECT_EQ(after, before);
+
+    // A changed adjustment gets a new posting of its own; the account's stays.
+    const QJsonArray r = markedRows(packet).front();
+    db::Statement &ins = sql->prepare(
+        "INSERT INTO AJCTRECEBER (CDFILIAL, NRLANCTONF, NRSEQVENREC, NRPARCELAREC, NRSEQAJUREC, DTAJUSTEREC, "
+        "CDAJUCTREC, DSAJUSTEREC, VRAJUSTEREC) VALUES (?, ?, ?, ?, '900', ?, 'AJ01', 'Desc. teste', 12.34)");
+    ins.bindAll({r[Branch].toString().toStdString(), r[Entry].toString().toStdString(),
+                 r[DueSeq].toString().toStdString(), r[Instalment].toString().toStdString(),
+                 kToday.toString(Qt::ISODate).toStdString()});
+    ins.exec();
+    const QJsonArray third = confirm(mark(list(cleanAccounts()), 15));
+    ASSERT_EQ(third[0].toString(), kOk);
+    EXPECT_EQ(rowsOf(third, 1).size(), rowsOf(first, 1).size() + 2);
+    EXPECT_EQ(n("SELECT COUNT(*) FROM LANCCTB"), std::stoll(before[before.size() - 6]) + 1);
+    EXPECT_EQ(n("SELECT COUNT(*) FROM ITLANCCTB WHERE VRLANCCTB = 12.34"), 2);
+    expectLedgerConsistent();
+}
+
+TEST_P(Recalc, ConfigurationFaultsAreCodedErrorsAndNothingIsWritten)
+{
+    struct Case
+    {
+        const char *code;
+        QString company;
+        Filter filter;
+    };
+    std::vector<Case> cases;
+    const auto add = [&](const char *code, const char *company, auto set) {
+        Filter f;
+        f.company = company;
+        set(f);
+        cases.push_back({code, company, f});
+    };
+    add("001", "02", [](Filter &f) { f.types = "CONV"; });
+    add("003", "02", [](Filter &f) { f.types = "DEP"; f.postingBranches = "0201"; });
+    add("004", "01", [](Filter &f) { f.types = "PROM"; });
+    add("005", "03", [](Filter &f) { f.types = "DEP"; });
+    add("006", "03", [](Filter &f) { f.postingBranches = "0302"; });
+    add("007", "02", [](Filter &f) { f.postingBranches = "0202"; });
+    add("008", "03", [](Filter &f) { f.postingBranches = "0301"; f.types = "DUP"; f.exitTo = "2024-12-31"; f.exitFrom = "2024-01-01"; });
+    const auto before = state();
+    for (const Case &c : cases) {
+        const QJsonObject packet = mark(list(c.filter), 5);
+        ASSERT_FALSE(markedRows(packet).empty()) << c.code;
+        const QJsonArray result = confirm(packet, c.company);
+        ASSERT_EQ(result.size(), 4) << c.code;
+        EXPECT_EQ(result[0].toString(), kOk);
+        const QJsonArray errors = rowsOf(result, 3);
+        std::set<std::string> codes;
+        std::set<QString> entrySeqs;
+        for (const QJsonValue &e : rowsOf(result, 1))
+            entrySeqs.insert(e.toArray()[EntrySeq].toString());
+        for (const QJsonValue &e : errors) {
+            codes.insert(e.toArray()[0].toString().toStdString());
+            EXPECT_TRUE(entrySeqs.count(e.toArray()[1].toString())) << "an error names an entry of the answer";
+            EXPECT_FALSE(db::queryText(*sql, "SELECT DSERROCTB FROM ERROCTB WHERE CDERROCTB = ?",
+                                       {e.toArray()[0].toString().toStdString()})
+                             .empty());
+        }
+        EXPECT_TRUE(codes.count(c.code)) << "expected error " << c.code;
+    }
+    // An adjustment type without a rule (company 03, AJ04).
+    const std::string key = db::queryText(
+        *sql, "SELECT A.NRLANCTONF FROM AJCTRECEBER A JOIN CONTRECEBER C ON C.CDFILIAL = A.CDFILIAL AND "
+              "C.NRLANCTONF = A.NRLANCTONF AND C.NRSEQVENREC = A.NRSEQVENREC AND C.NRPARCELAREC = A.NRPARCELAREC "
+              "WHERE C.CDEMPRESA = '03' AND A.CDAJUCTREC = 'AJ04' ORDER BY 1");
+    if (!key.empty()) {
+        Filter f;
+        f.company = "03";
+        const QJsonArray result = confirm(mark(list(f), 0, [&](const QJsonArray &r) {
+                                              return r[Entry].toString().toStdString() == key;
+                                          }),
+                                          "03");
+        bool found = false;
+        for (const QJsonValue &e : rowsOf(result, 3))
+            found = found || e.toArray()[0].toString() == "002";
+        EXPECT_TRUE(found);
+    }
+    EXPECT_EQ(state(), before);
+}
+
+TEST_P(Recalc, AStaleListIsRefusedWithTheTextOfWhatChanged)
+{
+    const QJsonObject packet = mark(list(cleanAccounts()), 3);
+    const QJsonArray r = markedRows(packet)[1];
+    const std::string where = " WHERE CDFILIAL = '" + r[Branch].toString().toStdString() + "' AND NRLANCTONF = '" +
+                              r[Entry].toString().toStdString() + "' AND NRSEQVENREC = '" +
+                              r[DueSeq].toString().toStdString() + "' AND NRPARCELAREC = '" +
+                              r[Instalment].toString().toStdString() + "'";
+    const struct
+    {
+        std::string change, undo;
+        QString text;
+    } cases[] = {
+        {"UPDATE CONTRECEBER SET VRATUAREC = VRATUAREC + 1", "UPDATE CONTRECEBER SET VRATUAREC = VRATUAREC - 1",
+         "Valor da conta foi alterado por outro usuário."},
+        {"UPDATE CONTRECEBER SET DTATUAVENREC = '2031-01-01'",
+         "UPDATE CONTRECEBER SET DTATUAVENREC = '" + r[Due].toString().left(10).toStdString() + "'",
+         "Conta foi prorrogada por outro usuário."},
+        {"UPDATE CONTRECEBER SET CDTPCTRECEB = 'CHQ'",
+         "UPDATE CONTRECEBER SET CDTPCTRECEB = '" + r[Type].toString().toStdString() + "'",
+         "Tipo do documento foi alterado por outro usuário."},
+        {"UPDATE CONTRECEBER SET CDMOTIPARC = '09'", "UPDATE CONTRECEBER SET CDMOTIPARC = NULL",
+         "Conta foi parcelada por outro usuário."},
+    };
+    const auto before = state();
+    for (const auto &c : cases) {
+        sql->execScript(c.change + where);
+        const QJsonArray result = confirm(packet);
+        EXPECT_EQ(result[0].toString(), c.text);
+        EXPECT_TRUE(rowsOf(result, 1).isEmpty());
+        sql->execScript(c.undo + where);
+    }
+    sql->execScript("DELETE FROM AJCTRECEBER" + where);
+    sql->execScript("UPDATE CONTRECEBER SET NRLANCTBDOC = NULL" + where);
+    const auto afterAdjustments = state();
+    sql->execScript("DELETE FROM CONTRECEBER" + where);
+    EXPECT_EQ(confirm(packet)[0].toString(), "Documento foi excluído por outro usuário.");
+    EXPECT_EQ(n("SELECT COUNT(*) FROM AUDITORIA"), std::stoll(before[before.size() - 3]));
+    EXPECT_EQ(n("SELECT COUNT(*) FROM LANCCTB"), std::stoll(afterAdjustments[afterAdjustments.size() - 6]));
+}
+
+TEST_P(Recalc, AccountsHeldByAnotherRecalculationAreRefused)
+{
+    const QJsonObject packet = mark(list(cleanAccounts()), 4);
+    const QJsonArray r = markedRows(packet)[2];
+    const auto before = state();
+    {
+        // Another writer holds the accounts: an open write transaction on SQLite, the account's
+        // lock in the database on PostgreSQL (as another server process would).
+        auto other = database->connect();
+        db::Transaction tx(*other, db::TxMode::Write);
+        const std::string key = (r[Branch].toString() + "|" + r[Entry].toString() + "|" + r[DueSeq].toString() + "|" +
+                                 r[Instalment].toString())
+                                    .toStdString();
+        ASSERT_TRUE(other->tryLockKeys({std::int64_t(fnv1a64("CONTRECEBER|" + key))}));
+        const QJsonArray result = confirm(packet);
+        EXPECT_EQ(result[0].toString(), kLocked);
+        EXPECT_TRUE(rowsOf(result, 1).isEmpty());
+        EXPECT_EQ(state(), before);
+    }
+    EXPECT_EQ(confirm(packet)[0].toString(), kOk) << "the lock died with its transaction";
+}
+
+TEST_P(Recalc, OverlappingRecalculationsFromTwoServersCommitOnceEach)
+{
+    RunningServer second(database->url());
+    const QJsonObject packet = mark(list(cleanAccounts()), 40);
+    std::atomic<int> ok{0}, locked{0}, other{0};
+    std::vector<std::thread> threads;
+    for (int t = 0; t < 6; ++t) {
+        threads.emplace_back([&, t] {
+            RpcClient c(t % 2 ? second.port() : server->port());
+            for (int round = 0; round < 3; ++round) {
+                const QJsonArray res = c.result("SetConfirmar", {packet, "ana", "01"}).toArray();
+                const QString status = res.isEmpty() ? QString() : res[0].toString();
+                (status == kOk ? ok : status == kLocked ? locked : other)++;
+            }
+        });
+    }
+    for (auto &t : threads)
+        t.join();
+    EXPECT_EQ(other, 0);
+    EXPECT_GE(ok, 1);
+    EXPECT_EQ(ok + locked, 18);
+    for (const QJsonArray &r : markedRows(packet))
+        EXPECT_EQ(n("SELECT COUNT(*) FROM LANCCTB WHERE CDLANCCTBCOME = ? AND CDDOCUCONT NOT LIKE '% AJ %'",
+                    {keyOf(r)}),
+                  1)
+            << keyOf(r);
+    expectLedgerConsistent();
+}
+
+TEST_P(Recalc, AFailureWhileWritingLeavesEverythingAsItWas)
+{
+    if (GetParam() == Backend::Sqlite) {
+        sql->execScript("CREATE TRIGGER FALHA BEFORE INSERT ON AUDITCONTA BEGIN SELECT RAISE(ABORT, 'falha'); END");
+    } else {
+        sql->execScript("CREATE FUNCTION falha() RETURNS trigger LANGUAGE plpgsql AS "
+                        "$$BEGIN RAISE EXCEPTION 'falha'; END$$; "
+                        "CREATE TRIGGER FALHA BEFORE INSERT ON AUDITCONTA FOR EACH ROW EXECUTE FUNCTION falha()");
+    }
+    const QJsonObject packet = mark(list(cleanAccounts()), 10);
+    const auto before = state();
+    EXPECT_EQ(client->errorCode("SetConfirmar", {packet, "ana", "01"}), -32603);
+    EXPECT_EQ(state(), before);
+    sql->execScript("DROP TRIGGER FALHA" + std::string(GetParam() == Backend::Sqlite ? "" : " ON AUDITCONTA"));
+    EXPECT_EQ(confirm(packet)[0].toString(), kOk) << "the server recovers";
+}
+
+TEST_P(Recalc, OnlyTheAuthenticatedOperatorsMarkedRowsOfTheCompanyAreTaken)
+{
+    const QJsonObject listed = list(cleanAccounts());
+    const auto before = state();
+    EXPECT_EQ(client->errorCode("SetConfirmar", {mark(listed, 3), "bruno", "01"}), -32000);
+    EXPECT_EQ(client->errorCode("SetConfirmar", {listed, "ana", "01"}), -32000) << "nothing marked";
+    EXPECT_EQ(client->errorCode("SetConfirmar", {mark(listed, 3), "ana", "02"}), -32602) << "rows of another company";
+    EXPECT_EQ(client->errorCode("SetConfirmar", {mark(listed, 3), "ana", "77"}), -32602);
+    EXPECT_EQ(client->errorCode("SetConfirmar", {"pacote", "ana", "01"}), -32602);
+    QJsonObject wrongFields = mark(listed, 1);
+    QJsonArray fields = wrongFields["fields"].toArray();
+    fields.removeLast();
+    wrongFields["fields"] = fields;
+    EXPECT_EQ(client->errorCode("SetConfirmar", {wrongFields, "ana", "01"}), -32602);
+    QJsonObject tooLong = mark(listed, 1);
+    QJsonArray rows = tooLong["rows"].toArray();
+    QJsonArray first = rows[0].toArray();
+    first[Branch] = "01010";
+    rows[0] = first;
+    tooLong["rows"] = rows;
+    EXPECT_EQ(client->errorCode("SetConfirmar", {tooLong, "ana", "01"}), -32602);
+    EXPECT_EQ(state(), before);
+
+    // Marks other than "S" are not marks.
+    QJsonObject lower = listed;
+    rows = lower["rows"].toArray();
+    first = rows[0].toArray();
+    first[Mark] = "s";
+    rows[0] = first;
+    QJsonArray second = rows[1].toArray();
+    second[Mark] = "S";
+    rows[1] = second;
+    lower["rows"] = rows;
+    const QJsonArray result = confirm(lower);
+    ASSERT_EQ(result[0].toString(), kOk);
+    std::set<std::string> keys;
+    for (const QJsonValue &e : rowsOf(result, 1))
+        keys.insert(e.toArray()[EntryKey].toString().toStdString());
+    EXPECT_EQ(keys, std::set<std::string>{keyOf(second)});
+}
+
+INSTANTIATE_TEST_SUITE_P(Databases, Recalc, ::testing::Values(Backend::Sqlite, Backend::Postgres),
+                         [](const auto &info) { return backendName(info.param); });
