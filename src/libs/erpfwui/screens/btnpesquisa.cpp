@@ -1,0 +1,46 @@
+#include "btnpesquisa.h"
+
+#include "dialogs.h"
+
+#include <erpfwui/widgets/focus.h>
+
+#include <erpfw/core/messageservice.h>
+#include <erpfw/data/clientdataset.h>
+
+#include <QApplication>
+
+namespace erp {
+
+TBtnPesquisa::TBtnPesquisa(QWidget *parent)
+    : QToolButton(parent)
+{
+    setAutoRaise(true);
+    setFocusPolicy(Qt::NoFocus);
+    setText(QStringLiteral("..."));
+    connect(this, &QToolButton::clicked, this, [this] { dispatch([this] { execute(); }); });
+}
+
+bool TBtnPesquisa::execute()
+{
+    bool proceed = true;
+    fire(onBeforePesq, this, proceed);
+    if (!proceed)
+        return false;
+    ClientDataSet *dataSet = m_source ? m_source->dataSet() : nullptr;
+    if (!dataSet)
+        throw Error(QStringLiteral("O botão de pesquisa %1 não tem dados.").arg(objectName()));
+    if (!dataSet->active() || dataSet->isEmpty()) {
+        MessageService::show(DialogType::Warning,
+                             m_emptyError.isEmpty() ? QStringLiteral("Não há registros para pesquisar.") : m_emptyError);
+        return false;
+    }
+    PesquisaForm form(m_source, m_title, m_fields, QApplication::activeWindow());
+    if (form.showModal() != mrOk)
+        return false;
+    fire(onAfterPesq, this);
+    if (m_associate && m_associate->isEnabled() && m_associate->isVisible())
+        focusControl(m_associate);
+    return true;
+}
+
+} // namespace erp

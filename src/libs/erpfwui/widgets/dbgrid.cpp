@@ -1,0 +1,549 @@
+#include "dbgrid.h"
+
+#include "keys.h"
+#include "symbolfont.h"
+
+#include <erpfw/core/error.h>
+#include <erpfw/data/field.h>
+
+#include <QBitmap>
+#include <QKeyEvent>
+#include <QPainter>
+#include <QStyledItemDelegate>
+#include <QTimer>
+
+namespace erp {
+
+namespace {
+
+quint64 cellKey(int row, int column)
+{
+    return (quint64(quint32(row)) << 32) | quint32(column);
+}
+
+class GridHeader : public QHeaderView
+{
+public:
+    explicit GridHeader(TDBGrid *grid)
+        : QHeaderView(Qt::Horizontal, grid), m_grid(grid)
+    {
+        setSectionsClickable(true);
+        setSectionsMovable(false);
+        setHighlightSections(false);
+    }
+
+protected:
+    void paintSection(QPainter *painter, const QRect &rect, int logicalIndex) const override
+    {
+        QStyleOptionHeader option;
+        initStyleOption(&option);
+        option.rect = rect;
+        option.section = logicalIndex;
+        option.text.clear();
+        style()->drawControl(QStyle::CE_Header, &option, painter, this);
+        const QList<GridColumn *> columns = m_grid->gridColumns();
+        Qt::Alignment alignment = Qt::AlignLeft;
+        if (logicalIndex < columns.size())
+            alignment = columns[logicalIndex]->titleAlignment() & Qt::AlignHorizontal_Mask;
+        painter->save();
+        painter->setFont(m_grid->titleDisplayFont(logicalIndex));
+        painter->setPen(palette().color(QPalette::WindowText));
+        painter->drawText(rect.adjusted(3, 0, -3, 0), int(alignment | Qt::AlignVCenter),
+                          m_grid->titleDisplayText(logicalIndex));
+        painter->restore();
+    }
+
+private:
+    TDBGrid *m_grid;
+};
+
+} // namespace
+
+class GridDelegate : public QStyledItemDelegate
+{
+public:
+    explicit GridDelegate(TDBGrid *grid) : QStyledItemDelegate(grid), m_grid(grid) {}
+
+    void paint(QPainter *painter, const QStyleOptionViewItem &option, const QModelIndex &index) const override
+    {
+        QStyledItemDelegate::paint(painter, option, index);
+        m_grid->paintedCell(painter, option, index);
+    }
+
+private:
+    TDBGrid *m_grid;
+};
+
+GridColumn::GridColumn(TDBGrid *grid)
+    : QObject(grid)
+{
+}
+
+TDBGrid *GridColumn::grid() const
+{
+    return static_cast<TDBGrid *>(parent());
+}
+
+int GridColumn::index() const
+{
+    return int(grid()->gridColumns().indexOf(const_cast<GridColumn *>(this)));
+}
+
+void GridColumn::setFieldName(const QString &name)
+{
+    m_fieldName = name;
+    grid()->columnChanged();
+}
+
+Field *GridColumn::field() const
+{
+    ClientDataSet *dataSet = grid()->dataSet();
+    return dataSet ? dataSet->findField(m_fieldName) : nullptr;
+}
+
+QString GridColumn::title() const
+{
+    if (!m_title.isNull())
+        return m_title;
+    Field *f = field();
+    return f ? f->displayLabel() : m_fieldName;
+}
+
+void GridColumn::setTitle(const QString &title)
+{
+    m_title = title;
+    grid()->horizontalHeader()->viewport()->update();
+}
+
+void GridColumn::setWidth(int width)
+{
+    m_width = width;
+    grid()->applyColumnLayout();
+}
+
+void GridColumn::setTitleAlignment(Qt::Alignment alignment)
+{
+    m_titleAlignment = alignment;
+    grid()->horizontalHeader()->viewport()->update();
+}
+
+QFont GridColumn::titleFont() const
+{
+    return m_hasTitleFont ? m_titleFont : grid()->horizontalHeader()->font();
+}
+
+void GridColumn::setTitleFont(const QFont &font)
+{
+    m_titleFont = font;
+    m_hasTitleFont = true;
+    grid()->applyColumnLayout();
+}
+
+TDBGrid::TDBGrid(QWidget *parent)
+    : QTableView(parent)
+    , m_model(new DataSetModel(this))
+{
+    setHorizontalHeader(new GridHeader(this));
+    setModel(m_model);
+    setItemDelegate(new GridDelegate(this));
+    setEditTriggers(QAbstractItemView::NoEditTriggers);
+    setSelectionMode(QAbstractItemView::SingleSelection);
+    setSelectionBehavior(QAbstractItemView::SelectItems);
+    setTabKeyNavigation(false);
+    setWordWrap(false);
+    setCornerButtonEnabled(false);
+    setFocusPolicy(Qt::StrongFocus);
+    // Fixed row heights keep scrolling and painting independent of the row count.
+    verticalHeader()->hide();
+    verticalHeader()->setSectionResizeMode(QHeaderView::Fixed);
+    verticalHeader()->setDefaultSectionSize(fontMetrics().height() + 4);
+    horizontalHeader()->setSectionResizeMode(QHeaderView::Interactive);
+    horizontalHeader()->setDefaultSectionSize(m_defaultWidth);
+    connect(m_model, &QAbstractItemModel::modelReset, this, [this] {
+        if (!m_ownColumns)
+            reloadColumns();
+        applyColumnLayout();
+        m_pictures.clear();
+    });
+    connect(horizontalHeader(), &QHeaderView::sectionClicked, this, [this](int section) {
+        if (section >= 0 && section < m_columns.size()) {
+            GridColumn *column = m_columns[section];
+            dispatch([&] { fire(onTitleClick, column); });
+        }
+    });
+}
+
+TDBGrid::~TDBGrid()
+{
+    for (const auto &c : std::as_const(m_sourceConnections))
+        disconnect(c);
+}
+
+DataSource *TDBGrid::dataSource() const
+{
+    return m_source;
+}
+
+ClientDataSet *TDBGrid::dataSet() const
+{
+    return m_source ? m_source->dataSet() : nullptr;
+}
+
+void TDBGrid::setDataSource(DataSource *source)
+{
+    for (const auto &c : std::as_const(m_sourceConnections))
+        disconnect(c);
+    m_sourceConnections.clear();
+    m_source = source;
+    m_model->setDataSource(source);
+    if (source) {
+        // The model hears the reload first (it connected first) and is reset when we follow.
+        m_sourceConnections << connect(source, &DataSource::dataSetChanged, this, &TDBGrid::followDataSet)
+                            << connect(source, &DataSource::currentRowChanged, this, &TDBGrid::followDataSet)
+                            << connect(source, &DataSource::dataSetAssigned, this, [this] {
+                                   if (!m_ownColumns)
+                                       reloadColumns();
+                                   applyColumnLayout();
+                               });
+    }
+    if (!m_ownColumns)
+        reloadColumns();
+    applyColumnLayout();
+    followDataSet();
+}
+
+GridColumn *TDBGrid::addColumn(const QString &fieldName)
+{
+    if (!m_ownColumns) {
+        qDeleteAll(m_columns);
+        m_columns.clear();
+        m_ownColumns = true;
+    }
+    auto *column = new GridColumn(this);
+    m_columns.append(column);
+    column->setFieldName(fieldName);
+    return column;
+}
+
+GridColumn *TDBGrid::columnOf(const QString &fieldName) const
+{
+    for (GridColumn *c : m_columns)
+        if (c->fieldName().compare(fieldName, Qt::CaseInsensitive) == 0)
+            return c;
+    return nullptr;
+}
+
+void TDBGrid::clearColumns()
+{
+    qDeleteAll(m_columns);
+    m_columns.clear();
+    m_ownColumns = false;
+    m_model->setColumns({});
+    reloadColumns();
+}
+
+void TDBGrid::columnChanged()
+{
+    if (!m_ownColumns)
+        return;
+    QStringList names;
+    for (GridColumn *c : m_columns)
+        names.append(c->fieldName());
+    m_model->setColumns(names);
+    applyColumnLayout();
+}
+
+// Without columns of its own the grid mirrors the model, which shows the visible fields.
+void TDBGrid::reloadColumns()
+{
+    qDeleteAll(m_columns);
+    m_columns.clear();
+    for (int i = 0; i < m_model->columnCount(); ++i) {
+        auto *column = new GridColumn(this);
+        Field *field = m_model->fieldAt(i);
+        column->m_fieldName = field ? field->fieldName() : QString();
+        m_columns.append(column);
+    }
+}
+
+void TDBGrid::applyColumnLayout()
+{
+    QHeaderView *header = horizontalHeader();
+    int titleHeight = fontMetrics().height() + 6;
+    for (int i = 0; i < m_columns.size() && i < header->count(); ++i) {
+        const int width = m_columns[i]->width();
+        header->resizeSection(i, width >= 0 ? width : m_defaultWidth);
+        titleHeight = qMax(titleHeight, QFontMetrics(titleDisplayFont(i)).height() + 6);
+    }
+    header->setMinimumHeight(titleHeight);
+    header->viewport()->update();
+}
+
+bool TDBGrid::rowSelect() const
+{
+    return selectionBehavior() == QAbstractItemView::SelectRows;
+}
+
+void TDBGrid::setRowSelect(bool on)
+{
+    setSelectionBehavior(on ? QAbstractItemView::SelectRows : QAbstractItemView::SelectItems);
+    followDataSet();
+}
+
+bool TDBGrid::titles() const
+{
+    return !horizontalHeader()->isHidden();
+}
+
+void TDBGrid::setTitles(bool on)
+{
+    horizontalHeader()->setVisible(on);
+}
+
+void TDBGrid::setColLines(bool on)
+{
+    m_colLines = on;
+    setShowGrid(m_colLines || m_rowLines);
+}
+
+void TDBGrid::setRowLines(bool on)
+{
+    m_rowLines = on;
+    setShowGrid(m_colLines || m_rowLines);
+}
+
+void TDBGrid::setDefaultColWidth(int width)
+{
+    m_defaultWidth = width;
+    horizontalHeader()->setDefaultSectionSize(width);
+    applyColumnLayout();
+}
+
+int TDBGrid::rowCount() const
+{
+    return m_model->rowCount();
+}
+
+int TDBGrid::currentRow() const
+{
+    ClientDataSet *ds = dataSet();
+    return ds && ds->active() ? ds->recNo() - 1 : -1;
+}
+
+void TDBGrid::setCurrentRow(int row)
+{
+    if (row < 0 || row >= rowCount())
+        throw Error(QStringLiteral("%1 não tem a linha %2 (tem %3).").arg(objectName()).arg(row).arg(rowCount()));
+    const int column = qMax(currentIndex().column(), 0);
+    setCurrentIndex(m_model->index(row, column));
+}
+
+QVariantList TDBGrid::columnList() const
+{
+    QVariantList list;
+    for (GridColumn *c : m_columns) {
+        const int width = c->width() >= 0 ? c->width() : m_defaultWidth;
+        list.append(QVariantMap{{QStringLiteral("field"), c->fieldName()},
+                                {QStringLiteral("title"), c->title()},
+                                {QStringLiteral("width"), width}});
+    }
+    return list;
+}
+
+QString TDBGrid::cellText(int row, const QString &fieldName) const
+{
+    ClientDataSet *ds = dataSet();
+    if (!ds || row < 0 || row >= rowCount())
+        throw Error(QStringLiteral("%1 não tem a linha %2.").arg(objectName()).arg(row));
+    Field *field = ds->fieldByName(fieldName);
+    ClientDataSet::RowScope scope(*ds, row);
+    return field->displayText();
+}
+
+QString TDBGrid::cellPicture(int row, const QString &fieldName) const
+{
+    GridColumn *column = columnOf(fieldName);
+    if (!column)
+        return QString();
+    return m_pictures.value(cellKey(row, column->index()));
+}
+
+void TDBGrid::titleClick(const QString &fieldName)
+{
+    GridColumn *column = columnOf(fieldName);
+    if (!column)
+        throw Error(QStringLiteral("%1 não tem coluna do campo %2.").arg(objectName(), fieldName));
+    dispatch([&] { fire(onTitleClick, column); });
+}
+
+void TDBGrid::dblClick()
+{
+    dispatch([this] { fire(onDblClick, this); });
+}
+
+QString TDBGrid::titleDisplayText(int column) const
+{
+    if (column < 0 || column >= m_columns.size())
+        return QString();
+    GridColumn *c = m_columns[column];
+    return mapSymbolFont(c->titleFont(), c->title()).text;
+}
+
+QFont TDBGrid::titleDisplayFont(int column) const
+{
+    if (column < 0 || column >= m_columns.size())
+        return horizontalHeader()->font();
+    GridColumn *c = m_columns[column];
+    return mapSymbolFont(c->titleFont(), c->title()).font;
+}
+
+void TDBGrid::followDataSet()
+{
+    if (m_following)
+        return;
+    m_following = true;
+    const int row = currentRow();
+    if (row >= 0 && row < rowCount()) {
+        const QModelIndex index = m_model->index(row, qMax(currentIndex().column(), 0));
+        selectionModel()->setCurrentIndex(index, QItemSelectionModel::ClearAndSelect
+                                                     | (rowSelect() ? QItemSelectionModel::Rows
+                                                                    : QItemSelectionModel::NoUpdate));
+        scrollTo(index);
+    } else {
+        selectionModel()->clear();
+    }
+    m_following = false;
+}
+
+void TDBGrid::currentChanged(const QModelIndex &current, const QModelIndex &previous)
+{
+    QTableView::currentChanged(current, previous);
+    if (m_following || !current.isValid())
+        return;
+    ClientDataSet *ds = dataSet();
+    if (!ds || !ds->active() || ds->recNo() - 1 == current.row())
+        return;
+    const int row = current.row();
+    dispatch([&] { ds->moveTo(row + 1); });
+    if (currentRow() != row) // a handler refused the move
+        QTimer::singleShot(0, this, &TDBGrid::followDataSet);
+}
+
+void TDBGrid::keyPressEvent(QKeyEvent *event)
+{
+    if (keyDownConsumed(onKeyDown, this, event))
+        return;
+    QTableView::keyPressEvent(event);
+}
+
+void TDBGrid::mouseDoubleClickEvent(QMouseEvent *event)
+{
+    QTableView::mouseDoubleClickEvent(event);
+    dispatch([this] { fire(onDblClick, this); });
+}
+
+void TDBGrid::paintedCell(QPainter *painter, const QStyleOptionViewItem &option, const QModelIndex &index)
+{
+    const quint64 key = cellKey(index.row(), index.column());
+    m_pictures.remove(key);
+    ClientDataSet *ds = dataSet();
+    if (!onDrawColumnCell || !ds)
+        return;
+    GridDrawState state;
+    if (option.state & QStyle::State_Selected)
+        state |= GridDrawFlag::Selected;
+    if (option.state & QStyle::State_HasFocus)
+        state |= GridDrawFlag::Focused;
+    m_canvas = painter;
+    m_cellRect = option.rect;
+    m_drawRow = index.row();
+    m_drawColumn = index.column();
+    m_drawSelected = state.testFlag(GridDrawFlag::Selected);
+    painter->save();
+    std::exception_ptr error = capture([&] {
+        ClientDataSet::RowScope scope(*ds, index.row());
+        onDrawColumnCell(this, option.rect, index.column(), m_columns.value(index.column()), state);
+    });
+    painter->restore();
+    m_canvas = nullptr;
+    m_drawRow = m_drawColumn = -1;
+    if (error)
+        reportOnce(error);
+}
+
+// A message box must not open inside a paint event; the error is shown once the painting
+// is over, and repaints meanwhile do not pile up more of them.
+void TDBGrid::reportOnce(std::exception_ptr error)
+{
+    if (m_reportPending)
+        return;
+    m_reportPending = true;
+    QTimer::singleShot(0, this, [this] { m_reportPending = false; });
+    erp::reportLater(error);
+}
+
+void TDBGrid::drawPicture(const QRect &rect, const Picture &picture, const QColor &transparent)
+{
+    if (!m_canvas)
+        throw Error(QStringLiteral("Imagem fora do desenho de uma célula de %1.").arg(objectName()));
+    static QHash<QPair<qint64, QRgb>, QPixmap> masked;
+    const auto cacheKey = qMakePair(picture.pixmap().cacheKey(), transparent.rgb());
+    auto it = masked.find(cacheKey);
+    if (it == masked.end()) {
+        QPixmap pixmap = picture.pixmap();
+        pixmap.setMask(pixmap.createMaskFromColor(transparent, Qt::MaskInColor));
+        it = masked.insert(cacheKey, pixmap);
+    }
+    const QPixmap &pixmap = *it;
+    // The grid's own text of the cell gives way to the picture.
+    m_canvas->fillRect(rect, palette().brush(m_drawSelected ? QPalette::Highlight : QPalette::Base));
+    m_canvas->drawPixmap(rect.x() + (rect.width() - pixmap.width()) / 2,
+                         rect.y() + (rect.height() - pixmap.height()) / 2, pixmap);
+    m_pictures.insert(cellKey(m_drawRow, m_drawColumn), picture.name());
+}
+
+void InsereImagem(TDBGrid *grid, const QRect &rect, const Picture &picture, const QColor &colour)
+{
+    grid->drawPicture(rect, picture, colour);
+}
+
+TDBText::TDBText(QWidget *parent)
+    : QLabel(parent)
+{
+}
+
+void TDBText::setDataSource(DataSource *source)
+{
+    for (const auto &c : std::as_const(m_connections))
+        disconnect(c);
+    m_connections.clear();
+    m_source = source;
+    if (source) {
+        m_connections << connect(source, &DataSource::dataSetChanged, this, &TDBText::refresh)
+                      << connect(source, &DataSource::currentRowChanged, this, &TDBText::refresh)
+                      << connect(source, &DataSource::rowChanged, this, &TDBText::refresh)
+                      << connect(source, &DataSource::stateChanged, this, &TDBText::refresh)
+                      << connect(source, &DataSource::dataSetAssigned, this, &TDBText::refresh);
+    }
+    refresh();
+}
+
+void TDBText::setDataField(const QString &field)
+{
+    m_field = field;
+    refresh();
+}
+
+void TDBText::refresh()
+{
+    ClientDataSet *ds = m_source ? m_source->dataSet() : nullptr;
+    Field *field = ds && ds->active() && !ds->isEmpty() ? ds->findField(m_field) : nullptr;
+    QString shown;
+    // The data's signals come from inside the dataset's own code: a calculation that fails
+    // is shown later, never thrown back through them.
+    if (std::exception_ptr error = capture([&] { shown = field ? field->displayText() : QString(); }))
+        reportLater(error);
+    setText(shown);
+}
+
+} // namespace erp
