@@ -8,6 +8,9 @@
 
 #include <sodium.h>
 
+#include <QDir>
+#include <QFileInfo>
+
 #include <thread>
 
 namespace erp::server {
@@ -44,6 +47,7 @@ EmbeddedServer::EmbeddedServer(const EmbeddedOptions &o) : d(std::make_unique<Im
         if (!o.today.empty())
             today = wire::parseDate(QString::fromStdString(o.today));
         const db::DbUrl url = db::DbUrl::parse("sqlite:" + o.databasePath);
+        QDir().mkpath(QFileInfo(QString::fromStdString(o.databasePath)).absolutePath());
         d->databaseUrl = "sqlite:" + o.databasePath;
         {
             auto c = db::connect(url);
