@@ -1,7 +1,7 @@
 #include "shellwindow.h"
 
 #include <erpfw/core/error.h>
-#include <erpfwui/widgets/events.h>
+#include <erpfwui/forms/form.h>
 
 #include <QMainWindow>
 #include <QMdiArea>
@@ -28,16 +28,11 @@ public:
         if (!window || window == m_current)
             return;
         m_current = window;
-        if (QWidget *screen = window->widget())
-            activateScreen(screen);
+        if (auto *screen = qobject_cast<Form *>(window->widget()))
+            screen->activate();
     }
 
 private:
-    static void activateScreen(QWidget *screen)
-    {
-        dispatch([screen] { QMetaObject::invokeMethod(screen, "FormActivate", Qt::DirectConnection); });
-    }
-
     QPointer<QMdiSubWindow> m_current;
 };
 
@@ -72,7 +67,7 @@ QMdiSubWindow *screenWindow(const QWidget *screen)
                   : nullptr;
 }
 
-QMdiSubWindow *showScreen(QWidget *screen)
+QMdiSubWindow *showScreen(Form *screen)
 {
     QMdiSubWindow *window = screenWindow(screen);
     if (!window) {
@@ -82,15 +77,20 @@ QMdiSubWindow *showScreen(QWidget *screen)
                             .arg(screen->windowTitle()));
         const QSize size = screen->size();
         window = g_mdiArea->addSubWindow(screen);
-        window->setAttribute(Qt::WA_DeleteOnClose);
         window->setWindowTitle(screen->windowTitle());
         window->setWindowIcon(screen->windowIcon());
-        window->resize(window->sizeHint().expandedTo(size));
+        window->resize(window->size() - window->contentsRect().size() + size);
         screen->setProperty(kHostProperty, QVariant::fromValue<QObject *>(window));
         QObject::connect(screen, &QWidget::windowTitleChanged, window, &QWidget::setWindowTitle);
-        // A screen that frees itself takes its frame along.
+        QObject::connect(screen, &Form::closedWith, window, [window](CloseAction action) {
+            if (action == CloseAction::Minimize)
+                window->showMinimized();
+            else
+                window->hide();
+        });
         QObject::connect(screen, &QObject::destroyed, window, &QObject::deleteLater);
     }
+    screen->show();
     window->showNormal();
     window->raise();
     g_mdiArea->setActiveSubWindow(window);

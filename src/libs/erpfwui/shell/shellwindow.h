@@ -9,6 +9,8 @@ class QWidget;
 
 namespace erp {
 
+class Form;
+
 // The shell's main window and the MDI area that hosts the screens. The application registers
 // them once at start; null before that (a screen driven without the shell).
 ERPFWUI_EXPORT void setShellWindow(QMainWindow *mainWindow, QMdiArea *mdiArea);
@@ -16,10 +18,12 @@ ERPFWUI_EXPORT QMainWindow *shellMainWindow();
 ERPFWUI_EXPORT QMdiArea *shellMdiArea();
 
 // Hosts the screen as an MDI child on its first call, then shows it in normal state in front,
-// so a minimised screen comes back and an open one is brought forward. Closing the child
-// closes the screen; a screen that is destroyed takes its child window along.
+// so a minimised screen comes back and an open one is brought forward. The child follows the
+// screen's close action (freed, hidden, minimised or kept) and goes when the screen is freed.
+// The screen's activate() runs on real activations only: its first showing and a switch from
+// another screen, never the return from a message box or a modal dialog.
 // Throws erp::Error when no MDI area is registered.
-ERPFWUI_EXPORT QMdiSubWindow *showScreen(QWidget *screen);
+ERPFWUI_EXPORT QMdiSubWindow *showScreen(Form *screen);
 
 // The MDI child that hosts the screen, or null.
 ERPFWUI_EXPORT QMdiSubWindow *screenWindow(const QWidget *screen);

@@ -1,0 +1,190 @@
+#include <erpfw/core/error.h>
+#include <erpfwui/forms/form.h>
+#include <erpfwui/shell/moduleloader.h>
+#include <erpfwui/shell/screencursor.h>
+#include <erpfwui/shell/shellwindow.h>
+
+#include <QApplication>
+#include <QLabel>
+#include <QLibrary>
+#include <QMainWindow>
+#include <QMdiArea>
+#include <QMdiSubWindow>
+#include <QPointer>
+
+#include <gtest/gtest.h>
+
+using namespace erp;
+
+namespace {
+
+using FilterEntry = void (*)(const QString &);
+
+Form *findForm(const QString &name)
+{
+    for (QWidget *w : QApplication::allWidgets()) {
+        if (w->objectName() == name) {
+            if (auto *form = qobject_cast<Form *>(w))
+                return form;
+        }
+    }
+    return nullptr;
+}
+
+void settle()
+{
+    QApplication::processEvents();
+    QCoreApplication::sendPostedEvents(nullptr, QEvent::DeferredDelete);
+    QApplication::processEvents();
+}
+
+QString codeLabel(const Form *form)
+{
+    auto *label = form->findChild<QLabel *>(QStringLiteral("lblCodTela"));
+    return label ? label->text() : QString();
+}
+
+// The shell around the module: a main window with its MDI area, as erp-shell registers it.
+class Rec00800Module : public ::testing::Test
+{
+protected:
+    static void SetUpTestSuite()
+    {
+        s_window = new QMainWindow;
+        s_area = new QMdiArea(s_window);
+        s_window->setCentralWidget(s_area);
+        s_window->resize(1000, 700);
+        setShellWindow(s_window, s_area);
+        s_window->show();
+        s_module = new QLibrary(qEnvironmentVariable("ERP_BUILD_DIR") + QStringLiteral("/lib/PKG_REC00800"));
+    }
+    static void TearDownTestSuite()
+    {
+        setShellWindow(nullptr, nullptr);
+        delete s_window;
+        delete s_module;
+    }
+    void TearDown() override
+    {
+        Form::setModalHook(nullptr);
+        s_area->closeAllSubWindows();
+        settle();
+    }
+
+    // Through the module's own export, as the screen's buttons call it.
+    static void filter(const QString &mode)
+    {
+        auto entry = reinterpret_cast<FilterEntry>(s_module->resolve("CriaFiltroRecalLancContReceber"));
+        ASSERT_NE(entry, nullptr) << s_module->errorString().toStdString();
+        entry(mode);
+    }
+
+    static inline QMainWindow *s_window = nullptr;
+    static inline QMdiArea *s_area = nullptr;
+    static inline QLibrary *s_module = nullptr;
+};
+
+} // namespace
+
+TEST_F(Rec00800Module, LoadedThroughLoadBPLWithItsUnitsInOrder)
+{
+    ModuleLoader::instance().clearOpenedScreens();
+    LoadBPL(QStringLiteral("REC00800"));
+
+    Form *screen = findForm(QStringLiteral("frmRecCont"));
+    ASSERT_NE(screen, nullptr);
+    EXPECT_EQ(screen->windowTitle(), QStringLiteral("Recálculo da Contabilização de Contas a Receber"));
+    EXPECT_EQ(codeLabel(screen), QStringLiteral("REC00800"));
+    EXPECT_EQ(screen->size(), QSize(542, 371));
+    ASSERT_NE(screenWindow(screen), nullptr);
+    EXPECT_EQ(s_area->activeSubWindow(), screenWindow(screen));
+    EXPECT_EQ(screenCursor(), crDefault);
+
+    ASSERT_EQ(ModuleLoader::instance().openedScreens().size(), 1);
+    EXPECT_EQ(ModuleLoader::instance().openedScreens()[0].code, QStringLiteral("REC00800"));
+    bool found = false;
+    for (const LoadedModule &m : ModuleLoader::instance().loadedModules()) {
+        if (m.name == QLatin1String("PKG_REC00800")) {
+            found = true;
+            EXPECT_EQ(m.units, (QStringList{QStringLiteral("PKG_REC00800"), QStringLiteral("Cli_rec00801"),
+                                            QStringLiteral("Cli_rec00800")}));
+        }
+    }
+    EXPECT_TRUE(found);
+}
+
+TEST_F(Rec00800Module, SecondIniProcBringsTheSameScreenBackAndCloseMakesANewOne)
+{
+    LoadBPL(QStringLiteral("REC00800"));
+    QPointer<Form> first = findForm(QStringLiteral("frmRecCont"));
+    ASSERT_TRUE(first);
+    QMdiSubWindow *window = screenWindow(first);
+    window->showMinimized();
+    ASSERT_TRUE(window->isMinimized());
+
+    LoadBPL(QStringLiteral("REC00800"));
+    EXPECT_EQ(findForm(QStringLiteral("frmRecCont")), first.data());
+    EXPECT_EQ(s_area->subWindowList().size(), 1);
+    EXPECT_FALSE(window->isMinimized());
+    EXPECT_TRUE(first->isVisible());
+    EXPECT_EQ(s_area->activeSubWindow(), window);
+
+    window->close();
+    settle();
+    EXPECT_TRUE(first.isNull()) << "closing frees the screen";
+    EXPECT_TRUE(s_area->subWindowList().isEmpty());
+
+    LoadBPL(QStringLiteral("REC00800"));
+    Form *second = findForm(QStringLiteral("frmRecCont"));
+    ASSERT_NE(second, nullptr);
+    EXPECT_TRUE(second->isVisible());
+    EXPECT_EQ(s_area->subWindowList().size(), 1);
+}
+
+TEST_F(Rec00800Module, FilterModesAreComparedExactlyAndTheCursorAlwaysComesBack)
+{
+    // The filter works through REC00800; without it the call fails cleanly.
+    ASSERT_EQ(findForm(QStringLiteral("frmRecCont")), nullptr);
+    try {
+        filter(QStringLiteral("ESCONDE_FILTRO"));
+        FAIL() << "the filter needs REC00800";
+    } catch (const Error &e) {
+        EXPECT_TRUE(e.message().contains(QLatin1String("REC00800"))) << e.message().toStdString();
+    }
+    EXPECT_EQ(screenCursor(), crDefault);
+    EXPECT_EQ(findForm(QStringLiteral("frmFiltroRecalLancContReceber")), nullptr);
+
+    QStringList modal;
+    Form::setModalHook([&](Form *form) {
+        modal << form->objectName();
+        form->close();
+    });
+    LoadBPL(QStringLiteral("REC00800"));
+
+    filter(QStringLiteral("botao_filtro"));
+    QPointer<Form> dialog = findForm(QStringLiteral("frmFiltroRecalLancContReceber"));
+    ASSERT_TRUE(dialog) << "any mode makes the dialog";
+    EXPECT_EQ(dialog->windowTitle(), QStringLiteral("Filtro de Recálculo de Contas a Receber"));
+    EXPECT_EQ(codeLabel(dialog), QStringLiteral("REC00801"));
+    EXPECT_FALSE(dialog->isVisible());
+    EXPECT_TRUE(modal.isEmpty());
+
+    filter(QStringLiteral("Esconde_Filtro"));
+    filter(QStringLiteral("ESCONDE_FILTRO"));
+    EXPECT_FALSE(dialog->isVisible()) << "the stored filter runs without showing the dialog";
+    EXPECT_TRUE(modal.isEmpty());
+    EXPECT_EQ(screenCursor(), crDefault);
+
+    filter(QStringLiteral("BOTAO_FILTRO"));
+    EXPECT_EQ(modal, QStringList{QStringLiteral("frmFiltroRecalLancContReceber")});
+    EXPECT_FALSE(dialog->isVisible());
+    EXPECT_EQ(findForm(QStringLiteral("frmFiltroRecalLancContReceber")), dialog.data()) << "made once";
+    EXPECT_EQ(screenCursor(), crDefault);
+
+    // Closing REC00800 leaves the dialog as it was for the next screen.
+    s_area->closeAllSubWindows();
+    settle();
+    LoadBPL(QStringLiteral("REC00800"));
+    filter(QStringLiteral("ESCONDE_FILTRO"));
+    EXPECT_EQ(findForm(QStringLiteral("frmFiltroRecalLancContReceber")), dialog.data());
+}
