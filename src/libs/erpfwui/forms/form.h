@@ -32,6 +32,8 @@ class ERPFWUI_EXPORT Form : public QWidget
     Q_PROPERTY(int modalResult READ modalResult WRITE setModalResult)
     Q_PROPERTY(bool modal READ isInModalLoop)
     Q_PROPERTY(QString focusedControl READ focusedControl)
+    // The topic of the shell's help for this form (0: none).
+    Q_PROPERTY(int helpContext READ helpContext WRITE setHelpContext)
 
 public:
     explicit Form(QWidget *parent = nullptr);
@@ -64,6 +66,8 @@ public:
     // Shows the form modally and runs its own loop until it closes; gives the modal result.
     int showModal();
     bool isInModalLoop() const { return m_loop != nullptr; }
+    int helpContext() const { return m_helpContext; }
+    void setHelpContext(int context) { m_helpContext = context; }
     int modalResult() const { return m_modalResult; }
     // A result other than mrNone closes a modal form (its close handler may refuse).
     void setModalResult(int result);
@@ -94,6 +98,7 @@ protected:
 private:
     QString m_formFile;
     int m_modalResult = mrNone;
+    int m_helpContext = 0;
     QEventLoop *m_loop = nullptr;
 };
 

@@ -138,6 +138,7 @@ ComponentRegistry::ComponentRegistry()
     registerClass(QStringLiteral("TBtnPesquisa"), lookup);
     registerEvent(lookup, QStringLiteral("OnBeforePesq"), spec(&TBtnPesquisa::onBeforePesq, {"QObject*", "bool&"}));
     registerEvent(lookup, QStringLiteral("OnAfterPesq"), notify(&TBtnPesquisa::onAfterPesq));
+    registerEvent(lookup, QStringLiteral("OnClick"), notify(&TBtnPesquisa::onClick));
 
     const QMetaObject *form = &Form::staticMetaObject;
     registerEvent(form, QStringLiteral("OnCreate"), notify(&Form::onCreate));

@@ -17,7 +17,14 @@ TBtnPesquisa::TBtnPesquisa(QWidget *parent)
     setAutoRaise(true);
     setFocusPolicy(Qt::NoFocus);
     setText(QStringLiteral("..."));
-    connect(this, &QToolButton::clicked, this, [this] { dispatch([this] { execute(); }); });
+    connect(this, &QToolButton::clicked, this, [this] {
+        dispatch([this] {
+            if (onClick)
+                onClick(this);
+            else
+                execute();
+        });
+    });
 }
 
 bool TBtnPesquisa::execute()

@@ -46,6 +46,8 @@ public:
 
     BeforePesqEvent onBeforePesq;
     NotifyEvent onAfterPesq;
+    // When set, a click runs it instead of the lookup (a screen that picks by its own rules).
+    NotifyEvent onClick;
 
 private:
     QPointer<QWidget> m_associate;
