@@ -1,0 +1,124 @@
+#pragma once
+
+#include <erpfwui/forms/form.h>
+
+#include <erpwire/packet.h>
+
+#include <QHash>
+#include <QPointer>
+#include <QVariantList>
+
+namespace erp {
+class AdoIbQuery;
+class ClientDataSet;
+class Messages;
+class TButton;
+class TDBGrid;
+class TEdit;
+class TLabel;
+class TPageControl;
+class TTabSheet;
+} // namespace erp
+
+namespace Cli_ctb10200 {
+
+// What another screen hands over with "CTB10200": the company, a posting number and the data
+// of its temporary entries, their apportionment and the accounting errors.
+struct Handover
+{
+    QString company;
+    QString posting;
+    erp::wire::Packet entries;
+    erp::wire::Packet shares;
+    erp::wire::Packet errors;
+
+    // From the five parameters, in that order. Another count, a code that is not a text or a
+    // packet that is not a data packet is an erp::Error naming CTB10200 and the parameter.
+    static Handover fromParams(const QVariantList &params);
+    // No rows in any of the three packets.
+    bool hasNoRows() const;
+};
+
+} // namespace Cli_ctb10200
+
+// CTB10200: the accounting entries, their apportionment over branches and cost centres and
+// the accounting errors, read-only. Shows the hand-over's rows or, when it brings none, the
+// stored posting of its number.
+class TfrmCTB10200 : public erp::Form
+{
+    Q_OBJECT
+
+public:
+    explicit TfrmCTB10200(QWidget *parent = nullptr);
+
+    // Replaces what the screen shows. Everything that can fail (the database, a packet whose
+    // fields differ from the screen's) runs before anything changes, so a failure leaves the
+    // screen as it was.
+    void display(const Cli_ctb10200::Handover &handover);
+    // The grid of the page shown gets the focus.
+    void focusActiveGrid();
+
+    Q_INVOKABLE ERP_HANDLER void FormClose(QObject *sender, erp::CloseAction &action);
+    Q_INVOKABLE ERP_HANDLER void btnFecharClick(QObject *sender);
+    // The description of each error code and the entry that it names.
+    Q_INVOKABLE ERP_HANDLER void cdsErrosTempCalcFields(erp::ClientDataSet *dataSet);
+
+protected:
+    void bindComponents() override;
+
+private:
+    struct Content;
+    struct EntryRef
+    {
+        QString ledger;
+        QString commercial;
+    };
+
+    Content prepare(const Cli_ctb10200::Handover &handover);
+    void apply(const Content &content);
+    QString companyName(const QString &company);
+    QHash<QString, QString> errorDescriptions();
+    erp::wire::Packet stored(erp::AdoIbQuery *query, const Cli_ctb10200::Handover &handover);
+    void showTotals();
+
+    erp::TEdit *edtCdEmpresa = nullptr;
+    erp::TEdit *edtNmEmpresa = nullptr;
+    erp::TEdit *edtNrLancto = nullptr;
+    erp::TLabel *lblOrigem = nullptr;
+    erp::TLabel *lblTotDebito = nullptr;
+    erp::TLabel *lblTotCredito = nullptr;
+    erp::TLabel *lblDiferenca = nullptr;
+    erp::TButton *btnFechar = nullptr;
+    erp::TPageControl *pgcCTB10200 = nullptr;
+    erp::TTabSheet *tshLancamentos = nullptr;
+    erp::TTabSheet *tshRateio = nullptr;
+    erp::TTabSheet *tshErros = nullptr;
+    erp::TLabel *lblSemLancamentos = nullptr;
+    erp::TLabel *lblSemRateio = nullptr;
+    erp::TLabel *lblSemErros = nullptr;
+    erp::TDBGrid *dbgLancamentos = nullptr;
+    erp::TDBGrid *dbgRateio = nullptr;
+    erp::TDBGrid *dbgErros = nullptr;
+    erp::ClientDataSet *cdsLancContTemp = nullptr;
+    erp::ClientDataSet *cdsRateio = nullptr;
+    erp::ClientDataSet *cdsErrosTemp = nullptr;
+    erp::AdoIbQuery *qryEmpresa = nullptr;
+    erp::AdoIbQuery *qryErros = nullptr;
+    erp::AdoIbQuery *qryLancamento = nullptr;
+    erp::AdoIbQuery *qryRateio = nullptr;
+    erp::Messages *msgCTB10200 = nullptr;
+
+    QHash<QString, QString> m_descriptions; // error code -> text
+    QHash<QString, EntryRef> m_entries;      // entry sequence -> what the errors show of it
+};
+
+namespace Cli_ctb10200 {
+
+// The one accounting screen, or none.
+extern QPointer<TfrmCTB10200> frmCTB10200;
+
+// Opens the screen with the hand-over, or, when it is open, shows the new content in it and
+// brings it forward.
+void CriaCTB10200(const Handover &handover);
+
+} // namespace Cli_ctb10200
