@@ -46,6 +46,8 @@ void TfrmPadrao::bindComponents()
     mnuManutencao = component<TMenuItem>(QStringLiteral("mnuManutencao"));
     dtsPadrao = component<DataSource>(QStringLiteral("dtsPadrao"));
     msgPadrao = component<Messages>(QStringLiteral("msgPadrao"));
+    // Emptying or reloading the rows changes no state, yet the record command depends on them.
+    connect(dtsPadrao, &DataSource::dataSetChanged, this, &TfrmPadrao::updateBaseCommands);
 }
 
 void TfrmPadrao::updateBaseCommands()

@@ -23,8 +23,12 @@ QPixmap loadPixmap(const QString &source)
     static const QString dataPrefix = QStringLiteral("data:");
     if (source.startsWith(dataPrefix)) {
         const qsizetype comma = source.indexOf(QLatin1Char(','));
-        if (comma > 0)
-            pixmap.loadFromData(QByteArray::fromBase64(source.mid(comma + 1).toLatin1()));
+        // Without ";base64" the data is text (an XPM picture kept readable in a form file).
+        if (comma > 0) {
+            const QByteArray data = source.mid(comma + 1).toUtf8();
+            pixmap.loadFromData(source.left(comma).endsWith(QLatin1String(";base64")) ? QByteArray::fromBase64(data)
+                                                                                       : QByteArray::fromPercentEncoding(data));
+        }
     } else {
         pixmap.load(source);
     }

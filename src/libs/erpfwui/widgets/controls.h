@@ -112,7 +112,8 @@ private:
     QString m_name;
 };
 
-// An image component. Its source is a resource or file path, or "data:image/png;base64,...".
+// An image component. Its source is a resource or file path, "data:image/png;base64,...", or
+// "data:image/x-xpm," followed by the XPM text.
 class ERPFWUI_EXPORT TImage : public QLabel
 {
     Q_OBJECT

@@ -8,6 +8,7 @@
 #include <QApplication>
 #include <QClipboard>
 #include <QKeyEvent>
+#include <QShortcut>
 
 namespace erp {
 
@@ -18,7 +19,6 @@ EditBase::EditBase(QWidget *parent)
     connect(this, &QLineEdit::textChanged, this, [this] {
         if (m_quiet)
             return;
-        textChangedByUser();
         dispatch([this] { fire(onChange, this); });
     });
 }
@@ -34,6 +34,7 @@ void EditBase::setText(const QString &text)
 {
     const QString before = QLineEdit::text();
     setDisplay(displayFor(text));
+    textReplaced();
     if (QLineEdit::text() != before)
         fire(onChange, this);
 }
@@ -97,6 +98,22 @@ void EditBase::keyPressEvent(QKeyEvent *event)
     QLineEdit::keyPressEvent(event);
 }
 
+bool EditBase::event(QEvent *event)
+{
+    if (event->type() == QEvent::ShortcutOverride) {
+        const QKeySequence keys(static_cast<QKeyEvent *>(event)->keyCombination());
+        for (QWidget *w = parentWidget(); w; w = w->parentWidget()) {
+            const auto shortcuts = w->findChildren<QShortcut *>(Qt::FindDirectChildrenOnly);
+            for (const QShortcut *shortcut : shortcuts)
+                if (shortcut->isEnabled() && shortcut->key() == keys)
+                    return true; // not taken here: the shortcut runs
+            if (w->isWindow())
+                break;
+        }
+    }
+    return QLineEdit::event(event);
+}
+
 TEdit::TEdit(QWidget *parent)
     : EditBase(parent)
 {
@@ -121,6 +138,13 @@ void TMaskEdit::setEditMask(const QString &mask)
     setAcceptDrops(false);
     setMaxLength(m_mask.size());
     setDisplay(m_mask.layout(value));
+    placeCursor();
+}
+
+void TMaskEdit::textReplaced()
+{
+    if (!m_mask.isEmpty())
+        placeCursor();
 }
 
 bool TMaskEdit::isUntouched() const
@@ -158,15 +182,18 @@ bool TMaskEdit::insertChar(QChar c)
     if (m_mask.isEmpty())
         return EditBase::insertChar(c);
     clearSelection();
-    int pos = cursorPosition();
-    // Typing a literal steps over it, as the separators of a date.
-    if (pos < m_mask.size() && m_mask.isLiteral(pos) && m_mask.position(pos).literal == c) {
-        setCursorPosition(pos + 1);
-        return true;
-    }
+    const int pos = cursorPosition();
     const int p = m_mask.nextEditable(pos);
-    if (p < 0 || !m_mask.accepts(p, c))
+    if (p < 0 || !m_mask.accepts(p, c)) {
+        // Typing a literal goes past the next one, as the separators of a date.
+        for (int q = pos; q < m_mask.size(); ++q) {
+            if (m_mask.isLiteral(q) && m_mask.position(q).literal == c) {
+                setCursorPosition(q + 1);
+                return true;
+            }
+        }
         return false;
+    }
     QString display = QLineEdit::text();
     display[p] = m_mask.convert(p, c);
     setDisplay(display);
@@ -208,6 +235,24 @@ void TMaskEdit::eraseForward()
     display[p] = m_mask.blank();
     setDisplay(display);
     setCursorPosition(pos);
+}
+
+void TMaskEdit::placeCursor()
+{
+    const QString display = QLineEdit::text();
+    int last = -1;
+    for (int p = 0; p < m_mask.size() && p < display.size(); ++p)
+        if (!m_mask.isLiteral(p) && display[p] != m_mask.blank())
+            last = p;
+    const int next = m_mask.nextEditable(last + 1);
+    setCursorPosition(next < 0 ? m_mask.size() : next);
+}
+
+void TMaskEdit::focusInEvent(QFocusEvent *event)
+{
+    EditBase::focusInEvent(event);
+    if (!m_mask.isEmpty() && !hasSelectedText() && event->reason() != Qt::MouseFocusReason)
+        placeCursor();
 }
 
 void TMaskEdit::keyPressEvent(QKeyEvent *event)

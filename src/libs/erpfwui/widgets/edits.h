@@ -47,11 +47,14 @@ protected:
     virtual bool insertChar(QChar c);
     virtual void eraseBack() { QLineEdit::backspace(); }
     virtual void eraseForward() { QLineEdit::del(); }
-    virtual void textChangedByUser() {}
+    // The text was replaced from code.
+    virtual void textReplaced() {}
 
     // Sets the shown text without the change event.
     void setDisplay(const QString &display);
     void keyPressEvent(QKeyEvent *event) override;
+    // The form's shortcuts win over the edit's own key bindings (Ctrl+D, Ctrl+L...).
+    bool event(QEvent *event) override;
 
 private:
     bool pressChar(QChar key); // false when refused
@@ -87,13 +90,17 @@ public:
 protected:
     QString valueText() const override;
     QString displayFor(const QString &value) const override;
+    void textReplaced() override;
     bool insertChar(QChar c) override;
     void eraseBack() override;
     void eraseForward() override;
     void keyPressEvent(QKeyEvent *event) override;
+    void focusInEvent(QFocusEvent *event) override;
 
 private:
     bool clearSelection();
+    // After the last character typed, where the next one goes.
+    void placeCursor();
     EditMask m_mask;
 };
 

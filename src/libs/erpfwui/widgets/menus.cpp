@@ -8,7 +8,20 @@ TMenuItem::TMenuItem(QObject *parent)
     : QAction(parent)
 {
     connect(this, &QAction::triggered, this, [this] { dispatch([this] { fire(onClick, this); }); });
-    connect(this, &QAction::changed, this, &TMenuItem::updateShortcut);
+}
+
+void TMenuItem::setEnabled(bool enabled)
+{
+    m_enabled = enabled;
+    QAction::setEnabled(enabled);
+    updateShortcut();
+}
+
+void TMenuItem::setVisible(bool visible)
+{
+    m_visible = visible;
+    QAction::setVisible(visible);
+    QAction::setEnabled(m_enabled);
 }
 
 void TMenuItem::setCaption(const QString &caption)
@@ -77,7 +90,7 @@ void TMenuItem::updateShortcut()
         connect(m_shortcut, &QShortcut::activated, this, &TMenuItem::click);
     }
     m_shortcut->setKey(m_shortCut);
-    m_shortcut->setEnabled(isEnabled());
+    m_shortcut->setEnabled(m_enabled);
 }
 
 void TMenuItem::addItem(TMenuItem *item)

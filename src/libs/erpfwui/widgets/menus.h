@@ -21,9 +21,17 @@ class ERPFWUI_EXPORT TMenuItem : public QAction
     Q_PROPERTY(QString text READ caption WRITE setCaption)
     Q_PROPERTY(QString shortCut READ shortCutText WRITE setShortCutText)
     Q_PROPERTY(QString hint READ toolTip WRITE setToolTip)
+    Q_PROPERTY(bool enabled READ isEnabled WRITE setEnabled)
+    Q_PROPERTY(bool visible READ isVisible WRITE setVisible)
 
 public:
     Q_INVOKABLE explicit TMenuItem(QObject *parent = nullptr);
+
+    // The item's own flags: Qt disables an invisible action, the toolkit does not.
+    bool isEnabled() const { return m_enabled; }
+    void setEnabled(bool enabled);
+    bool isVisible() const { return m_visible; }
+    void setVisible(bool visible);
 
     QString caption() const { return m_caption; }
     // "-" makes a separator.
@@ -47,6 +55,8 @@ private:
     void updateText();
     void updateShortcut();
     QString m_caption;
+    bool m_enabled = true;
+    bool m_visible = true;
     QKeySequence m_shortCut;
     QPointer<QWidget> m_form;
     QPointer<QShortcut> m_shortcut;

@@ -1,0 +1,201 @@
+#include "support.h"
+
+#include <erpfwui/widgets/dbgrid.h>
+#include <erpfwui/widgets/keys.h>
+#include <erpfwui/widgets/symbolfont.h>
+
+#include <erpfw/data/field.h>
+
+#include <QFontDatabase>
+#include <QPainter>
+#include <QScrollBar>
+#include <QSet>
+
+using namespace erp;
+
+namespace {
+
+struct Grid : ::testing::Test
+{
+    uitest::Messages messages;
+    QWidget window;
+    ClientDataSet cds;
+    DataSource source;
+    TDBGrid *grid = new TDBGrid(&window);
+    QSet<QString> calculated; // codes of the rows whose calculated field was computed
+    int scrolls = 0;
+
+    void load(int count)
+    {
+        cds.addField(QStringLiteral("CODE"), FieldType::String, 10);
+        cds.addField(QStringLiteral("NAME"), FieldType::String, 40)->setDisplayLabel(QStringLiteral("Nome"));
+        cds.addField(QStringLiteral("VALUE"), FieldType::Float)->setDisplayFormat(QStringLiteral("#,##0.00"));
+        cds.addCalculatedField(QStringLiteral("SHOWN"), FieldType::String, 20);
+        cds.onCalcFields = [this](ClientDataSet &ds) {
+            const QString code = ds.fieldByName(QStringLiteral("CODE"))->asString();
+            calculated.insert(code);
+            ds.fieldByName(QStringLiteral("SHOWN"))->setValue(QStringLiteral("#") + code);
+        };
+        cds.setPacket(uitest::rows(count));
+        cds.afterScroll = [this](ClientDataSet &) { ++scrolls; };
+        source.setDataSet(&cds);
+        grid->setDataSource(&source);
+        grid->setGeometry(0, 0, 400, 300);
+        window.resize(400, 300);
+        uitest::showActive(&window);
+        scrolls = 0;
+    }
+
+    void paint()
+    {
+        calculated.clear();
+        grid->viewport()->repaint();
+    }
+};
+
+QPixmap markPicture(bool checked)
+{
+    QPixmap pixmap(16, 16);
+    pixmap.fill(QColor(128, 128, 0));
+    QPainter p(&pixmap);
+    p.fillRect(3, 3, 9, 9, Qt::white);
+    if (checked)
+        p.fillRect(5, 5, 5, 5, Qt::black);
+    return pixmap;
+}
+
+} // namespace
+
+TEST_F(Grid, AMillionRowsCostOnlyTheRowsInView)
+{
+    load(1000000);
+    EXPECT_EQ(grid->rowCount(), 1000000);
+    paint();
+    const int visible = grid->viewport()->height() / grid->verticalHeader()->defaultSectionSize() + 2;
+    EXPECT_GT(calculated.size(), 3);
+    EXPECT_LE(calculated.size(), visible);
+
+    grid->verticalScrollBar()->setValue(grid->verticalScrollBar()->maximum() / 2);
+    paint();
+    EXPECT_LE(calculated.size(), visible);
+    bool middle = false;
+    for (const QString &code : std::as_const(calculated))
+        middle = middle || code.toInt() > 400000;
+    EXPECT_TRUE(middle);
+
+    grid->setCurrentRow(999999);
+    EXPECT_EQ(cds.recNo(), 1000000);
+    paint();
+    EXPECT_LE(calculated.size(), visible);
+}
+
+TEST_F(Grid, CurrentRowFollowsTheDatasetAndClicksAndKeysMoveIt)
+{
+    load(50);
+    cds.moveTo(10);
+    EXPECT_EQ(grid->currentRow(), 9);
+    EXPECT_EQ(grid->currentIndex().row(), 9);
+    EXPECT_EQ(scrolls, 1);
+
+    grid->setFocus();
+    QTest::keyClick(grid, Qt::Key_Down);
+    EXPECT_EQ(cds.recNo(), 11);
+    EXPECT_EQ(scrolls, 2);
+
+    const QRect cell = grid->visualRect(grid->model()->index(2, 1));
+    grid->scrollToTop();
+    QTest::mouseClick(grid->viewport(), Qt::LeftButton, {}, grid->visualRect(grid->model()->index(2, 1)).center());
+    Q_UNUSED(cell);
+    EXPECT_EQ(cds.recNo(), 3);
+    EXPECT_EQ(scrolls, 3);
+    EXPECT_EQ(grid->cellText(2, QStringLiteral("VALUE")), QStringLiteral("21,00"));
+}
+
+TEST_F(Grid, TitleClickDoubleClickAndKeyDownReachTheirHandlers)
+{
+    load(5);
+    QStringList log;
+    grid->onTitleClick = [&](GridColumn *column) { log.append(QStringLiteral("title ") + column->fieldName()); };
+    grid->onDblClick = [&](QObject *) { log.append(QStringLiteral("dbl row %1").arg(cds.recNo())); };
+    grid->onKeyDown = [&](QObject *, int &key, ShiftState shift) {
+        log.append(QStringLiteral("key %1%2").arg(key).arg(shift.testFlag(ShiftKey::Ctrl) ? QStringLiteral(" ctrl") : QString()));
+        if (key == VK_DOWN)
+            key = 0; // consumed: the grid must not move
+    };
+    QHeaderView *header = grid->horizontalHeader();
+    QTest::mouseClick(header->viewport(), Qt::LeftButton, {},
+                      QPoint(header->sectionViewportPosition(1) + 5, header->height() / 2));
+    QTest::mouseDClick(grid->viewport(), Qt::LeftButton, {}, grid->visualRect(grid->model()->index(3, 0)).center());
+    grid->setFocus();
+    QTest::keyClick(grid, Qt::Key_Space, Qt::ControlModifier);
+    QTest::keyClick(grid, Qt::Key_Down);
+    EXPECT_EQ(log, QStringList({"title NAME", "dbl row 4", "key 32 ctrl", "key 40"}));
+    EXPECT_EQ(cds.recNo(), 4);
+}
+
+TEST_F(Grid, DrawHandlerPaintsPicturesOverTheCellsOfTheRowBeingDrawn)
+{
+    load(6);
+    grid->addColumn(QStringLiteral("CODE"));
+    grid->addColumn(QStringLiteral("NAME"))->setWidth(120);
+    const Picture check(markPicture(true), QStringLiteral("imgCheck"));
+    const Picture uncheck(markPicture(false), QStringLiteral("imgUncheck"));
+    grid->onDrawColumnCell = [&](QObject *, const QRect &rect, int, GridColumn *column, GridDrawState) {
+        if (column->fieldName() != QLatin1String("CODE"))
+            return;
+        const bool even = cds.fieldByName(QStringLiteral("CODE"))->asString().toInt() % 2 == 0;
+        InsereImagem(grid, rect, even ? check : uncheck, QColor(128, 128, 0));
+    };
+    paint();
+    EXPECT_EQ(grid->cellPicture(0, QStringLiteral("CODE")), QStringLiteral("imgUncheck"));
+    EXPECT_EQ(grid->cellPicture(1, QStringLiteral("CODE")), QStringLiteral("imgCheck"));
+    EXPECT_EQ(grid->cellPicture(1, QStringLiteral("NAME")), QString());
+
+    const QImage shot = grid->viewport()->grab().toImage();
+    const QRect cell = grid->visualRect(grid->model()->index(3, 0));
+    bool olive = false, black = false;
+    for (int y = cell.top(); y <= cell.bottom(); ++y)
+        for (int x = cell.left(); x <= cell.right(); ++x) {
+            const QColor c = shot.pixelColor(x * shot.width() / grid->viewport()->width(),
+                                             y * shot.height() / grid->viewport()->height());
+            olive = olive || c == QColor(128, 128, 0);
+            black = black || c == QColor(Qt::black);
+        }
+    EXPECT_FALSE(olive); // the background colour is transparent
+    EXPECT_TRUE(black);
+
+    EXPECT_THROW(InsereImagem(grid, cell, check, Qt::red), Error); // only while drawing
+    const QVariantList columns = grid->property("columns").toList();
+    ASSERT_EQ(columns.size(), 2);
+    EXPECT_EQ(columns[1].toMap().value(QStringLiteral("title")).toString(), QStringLiteral("Nome"));
+    EXPECT_EQ(columns[1].toMap().value(QStringLiteral("width")).toInt(), 120);
+}
+
+TEST_F(Grid, MarkColumnTitleShowsTheCheckMarkWithoutTheSymbolFont)
+{
+    load(1);
+    GridColumn *mark = grid->addColumn(QStringLiteral("CODE"));
+    mark->setTitle(QStringLiteral("4"));
+    QFont sorts(QStringLiteral("Monotype Sorts"));
+    sorts.setBold(true);
+    mark->setTitleFont(sorts);
+    ASSERT_FALSE(QFontDatabase::hasFamily(QStringLiteral("Monotype Sorts")));
+    EXPECT_EQ(grid->titleDisplayText(0), QString(QChar(0x2714)));
+    const QFont shown = grid->titleDisplayFont(0);
+    EXPECT_TRUE(shown.bold());
+    EXPECT_TRUE(QFontMetrics(shown).inFont(QChar(0x2714)));
+
+    const SymbolText plain = mapSymbolFont(QFont(QStringLiteral("DejaVu Sans")), QStringLiteral("4"));
+    EXPECT_EQ(plain.text, QStringLiteral("4"));
+    EXPECT_EQ(mapSymbolFont(sorts, QStringLiteral("n")).text, QString(QChar(0x25A0)));
+
+    // The title really shows a mark: the header section is painted with ink.
+    const QImage header = grid->horizontalHeader()->grab().toImage();
+    const QColor background = header.pixelColor(1, 1);
+    int ink = 0;
+    const int width = grid->horizontalHeader()->sectionSize(0);
+    for (int y = 2; y < header.height() - 2; ++y)
+        for (int x = 4; x < width - 4; ++x)
+            ink += header.pixelColor(x, y) != background;
+    EXPECT_GT(ink, 5);
+}
