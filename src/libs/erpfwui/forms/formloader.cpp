@@ -407,6 +407,10 @@ private:
             QObject *object = target.isEmpty() ? nullptr : m_objects.value(target);
             if (!target.isEmpty() && !object)
                 throw Error(QStringLiteral("o componente %1 não existe").arg(target));
+            // A data source on a query shows the query's rows.
+            if (auto *query = qobject_cast<AdoIbQuery *>(object); query && type.metaObject()
+                && type.metaObject()->inherits(&ClientDataSet::staticMetaObject))
+                object = query->query();
             // A query stands for its rows where a dataset is wanted (a data source's dataSet).
             if (auto *query = qobject_cast<AdoIbQuery *>(object);
                 query && type.metaObject() && type.metaObject()->inherits(&ClientDataSet::staticMetaObject))
