@@ -131,7 +131,7 @@ public:
             sqlite3_close(m_db);
             throw DbError("Não foi possível registrar a função NVL no banco SQLite.");
         }
-        execScript("PRAGMA journal_mode=WAL; PRAGMA synchronous=NORMAL; PRAGMA foreign_keys=ON");
+        execScript("PRAGMA journal_mode=WAL; PRAGMA synchronous=NORMAL; PRAGMA foreign_keys=ON; PRAGMA mmap_size=1073741824");
     }
     ~SqliteConnection() override
     {

@@ -41,8 +41,6 @@ struct Marked
 
 std::string str(const db::Statement &st, int col) { return st.isNull(col) ? std::string() : st.string(col); }
 
-QString q(const std::string &s) { return QString::fromStdString(s); }
-
 std::vector<Marked> markedRows(const wire::Packet &p, const std::string &company, const Params &params)
 {
     const int mark = p.indexOf(u"IDMARCADO"), branch = p.indexOf(u"CDFILIAL"), entry = p.indexOf(u"NRLANCTONF"),
@@ -180,79 +178,73 @@ const char *staleText(const Marked &m, const Current *cur, const std::string &co
     return nullptr;
 }
 
-QByteArray answer(const char *status, const wire::Packet &entries, const wire::Packet &shares,
-                  const wire::Packet &errors)
+// The answer: status, then the entries, apportionment and errors packets.
+QByteArray answer(const char *status, const accounting::Config *cfg = nullptr,
+                  const std::vector<accounting::Account> *accounts = nullptr, const accounting::Result *r = nullptr)
 {
     QByteArray out("[");
     wire::appendJsonString(out, QString::fromUtf8(status));
-    for (const wire::Packet *p : {&entries, &shares, &errors}) {
-        out.append(',');
-        wire::appendPacketJson(out, *p);
+    out.append(',');
+    PacketWriter entries(out, layouts::lancContTemp());
+    if (r) {
+        for (const accounting::Entry &e : r->entries) {
+            const accounting::Posting &p = r->postings[size_t(e.posting)];
+            const auto ledger = cfg->chart.find(e.ledger);
+            entries.string(cfg->company);
+            if (ledger != cfg->chart.end()) {
+                entries.string(ledger->second.reduced);
+                entries.string(ledger->second.name);
+            } else {
+                entries.null();
+                entries.null();
+            }
+            entries.string(p.number);
+            entries.string(std::to_string(e.seq));
+            entries.string(e.ledger);
+            entries.string(e.history);
+            entries.string(e.historyText);
+            entries.date(p.date);
+            entries.number(double(e.value) / 100.0);
+            entries.string(std::string_view(&e.side, 1));
+            entries.string((*accounts)[size_t(p.account)].commercialKey());
+            entries.string(cfg->companyName);
+            entries.string(p.document);
+        }
     }
+    entries.finish();
+    out.append(',');
+    PacketWriter shares(out, layouts::rateio());
+    if (r) {
+        const auto name = [](const std::map<std::string, std::string> &m, const std::string &k) {
+            const auto it = m.find(k);
+            return it == m.end() ? std::string_view() : std::string_view(it->second);
+        };
+        for (const accounting::ShareLine &sh : r->shares) {
+            const accounting::Posting &p = r->postings[size_t(r->entries[size_t(sh.entrySeq - 1)].posting)];
+            shares.string(sh.branch);
+            shares.string(name(cfg->branchNames, sh.branch));
+            shares.string(sh.costCentre);
+            shares.string(name(cfg->costCentreNames, sh.costCentre));
+            shares.number(double(sh.value) / 100.0);
+            shares.string(std::to_string(sh.entrySeq));
+            shares.string(p.number);
+            shares.date(p.date);
+            shares.string(cfg->company);
+            shares.string(std::to_string(sh.seq));
+        }
+    }
+    shares.finish();
+    out.append(',');
+    PacketWriter errors(out, layouts::errosTemp());
+    if (r) {
+        for (const accounting::Error &e : r->errors) {
+            errors.string(e.code);
+            errors.string(std::to_string(e.entrySeq));
+        }
+    }
+    errors.finish();
     out.append(']');
     return out;
-}
-
-QByteArray refusal(const char *status)
-{
-    return answer(status, wire::Packet(layouts::lancContTemp()), wire::Packet(layouts::rateio()),
-                  wire::Packet(layouts::errosTemp()));
-}
-
-QString orEmpty(const std::map<std::string, std::string> &m, const std::string &k)
-{
-    const auto it = m.find(k);
-    return it == m.end() ? QString() : q(it->second);
-}
-
-QByteArray resultAnswer(const accounting::Config &cfg, const std::vector<accounting::Account> &accounts,
-                        const accounting::Result &r)
-{
-    wire::Packet entries(layouts::lancContTemp());
-    entries.reserve(int(r.entries.size()));
-    const QString company = q(cfg.company), companyName = q(cfg.companyName);
-    for (const accounting::Entry &e : r.entries) {
-        const accounting::Posting &p = r.postings[size_t(e.posting)];
-        const accounting::Account &a = accounts[size_t(p.account)];
-        const int row = entries.appendRow();
-        const auto ledger = cfg.chart.find(e.ledger);
-        entries.setString(row, 0, company);
-        if (ledger != cfg.chart.end()) {
-            entries.setString(row, 1, q(ledger->second.reduced));
-            entries.setString(row, 2, q(ledger->second.name));
-        }
-        entries.setString(row, 3, q(p.number));
-        entries.setString(row, 4, QString::number(e.seq));
-        entries.setString(row, 5, q(e.ledger));
-        entries.setString(row, 6, q(e.history));
-        entries.setString(row, 7, q(e.historyText));
-        entries.setDateTime(row, 8, QDate::fromString(q(p.date), Qt::ISODate).startOfDay(Qt::UTC));
-        entries.setNumber(row, 9, double(e.value) / 100.0);
-        entries.setString(row, 10, QString(QLatin1Char(e.side)));
-        entries.setString(row, 11, q(a.commercialKey()));
-        entries.setString(row, 12, companyName);
-        entries.setString(row, 13, q(p.document));
-    }
-    wire::Packet shares(layouts::rateio());
-    shares.reserve(int(r.shares.size()));
-    for (const accounting::ShareLine &s : r.shares) {
-        const accounting::Posting &p = r.postings[size_t(r.entries[size_t(s.entrySeq - 1)].posting)];
-        const int row = shares.appendRow();
-        shares.setString(row, 0, q(s.branch));
-        shares.setString(row, 1, orEmpty(cfg.branchNames, s.branch));
-        shares.setString(row, 2, q(s.costCentre));
-        shares.setString(row, 3, orEmpty(cfg.costCentreNames, s.costCentre));
-        shares.setNumber(row, 4, double(s.value) / 100.0);
-        shares.setString(row, 5, QString::number(s.entrySeq));
-        shares.setString(row, 6, q(p.number));
-        shares.setDateTime(row, 7, QDate::fromString(q(p.date), Qt::ISODate).startOfDay(Qt::UTC));
-        shares.setString(row, 8, company);
-        shares.setString(row, 9, QString::number(s.seq));
-    }
-    wire::Packet errors(layouts::errosTemp());
-    for (const accounting::Error &e : r.errors)
-        errors.appendRow({q(e.code), QString::number(e.entrySeq)});
-    return answer("OK", entries, shares, errors);
 }
 
 std::int64_t takeNumbers(db::Connection &c, const char *counter, std::int64_t n)
@@ -446,7 +438,7 @@ QByteArray recalculate(db::Connection &c, const std::string &company, const std:
         tx = std::make_unique<db::Transaction>(c, db::TxMode::WriteNoWait);
     } catch (const db::DbError &e) {
         if (e.lockConflict())
-            return refusal(kLocked);
+            return answer(kLocked);
         throw;
     }
     std::vector<std::int64_t> lockKeys;
@@ -454,7 +446,7 @@ QByteArray recalculate(db::Connection &c, const std::string &company, const std:
     for (const Marked &m : marked)
         lockKeys.push_back(std::int64_t(fnv1a64("CONTRECEBER|" + m.key())));
     if (!c.tryLockKeys(lockKeys))
-        return refusal(kLocked);
+        return answer(kLocked);
 
     std::map<std::string, Current> current = loadCurrent(c, keysJson(marked));
     std::vector<accounting::Account> accounts;
@@ -462,7 +454,7 @@ QByteArray recalculate(db::Connection &c, const std::string &company, const std:
     for (const Marked &m : marked) {
         const auto it = current.find(m.key());
         if (const char *stale = staleText(m, it == current.end() ? nullptr : &it->second, company))
-            return refusal(stale);
+            return answer(stale);
         accounts.push_back(std::move(it->second.account));
     }
 
@@ -477,11 +469,11 @@ QByteArray recalculate(db::Connection &c, const std::string &company, const std:
         // Nothing is written: the postings carry their order in this answer as a provisional number.
         for (size_t i = 0; i < r.postings.size(); ++i)
             r.postings[i].number = std::to_string(i + 1);
-        return resultAnswer(cfg, accounts, r);
+        return answer("OK", &cfg, &accounts, &r);
     }
     write(c, cfg, accounts, r, operatorName);
     tx->commit();
-    return resultAnswer(cfg, accounts, r);
+    return answer("OK", &cfg, &accounts, &r);
 }
 
 } // namespace erp::server

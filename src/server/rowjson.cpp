@@ -62,6 +62,60 @@ void appendRowJson(QByteArray &out, const db::Statement &st, const QList<wire::F
     out.append(']');
 }
 
+PacketWriter::PacketWriter(QByteArray &out, const QList<wire::FieldDef> &layout) : m_out(out), m_layout(layout)
+{
+    m_out.append("{\"fields\":");
+    wire::appendFieldsJson(m_out, layout);
+    m_out.append(",\"rows\":[");
+}
+
+void PacketWriter::next()
+{
+    if (m_col == 0)
+        m_out.append(m_anyRow ? ",[" : "[");
+    else
+        m_out.append(',');
+    m_anyRow = true;
+}
+
+void PacketWriter::done()
+{
+    if (++m_col == m_layout.size()) {
+        m_out.append(']');
+        m_col = 0;
+    }
+}
+
+void PacketWriter::string(std::string_view text)
+{
+    next();
+    appendString(m_out, text, m_layout[m_col].size);
+    done();
+}
+
+void PacketWriter::number(double value)
+{
+    next();
+    wire::appendJsonNumber(m_out, value);
+    done();
+}
+
+void PacketWriter::date(std::string_view isoDate)
+{
+    next();
+    appendDateTime(m_out, isoDate, m_layout[m_col].type == FieldType::DateTime);
+    done();
+}
+
+void PacketWriter::null()
+{
+    next();
+    m_out.append("null");
+    done();
+}
+
+void PacketWriter::finish() { m_out.append("]}"); }
+
 std::string jsonStringArray(const std::vector<std::string> &values)
 {
     QByteArray out("[");

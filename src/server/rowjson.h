@@ -7,6 +7,7 @@
 #include <QByteArray>
 
 #include <string>
+#include <string_view>
 #include <vector>
 
 namespace erp::server {
@@ -14,6 +15,26 @@ namespace erp::server {
 // Appends the current row of st as a packet row of the layout: column i of the statement is
 // field i. Strings longer than their field are cut to it, so the packet always loads.
 void appendRowJson(QByteArray &out, const db::Statement &st, const QList<wire::FieldDef> &layout);
+
+// A packet written value by value, in the layout's order; strings are cut to their field.
+class PacketWriter
+{
+public:
+    PacketWriter(QByteArray &out, const QList<wire::FieldDef> &layout);
+    void string(std::string_view text);
+    void number(double value);
+    void date(std::string_view isoDate); // as the field's type wants it
+    void null();
+    void finish();
+
+private:
+    void next();
+    void done();
+    QByteArray &m_out;
+    const QList<wire::FieldDef> &m_layout;
+    int m_col = 0;
+    bool m_anyRow = false;
+};
 
 // ["a","b",...]: a list bound as one parameter (see Connection::jsonTextList).
 std::string jsonStringArray(const std::vector<std::string> &values);
