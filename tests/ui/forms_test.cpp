@@ -71,6 +71,9 @@ const char kDerived[] = R"({
        {"name": "DOUBLE", "type": "float", "calculated": true, "visible": false}
      ]},
     {"class": "TDataSource", "name": "dtsDados", "properties": {"dataSet": "cdsDados"}},
+    {"class": "TRadioGroup", "name": "rgpTipo", "parent": "panTopo", "properties": {"itemIndex": 0, "items": ["Real", "Previsto", "Ambos"]}},
+    {"class": "TImage", "name": "imgCheck", "properties": {"visible": false,
+     "source": "data:image/png;base64,iVBORw0KGgoAAAANSUhEUgAAAAIAAAACCAIAAAD91JpzAAAAEElEQVR4nGNoaGAAIgYIBQAeDgQBk+traQAAAABJRU5ErkJggg=="}},
     {"class": "TDBGrid", "name": "dbgDados", "align": "alClient", "properties": {"dataSource": "dtsDados"},
      "columns": [
        {"field": "CODE", "width": 50},
@@ -137,6 +140,11 @@ TEST_F(FormFiles, DerivedFormAddsAndOverridesComponentsAndBindsEveryKindOfEvent)
     fire(edit->onExit, edit);
     EXPECT_EQ(form.log.last(), QStringLiteral("exit"));
 
+    EXPECT_EQ(form.component<TRadioGroup>(QStringLiteral("rgpTipo"))->itemIndex(), 0); // whatever the key order
+    const Picture picture = form.component<TImage>(QStringLiteral("imgCheck"))->picture();
+    EXPECT_EQ(picture.name(), QStringLiteral("imgCheck"));
+    EXPECT_EQ(picture.pixmap().toImage().pixelColor(1, 1), QColor(128, 128, 0));
+
     auto *cds = form.component<ClientDataSet>(QStringLiteral("cdsDados"));
     cds->setPacket(uitest::rows(3));
     cds->moveTo(2);
@@ -192,6 +200,7 @@ TEST_F(FormFiles, FaultsOfTheFileNameTheFileAndTheComponent)
     const QList<Case> cases{
         {derivedWith(R"({"class": "TEdit", "name": "edtX", "properties": {"textoo": "x"}})"), QStringLiteral("propriedade desconhecida \"textoo\"")},
         {derivedWith(R"({"class": "TWidgetMagico", "name": "x"})"), QStringLiteral("classe desconhecida")},
+        {derivedWith(R"({"class": "TImage", "name": "imgX", "properties": {"source": "/nao/existe.png"}})"), QStringLiteral("/nao/existe.png")},
         {derivedWith(R"({"class": "TEdit", "name": "panTopo"})"), QStringLiteral("não pode mudar de classe")},
         {derivedWith(R"({"class": "TEdit", "name": "edtX", "parent": "panNada"})"), QStringLiteral("panNada")},
         {derivedWith(R"({"class": "TEdit", "name": "edtX", "events": {"OnSomething": "FormCreate"}})"), QStringLiteral("OnSomething")},

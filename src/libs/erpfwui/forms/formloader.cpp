@@ -27,6 +27,8 @@
 #include <QPalette>
 #include <QSet>
 
+#include <algorithm>
+
 namespace erp {
 
 namespace {
@@ -381,7 +383,14 @@ private:
 
     void setProperties(QObject *object, const QString &name, const QJsonObject &properties)
     {
-        for (auto it = properties.begin(); it != properties.end(); ++it) {
+        // JSON objects come sorted by key: the lists and masks that other values refer to
+        // ("itemIndex" to "items") go first.
+        QStringList keys = properties.keys();
+        std::stable_partition(keys.begin(), keys.end(), [](const QString &key) {
+            return key == QLatin1String("items") || key == QLatin1String("editMask");
+        });
+        for (const QString &key : std::as_const(keys)) {
+            const auto it = properties.constFind(key);
             const int index = object->metaObject()->indexOfProperty(it.key().toLatin1().constData());
             if (index < 0)
                 fail(name, QStringLiteral("propriedade desconhecida \"%1\"").arg(it.key()));
@@ -407,10 +416,6 @@ private:
             QObject *object = target.isEmpty() ? nullptr : m_objects.value(target);
             if (!target.isEmpty() && !object)
                 throw Error(QStringLiteral("o componente %1 não existe").arg(target));
-            // A data source on a query shows the query's rows.
-            if (auto *query = qobject_cast<AdoIbQuery *>(object); query && type.metaObject()
-                && type.metaObject()->inherits(&ClientDataSet::staticMetaObject))
-                object = query->query();
             // A query stands for its rows where a dataset is wanted (a data source's dataSet).
             if (auto *query = qobject_cast<AdoIbQuery *>(object);
                 query && type.metaObject() && type.metaObject()->inherits(&ClientDataSet::staticMetaObject))
