@@ -6,8 +6,12 @@
 #include <erpfwui/widgets/edits.h>
 #include <erpfwui/widgets/keys.h>
 
+#include <erpfw/core/messages.h>
 #include <erpfw/data/datasource.h>
 #include <erpfw/data/field.h>
+#include <erpfw/data/keylist.h>
+#include <erpfw/db/adoibquery.h>
+#include <erpfw/net/netconnection.h>
 
 #include <QFile>
 #include <QTemporaryDir>
@@ -42,6 +46,18 @@ public:
     }
     Q_INVOKABLE ERP_HANDLER void dbgDadosKeyDown(QObject *, int &key, erp::ShiftState) { keys.append(key); key = 0; }
     QList<int> keys;
+};
+
+class TestDataForm : public Form
+{
+    Q_OBJECT
+
+public:
+    using Form::Form;
+    Q_INVOKABLE ERP_HANDLER void netDadosBeforeConnect(QObject *sender) { connectedBy = sender->objectName(); }
+    Q_INVOKABLE ERP_HANDLER void dtsEmpresaStateChange(QObject *) { ++stateChanges; }
+    QString connectedBy;
+    int stateChanges = 0;
 };
 
 namespace {
@@ -215,6 +231,40 @@ TEST_F(FormFiles, FaultsOfTheFileNameTheFileAndTheComponent)
         EXPECT_TRUE(error.contains(c.expected)) << c.text.toStdString() << " -> " << error.toStdString();
         EXPECT_TRUE(error.contains(QStringLiteral("Caso.json"))) << error.toStdString();
     }
+}
+
+TEST_F(FormFiles, NonVisualComponentsTakeTheirTextsFieldsParamsAndEvents)
+{
+    TestDataForm form;
+    form.loadForm(write(QStringLiteral("TestDataForm"), R"json({
+      "class": "TestDataForm", "name": "frmDados",
+      "components": [
+        {"class": "TADOIBQuery", "name": "qryEmpresa",
+         "properties": {"sqlOracle": ["SELECT CDEMPRESA, NMEMPRESA FROM EMPRESA", "WHERE CDEMPRESA = NVL(:P_CDEMPRESA, CDEMPRESA)"]},
+         "params": [{"name": "P_CDEMPRESA", "value": "01"}],
+         "fields": [{"name": "CDEMPRESA", "type": "string", "size": 2, "label": "Código", "required": true},
+                    {"name": "NMEMPRESA", "type": "string", "size": 40, "label": "Nome"}]},
+        {"class": "TDataSource", "name": "dtsEmpresa", "properties": {"dataSet": "qryEmpresa"},
+         "events": {"OnStateChange": "dtsEmpresaStateChange"}},
+        {"class": "TMessages", "name": "msgPadrao", "properties": {"lines": ["Emp_nc|Empresa não cadastrada."]}},
+        {"class": "TKeyList", "name": "klMarcadas"},
+        {"class": "TNetConnection", "name": "netDados", "properties": {"serverName": "REC00800.rdmRecCont"},
+         "events": {"BeforeConnect": "netDadosBeforeConnect"}}
+      ]})json"));
+    auto *query = form.component<AdoIbQuery>(QStringLiteral("qryEmpresa"));
+    EXPECT_TRUE(query->sqlOracle().endsWith(QStringLiteral("\nWHERE CDEMPRESA = NVL(:P_CDEMPRESA, CDEMPRESA)")));
+    EXPECT_EQ(query->paramByName(QStringLiteral("P_CDEMPRESA"))->asString(), QStringLiteral("01"));
+    EXPECT_EQ(query->query()->fieldByName(QStringLiteral("CDEMPRESA"))->displayLabel(), QStringLiteral("Código"));
+    EXPECT_EQ(form.component<DataSource>(QStringLiteral("dtsEmpresa"))->dataSet(), query->query());
+    EXPECT_EQ(form.component<Messages>(QStringLiteral("msgPadrao"))->msg(QStringLiteral("EMP_NC")), QStringLiteral("Empresa não cadastrada."));
+    EXPECT_EQ(form.component<KeyList>(QStringLiteral("klMarcadas"))->count(), 0);
+    auto *net = form.component<NetConnection>(QStringLiteral("netDados"));
+    EXPECT_EQ(net->serverName(), QStringLiteral("REC00800.rdmRecCont"));
+    fire(net->beforeConnect, *net);
+    EXPECT_EQ(form.connectedBy, QStringLiteral("netDados"));
+    query->query()->setPacket(wire::Packet({{QStringLiteral("CDEMPRESA"), wire::FieldType::String, 2},
+                                            {QStringLiteral("NMEMPRESA"), wire::FieldType::String, 40}}));
+    EXPECT_GT(form.stateChanges, 0);
 }
 
 #include "forms_test.moc"

@@ -75,6 +75,8 @@ int Form::showModal()
     QEventLoop loop;
     m_loop = &loop;
     QPointer<Form> self(this);
+    if (QWidget *owner = parentWidget() ? parentWidget()->window() : QApplication::activeWindow())
+        move(owner->geometry().center() - QPoint(width() / 2, height() / 2));
     show();
     raise();
     activateWindow();
