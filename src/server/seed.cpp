@@ -524,9 +524,16 @@ SeedSummary seed(db::Connection &c, const SeedOptions &o)
     if (db::queryInt(c, "SELECT COUNT(*) FROM EMPRESA"))
         throw std::runtime_error("O banco já tem dados (a tabela EMPRESA não está vazia); "
                                  "os dados de demonstração vão para um banco novo.");
-    const bool sqlite = c.kind() == db::Kind::Sqlite;
-    if (sqlite) // one big transaction: a rollback journal is much lighter than a WAL of it all
-        c.execScript("PRAGMA journal_mode=DELETE; PRAGMA cache_size=-262144");
+    // One big transaction: a rollback journal is much lighter than a WAL of it all. Another
+    // connection to the file keeps it in WAL mode, which only costs disk space.
+    bool rollbackJournal = false;
+    if (c.kind() == db::Kind::Sqlite) {
+        c.execScript("PRAGMA cache_size=-262144");
+        try {
+            rollbackJournal = db::queryText(c, "PRAGMA journal_mode=DELETE") == "delete";
+        } catch (const db::DbError &) {
+        }
+    }
     SeedSummary sum;
     {
         db::Transaction tx(c, db::TxMode::Write);
@@ -542,10 +549,9 @@ SeedSummary seed(db::Connection &c, const SeedOptions &o)
         sum.branches = long(std::size(kBranches));
         sum.customers = customers;
     }
-    if (sqlite)
-        c.execScript("PRAGMA journal_mode=WAL; ANALYZE");
-    else
-        c.execScript("ANALYZE");
+    if (rollbackJournal)
+        c.execScript("PRAGMA journal_mode=WAL");
+    c.execScript("ANALYZE");
     return sum;
 }
 
