@@ -342,13 +342,13 @@ TEST_P(Ctb10200, NothingToShowIsSaidInWords)
         EXPECT_TRUE(prop(label, "visible").toBool()) << label;
         EXPECT_EQ(prop(label).toString(), QString::fromUtf8(words));
     }
-    EXPECT_EQ(prop("lblOrigem").toString(), "Nenhum lançamento a exibir.");
+    EXPECT_EQ(prop("lblOrigem").toString(), "");
     EXPECT_EQ(prop("tshLancamentos", "caption").toString(), "Lançamentos (0)");
     expectTotals(0, 0);
 
     LoadBPL(kCode, handover("99", "000000000000"));
     EXPECT_EQ(prop("edtNmEmpresa").toString(), "Empresa não cadastrada.");
-    EXPECT_EQ(prop("lblOrigem").toString(), "O lançamento contábil 000000000000 não foi encontrado.");
+    EXPECT_EQ(prop("lblSemLancamentos").toString(), "O lançamento contábil 000000000000 não foi encontrado.");
 }
 
 TEST_P(Ctb10200, BadParametersAreRefusedNamingTheScreenAndLeaveItAsItWas)

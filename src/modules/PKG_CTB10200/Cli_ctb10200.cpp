@@ -282,13 +282,11 @@ void TfrmCTB10200::apply(const Content &c)
                                                 erp::formatDate(c.entries.date(0, c.entries.indexOf(u"DTLANCCTBTEMP")))));
         break;
     case Source::NotFound:
-        lblOrigem->setText(msg("Lanc_NaoEnc").arg(c.posting));
-        break;
     case Source::Nothing:
-        lblOrigem->setText(msg("Lanc_Nenhum"));
+        lblOrigem->clear(); // the entries' page says it
         break;
     }
-    lblSemLancamentos->setText(c.source == Source::NotFound ? lblOrigem->text() : msg("Lanc_Nenhum"));
+    lblSemLancamentos->setText(c.source == Source::NotFound ? msg("Lanc_NaoEnc").arg(c.posting) : msg("Lanc_Nenhum"));
     lblSemLancamentos->setVisible(c.entries.isEmpty());
     lblSemRateio->setText(msg("Rat_Nenhum"));
     lblSemRateio->setVisible(c.shares.isEmpty());
