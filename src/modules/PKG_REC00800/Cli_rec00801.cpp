@@ -1,5 +1,27 @@
 #include "Cli_rec00801.h"
 
+#include "Cli_rec00800.h"
+
+#include <erpfwui/screens/btnpesquisa.h>
+#include <erpfwui/screens/dialogs.h>
+#include <erpfwui/shell/busyindicator.h>
+#include <erpfwui/widgets/controls.h>
+#include <erpfwui/widgets/edits.h>
+#include <erpfwui/widgets/focus.h>
+#include <erpfwui/widgets/menus.h>
+#include <erpfwui/widgets/pages.h>
+
+#include <erpfw/core/error.h>
+#include <erpfw/core/messages.h>
+#include <erpfw/core/shellcontext.h>
+#include <erpfw/core/utils.h>
+#include <erpfw/data/clientdataset.h>
+#include <erpfw/data/datasource.h>
+#include <erpfw/db/adoibquery.h>
+#include <erpfw/net/netconnection.h>
+
+#include <cmath>
+
 namespace Cli_rec00801 {
 
 QPointer<TfrmFiltroRecalLancContReceber> frmFiltroRecalLancContReceber;
@@ -12,7 +34,743 @@ void initialization()
 
 } // namespace Cli_rec00801
 
+using namespace erp;
+
+namespace {
+
+const QString kStCliente = QStringLiteral("stCliente");
+const QString kStFiliOrig = QStringLiteral("stFiliOrig");
+const QString kStFiliLanc = QStringLiteral("stFiliLanc");
+const QString kStTpConta = QStringLiteral("stTpConta");
+const QString kStVendedor = QStringLiteral("stVendedor");
+
+// Document numbers when the branch has no length of its own.
+constexpr int kDefaultNumberLength = 7;
+// Integer and decimal digits a value edit takes.
+constexpr int kValueIntDigits = 10;
+constexpr int kValueDecDigits = 2;
+
+// A server parameter on the dataset's first row: no row or no value reads as "" and as 0.
+Field *parameterField(ClientDataSet *dataSet, const QString &name)
+{
+    if (!dataSet->active() || dataSet->isEmpty())
+        return nullptr;
+    Field *field = dataSet->fieldByName(name);
+    return field->isNull() ? nullptr : field;
+}
+
+QString parameterText(ClientDataSet *dataSet, const QString &name)
+{
+    Field *field = parameterField(dataSet, name);
+    return field ? field->asString() : QString();
+}
+
+double parameterNumber(ClientDataSet *dataSet, const QString &name)
+{
+    Field *field = parameterField(dataSet, name);
+    return field ? field->asFloat() : 0.0;
+}
+
+// Today moved by a number of days that may carry a fraction: the day that moment falls on.
+QDate shiftedToday(double days)
+{
+    return erp::today().addDays(static_cast<qint64>(std::floor(days)));
+}
+
+// The busy animation while the block runs, hidden on every way out.
+class BusyAnimation
+{
+public:
+    explicit BusyAnimation(int kind) { ActiveShowAvi(nullptr, kind); }
+    ~BusyAnimation() { DeactiveShowAvi(); }
+    BusyAnimation(const BusyAnimation &) = delete;
+    BusyAnimation &operator=(const BusyAnimation &) = delete;
+};
+
+void setSelection(TRadioButton *all, TRadioButton *list, bool todos)
+{
+    all->setChecked(todos);
+    list->setChecked(!todos);
+}
+
+void setDateEdit(TDateEditPlus *edit, QDate date)
+{
+    edit->clear();
+    edit->setDate(date);
+}
+
+} // namespace
+
 TfrmFiltroRecalLancContReceber::TfrmFiltroRecalLancContReceber(QWidget *parent)
     : erp::TfrmFiltroPadrao(parent)
 {
+}
+
+void TfrmFiltroRecalLancContReceber::bindComponents()
+{
+    TfrmFiltroPadrao::bindComponents();
+    sbtLimpa = component<TButtonFlat>(QStringLiteral("sbtLimpa"));
+    mnuDesfazer = component<TMenuItem>(QStringLiteral("mnuDesfazer"));
+    tshContReceber = component<TTabSheet>(QStringLiteral("tshContReceber"));
+    tshDocumento = component<TTabSheet>(QStringLiteral("tshDocumento"));
+
+    depVencIni = component<TDateEditPlus>(QStringLiteral("depVencIni"));
+    depVencFin = component<TDateEditPlus>(QStringLiteral("depVencFin"));
+    rbtTodosTipoCont = component<TRadioButton>(QStringLiteral("rbtTodosTipoCont"));
+    rbtTipoContLista = component<TRadioButton>(QStringLiteral("rbtTipoContLista"));
+    btnTpConta = component<TBtnPesquisa>(QStringLiteral("btnTpConta"));
+    nedVrOriginalIni = component<TNumberEdit>(QStringLiteral("nedVrOriginalIni"));
+    nedVrOriginalFin = component<TNumberEdit>(QStringLiteral("nedVrOriginalFin"));
+    nedVrLiquidoIni = component<TNumberEdit>(QStringLiteral("nedVrLiquidoIni"));
+    nedVrLiquidoFin = component<TNumberEdit>(QStringLiteral("nedVrLiquidoFin"));
+    grbSituacao = component<TGroupBox>(QStringLiteral("grbSituacao"));
+    chbAVencer = component<TCheckBox>(QStringLiteral("chbAVencer"));
+    chbVencidas = component<TCheckBox>(QStringLiteral("chbVencidas"));
+    cbbStatus = component<TComboBox>(QStringLiteral("cbbStatus"));
+    rdgCtbl = component<TRadioGroup>(QStringLiteral("rdgCtbl"));
+
+    rbtTodosClie = component<TRadioButton>(QStringLiteral("rbtTodosClie"));
+    rbtListaClie = component<TRadioButton>(QStringLiteral("rbtListaClie"));
+    btnListClie = component<TBtnPesquisa>(QStringLiteral("btnListClie"));
+    medNrDocuIni = component<TMaskEdit>(QStringLiteral("medNrDocuIni"));
+    medNrDocuFin = component<TMaskEdit>(QStringLiteral("medNrDocuFin"));
+    depDtEmissaoIni = component<TDateEditPlus>(QStringLiteral("depDtEmissaoIni"));
+    depDtEmissaoFin = component<TDateEditPlus>(QStringLiteral("depDtEmissaoFin"));
+    depDtSaidaIni = component<TDateEditPlus>(QStringLiteral("depDtSaidaIni"));
+    depDtSaidaFin = component<TDateEditPlus>(QStringLiteral("depDtSaidaFin"));
+    rbtTodasFiliOrig = component<TRadioButton>(QStringLiteral("rbtTodasFiliOrig"));
+    rbtListaFiliOrig = component<TRadioButton>(QStringLiteral("rbtListaFiliOrig"));
+    btnFiliOrig = component<TBtnPesquisa>(QStringLiteral("btnFiliOrig"));
+    rbtTodasFiliLanc = component<TRadioButton>(QStringLiteral("rbtTodasFiliLanc"));
+    rbtListaFiliLanc = component<TRadioButton>(QStringLiteral("rbtListaFiliLanc"));
+    btnFiliLanc = component<TBtnPesquisa>(QStringLiteral("btnFiliLanc"));
+    nedVrDocuIni = component<TNumberEdit>(QStringLiteral("nedVrDocuIni"));
+    nedVrDocuFin = component<TNumberEdit>(QStringLiteral("nedVrDocuFin"));
+    rgpTipo = component<TRadioGroup>(QStringLiteral("rgpTipo"));
+    grbVendedor = component<TGroupBox>(QStringLiteral("grbVendedor"));
+    rbtVendTodos = component<TRadioButton>(QStringLiteral("rbtVendTodos"));
+    rbtVendLista = component<TRadioButton>(QStringLiteral("rbtVendLista"));
+    btnPesqVend = component<TBtnPesquisa>(QStringLiteral("btnPesqVend"));
+
+    cdsGeralRec = component<ClientDataSet>(QStringLiteral("cdsGeralRec"));
+    cdsParamFilial = component<ClientDataSet>(QStringLiteral("cdsParamFilial"));
+    cdsParExp = component<ClientDataSet>(QStringLiteral("cdsParExp"));
+    cdsTipoCtReceber = component<ClientDataSet>(QStringLiteral("cdsTipoCtReceber"));
+    dtsTipoCtReceber = component<DataSource>(QStringLiteral("dtsTipoCtReceber"));
+    qryCliente = component<AdoIbQuery>(QStringLiteral("qryCliente"));
+    dtsCliente = component<DataSource>(QStringLiteral("dtsCliente"));
+    qryFilial = component<AdoIbQuery>(QStringLiteral("qryFilial"));
+    dtsFilial = component<DataSource>(QStringLiteral("dtsFilial"));
+    qryVendedor = component<AdoIbQuery>(QStringLiteral("qryVendedor"));
+    dtsVendedor = component<DataSource>(QStringLiteral("dtsVendedor"));
+    qryClienteNRINSJURCLIE = qryCliente->query()->fieldByName(QStringLiteral("NRINSJURCLIE"));
+    qryClienteIDTPIJURCLIE = qryCliente->query()->fieldByName(QStringLiteral("IDTPIJURCLIE"));
+}
+
+TfrmRecCont *TfrmFiltroRecalLancContReceber::recalculationScreen() const
+{
+    TfrmRecCont *recCont = Cli_rec00800::frmRecCont;
+    if (!recCont)
+        throw Error(QStringLiteral("O filtro de recálculo (REC00801) precisa da tela REC00800 aberta."));
+    return recCont;
+}
+
+NetConnection *TfrmFiltroRecalLancContReceber::connection() const
+{
+    return recalculationScreen()->component<NetConnection>(QStringLiteral("netRecCont"));
+}
+
+QVariant TfrmFiltroRecalLancContReceber::callServer(const QString &method, const QVariantList &params) const
+{
+    return checkResultServ(connection()->call(method, params), true, 0);
+}
+
+void TfrmFiltroRecalLancContReceber::loadGeralRec()
+{
+    cdsGeralRec->setData(callServer(QStringLiteral("GetGeralRec")));
+}
+
+QDate TfrmFiltroRecalLancContReceber::dueFromDefault() const
+{
+    return shiftedToday(-parameterNumber(cdsGeralRec, QStringLiteral("QTDIAANTLANR")));
+}
+
+QDate TfrmFiltroRecalLancContReceber::dueToDefault() const
+{
+    return shiftedToday(parameterNumber(cdsGeralRec, QStringLiteral("QTDIAAPOLANR")));
+}
+
+void TfrmFiltroRecalLancContReceber::FormCreate(QObject *sender)
+{
+    TfrmFiltroPadrao::FormCreate(sender);
+    pgcPadrao->setActivePage(tshContReceber);
+    loadGeralRec();
+    cdsParamFilial->setData(callServer(QStringLiteral("GetParamFilial"), {filiProc()}));
+
+    const QString length = parameterText(cdsParamFilial, QStringLiteral("NRTAMNUMNFUT"));
+    int numberLength = emptyString(length) ? kDefaultNumberLength
+                                           : int(parameterNumber(cdsParamFilial, QStringLiteral("NRTAMNUMNFUT")));
+    if (numberLength <= 0) // an edit that takes nothing would make the filter unusable
+        numberLength = kDefaultNumberLength;
+    medNrDocuIni->setMaxLength(numberLength);
+    medNrDocuFin->setMaxLength(numberLength);
+
+    Filtro = TFILTRO{};
+    Filtro.DtVencIni = dueFromDefault();
+    Filtro.DtVencFin = dueToDefault();
+}
+
+void TfrmFiltroRecalLancContReceber::FormActivate(QObject *)
+{
+    update();
+    rgpTipo->setEnabled(false);
+
+    setSelection(rbtTodosClie, rbtListaClie, Filtro.Cliente.Todos);
+    stCliente = Filtro.Cliente.Lista;
+    medNrDocuIni->setText(Filtro.Documento.NrDocuIni);
+    medNrDocuFin->setText(Filtro.Documento.NrDocuFin);
+    setDateEdit(depDtEmissaoIni, Filtro.DtEmissaoIni);
+    setDateEdit(depDtEmissaoFin, Filtro.DtEmissaoFin);
+    setDateEdit(depDtSaidaIni, Filtro.DtSaidaIni);
+    setDateEdit(depDtSaidaFin, Filtro.DtSaidaFin);
+    setSelection(rbtTodasFiliOrig, rbtListaFiliOrig, Filtro.FiliOrig.Todos);
+    stFiliOrig = Filtro.FiliOrig.Lista;
+    setSelection(rbtTodasFiliLanc, rbtListaFiliLanc, Filtro.FiliLanc.Todos);
+    stFiliLanc = Filtro.FiliLanc.Lista;
+    nedVrDocuIni->setNumber(Filtro.VrDocuIni);
+    nedVrDocuFin->setNumber(Filtro.VrDocuFin);
+    rgpTipo->setItemIndex(Filtro.Tipo);
+    setDateEdit(depVencIni, Filtro.DtVencIni);
+    setDateEdit(depVencFin, Filtro.DtVencFin);
+    setSelection(rbtTodosTipoCont, rbtTipoContLista, Filtro.TipoConta.Todos);
+    stTpConta = Filtro.TipoConta.Lista;
+    nedVrOriginalIni->setNumber(Filtro.VrOriginalIni);
+    nedVrOriginalFin->setNumber(Filtro.VrOriginalFin);
+    nedVrLiquidoIni->setNumber(Filtro.VrLiquidoIni);
+    nedVrLiquidoFin->setNumber(Filtro.VrLiquidoFin);
+    cbbStatus->setItemIndex(Filtro.Status);
+    setSelection(rbtVendTodos, rbtVendLista, Filtro.Vendedor.Todos);
+    stVendedor = Filtro.Vendedor.Lista;
+    rdgCtbl->setItemIndex(Filtro.Ctbl);
+
+    cdsParExp->setData(callServer(QStringLiteral("GetParExp"), {filiProc()}));
+    if (parameterText(cdsParExp, QStringLiteral("IDCTRLVENEXP")) == QLatin1String("S")) {
+        SetChildEnabled(grbVendedor, true);
+        if (rbtVendTodos->isChecked())
+            btnPesqVend->setEnabled(false);
+    } else {
+        SetChildEnabled(grbVendedor, false);
+    }
+}
+
+void TfrmFiltroRecalLancContReceber::FormClose(QObject *sender, CloseAction &action)
+{
+    TfrmFiltroPadrao::FormClose(sender, action); // hides: the filter lives for the next use
+    cdsGeralRec->close();
+    qryCliente->close();
+    qryFilial->close();
+    cdsTipoCtReceber->close();
+}
+
+void TfrmFiltroRecalLancContReceber::sbtLimpaClick(QObject *)
+{
+    loadGeralRec();
+    setSelection(rbtTodosClie, rbtListaClie, true);
+    stCliente.clear();
+    medNrDocuIni->clear();
+    medNrDocuFin->clear();
+    for (TDateEditPlus *edit : {depDtEmissaoIni, depDtEmissaoFin, depDtSaidaIni, depDtSaidaFin})
+        setDateEdit(edit, QDate());
+    setSelection(rbtTodasFiliOrig, rbtListaFiliOrig, true);
+    stFiliOrig.clear();
+    setSelection(rbtTodasFiliLanc, rbtListaFiliLanc, true);
+    stFiliLanc.clear();
+    nedVrDocuIni->setNumber(0);
+    nedVrDocuFin->setNumber(0);
+    rgpTipo->setItemIndex(0);
+    setDateEdit(depVencIni, dueFromDefault());
+    setDateEdit(depVencFin, dueToDefault());
+    setSelection(rbtTodosTipoCont, rbtTipoContLista, true);
+    stTpConta.clear();
+    for (TNumberEdit *edit : {nedVrOriginalIni, nedVrOriginalFin, nedVrLiquidoIni, nedVrLiquidoFin})
+        edit->setNumber(0);
+    cbbStatus->setItemIndex(0);
+    setSelection(rbtVendTodos, rbtVendLista, true);
+    stVendedor.clear();
+}
+
+void TfrmFiltroRecalLancContReceber::cbbStatusClick(QObject *)
+{
+    const bool enabled = cbbStatus->currentIndex() != 0; // "Baixada" has no due situation
+    grbSituacao->setEnabled(enabled);
+    chbAVencer->setEnabled(enabled);
+    chbVencidas->setEnabled(enabled);
+}
+
+void TfrmFiltroRecalLancContReceber::btfSaveOpcClick(QObject *sender)
+{
+    setOption(kStCliente, stCliente);
+    setOption(kStFiliOrig, stFiliOrig);
+    setOption(kStFiliLanc, stFiliLanc);
+    setOption(kStTpConta, stTpConta);
+    setOption(kStVendedor, stVendedor);
+    TfrmFiltroPadrao::btfSaveOpcClick(sender);
+}
+
+void TfrmFiltroRecalLancContReceber::btfLoadOpcClick(QObject *sender)
+{
+    TfrmFiltroPadrao::btfLoadOpcClick(sender);
+    stCliente = option(kStCliente);
+    stFiliOrig = option(kStFiliOrig);
+    stFiliLanc = option(kStFiliLanc);
+    stTpConta = option(kStTpConta);
+    stVendedor = option(kStVendedor);
+}
+
+void TfrmFiltroRecalLancContReceber::sbtConfirmaClick(QObject *)
+{
+    QString ctbl = QStringLiteral("T");
+    if (rdgCtbl->itemIndex() == 0)
+        ctbl = QStringLiteral("C");
+    else if (rdgCtbl->itemIndex() == 1)
+        ctbl = QStringLiteral("N");
+
+    depVencIni->checkValidDate();
+    depVencFin->checkValidDate();
+    Vd_DtVencIni(true);
+    Vd_DtVencFin(true);
+    Vd_TipoCont();
+    Vd_VrOriginalIni();
+    Vd_VrLiquidoIni();
+    Vd_Cliente();
+    Vd_NrDocuIni();
+    if (emptyString(medNrDocuFin->text()))
+        medNrDocuFin->setText(medNrDocuIni->text());
+    Vd_NrDocuFin();
+    depDtEmissaoIni->checkValidDate();
+    depDtEmissaoFin->checkValidDate();
+    Vd_DtEmissaoIni(true);
+    Vd_DtEmissaoFin(true);
+    depDtSaidaIni->checkValidDate();
+    depDtSaidaFin->checkValidDate();
+    Vd_DtSaidaIni(true);
+    Vd_DtSaidaFin(true);
+    Vd_FiliOrig();
+    Vd_FiliLanc();
+    Vd_VrDocuIni();
+    Vd_Vendedor();
+
+    TfrmRecCont *recCont = recalculationScreen();
+    // A group on "Todos"/"Todas" keeps its list for "Lista", but the query must not narrow by it.
+    const auto listArgument = [](TRadioButton *all, const QString &list) { return all->isChecked() ? QString() : list; };
+    const QVariantList arguments{
+        recCont->component<TMaskEdit>(QStringLiteral("medCdEmpresa"))->text(),
+        medNrDocuIni->text(),
+        medNrDocuFin->text(),
+        depDtEmissaoIni->getDate(),
+        depDtEmissaoFin->getDate(),
+        depDtSaidaIni->getDate(),
+        depDtSaidaFin->getDate(),
+        listArgument(rbtTodasFiliOrig, stFiliOrig),
+        listArgument(rbtTodasFiliLanc, stFiliLanc),
+        nedVrDocuIni->getNumber(),
+        nedVrDocuFin->getNumber(),
+        listArgument(rbtVendTodos, stVendedor),
+        depVencIni->getDate(),
+        depVencFin->getDate(),
+        listArgument(rbtTodosTipoCont, stTpConta),
+        nedVrOriginalIni->getNumber(),
+        nedVrOriginalFin->getNumber(),
+        nedVrLiquidoIni->getNumber(),
+        nedVrLiquidoFin->getNumber(),
+        chbAVencer->isChecked(),
+        chbVencidas->isChecked(),
+        listArgument(rbtTodosClie, stCliente),
+        ctbl,
+        QString::number(cbbStatus->currentIndex()),
+    };
+    const QVariant accounts = callServer(QStringLiteral("GetContRec"), arguments);
+    recCont->component<ClientDataSet>(QStringLiteral("cdsContRec"))->setData(accounts);
+
+    Filtro.Cliente.Todos = rbtTodosClie->isChecked();
+    Filtro.Cliente.Lista = stCliente;
+    Filtro.Documento.NrDocuIni = medNrDocuIni->text();
+    Filtro.Documento.NrDocuFin = medNrDocuFin->text();
+    Filtro.DtEmissaoIni = depDtEmissaoIni->getDate();
+    Filtro.DtEmissaoFin = depDtEmissaoFin->getDate();
+    Filtro.DtSaidaIni = depDtSaidaIni->getDate();
+    Filtro.DtSaidaFin = depDtSaidaFin->getDate();
+    Filtro.FiliOrig.Todos = rbtTodasFiliOrig->isChecked();
+    Filtro.FiliOrig.Lista = stFiliOrig;
+    Filtro.FiliLanc.Todos = rbtTodasFiliLanc->isChecked();
+    Filtro.FiliLanc.Lista = stFiliLanc;
+    Filtro.VrDocuIni = nedVrDocuIni->getNumber();
+    Filtro.VrDocuFin = nedVrDocuFin->getNumber();
+    Filtro.Tipo = rgpTipo->itemIndex();
+    Filtro.DtVencIni = depVencIni->getDate();
+    Filtro.DtVencFin = depVencFin->getDate();
+    Filtro.TipoConta.Todos = rbtTodosTipoCont->isChecked();
+    Filtro.TipoConta.Lista = stTpConta;
+    Filtro.VrOriginalIni = nedVrOriginalIni->getNumber();
+    Filtro.VrOriginalFin = nedVrOriginalFin->getNumber();
+    Filtro.VrLiquidoIni = nedVrLiquidoIni->getNumber();
+    Filtro.VrLiquidoFin = nedVrLiquidoFin->getNumber();
+    Filtro.Status = cbbStatus->currentIndex();
+    Filtro.Vendedor.Todos = rbtVendTodos->isChecked();
+    Filtro.Vendedor.Lista = stVendedor;
+    Filtro.Ctbl = rdgCtbl->itemIndex();
+
+    const bool modal = isInModalLoop();
+    setModalResult(mrOk); // ends the modal loop, closing the dialog
+    if (!modal)
+        close();
+}
+
+// Validation --------------------------------------------------------------------------------
+
+void TfrmFiltroRecalLancContReceber::fail(const QString &key) const
+{
+    mensErro(msgPadrao->msg(key));
+}
+
+void TfrmFiltroRecalLancContReceber::validate(TTabSheet *page, QWidget *control, const std::function<void()> &checks)
+{
+    try {
+        checks();
+    } catch (...) {
+        pgcPadrao->setActivePage(page);
+        // The hidden run has no field to go back to; focusing there would take the focus
+        // from the screen underneath.
+        if (isVisible())
+            focusControl(control);
+        throw;
+    }
+}
+
+void TfrmFiltroRecalLancContReceber::validateDateFrom(bool required, TTabSheet *page, TDateEditPlus *from,
+                                                      TDateEditPlus *to, const QString &keyMissing,
+                                                      const QString &keyOrder)
+{
+    validate(page, from, [&] {
+        const bool fromEmpty = emptyString(from->text());
+        if (!required) {
+            from->checkValidDate();
+            return;
+        }
+        const bool toGiven = !emptyString(to->text());
+        if (fromEmpty && toGiven)
+            fail(keyMissing);
+        if (!fromEmpty && toGiven && to->getDate() < from->getDate())
+            fail(keyOrder);
+    });
+}
+
+void TfrmFiltroRecalLancContReceber::validateDateTo(bool required, TTabSheet *page, TDateEditPlus *from,
+                                                    TDateEditPlus *to, const QString &keyMissing)
+{
+    validate(page, to, [&] {
+        if (!required) {
+            to->checkValidDate();
+            return;
+        }
+        if (emptyString(to->text()) && !emptyString(from->text()))
+            fail(keyMissing);
+    });
+}
+
+void TfrmFiltroRecalLancContReceber::validateValues(TTabSheet *page, TNumberEdit *from, TNumberEdit *to,
+                                                    const QString &keyOrder)
+{
+    validate(page, from, [&] {
+        if (emptyString(from->text()))
+            from->setText(QStringLiteral("0"));
+        if (emptyString(to->text()))
+            to->setText(QStringLiteral("0"));
+        if (to->getNumber() < from->getNumber())
+            fail(keyOrder);
+    });
+}
+
+void TfrmFiltroRecalLancContReceber::validateList(TTabSheet *page, TRadioButton *listRadio, const QString &list,
+                                                  const QString &key)
+{
+    validate(page, listRadio, [&] {
+        if (listRadio->isChecked() && emptyString(list))
+            fail(key);
+    });
+}
+
+void TfrmFiltroRecalLancContReceber::Vd_DtEmissaoIni(bool required)
+{
+    validateDateFrom(required, tshDocumento, depDtEmissaoIni, depDtEmissaoFin, QStringLiteral("DtEmissaoIni_inf"),
+                     QStringLiteral("DtEmissaoIni_menor"));
+}
+
+void TfrmFiltroRecalLancContReceber::Vd_DtEmissaoFin(bool required)
+{
+    validateDateTo(required, tshDocumento, depDtEmissaoIni, depDtEmissaoFin, QStringLiteral("DtEmissaoFin_inf"));
+}
+
+void TfrmFiltroRecalLancContReceber::Vd_DtSaidaIni(bool required)
+{
+    validateDateFrom(required, tshDocumento, depDtSaidaIni, depDtSaidaFin, QStringLiteral("DtSaidaIni_inf"),
+                     QStringLiteral("DtSaidaIni_menor"));
+}
+
+void TfrmFiltroRecalLancContReceber::Vd_DtSaidaFin(bool required)
+{
+    validateDateTo(required, tshDocumento, depDtSaidaIni, depDtSaidaFin, QStringLiteral("DtSaidaFin_inf"));
+}
+
+void TfrmFiltroRecalLancContReceber::Vd_DtVencIni(bool required)
+{
+    validateDateFrom(required, tshContReceber, depVencIni, depVencFin, QStringLiteral("VencIni_inf"),
+                     QStringLiteral("VencIni_menor"));
+}
+
+void TfrmFiltroRecalLancContReceber::Vd_DtVencFin(bool required)
+{
+    validateDateTo(required, tshContReceber, depVencIni, depVencFin, QStringLiteral("VencFin_inf"));
+}
+
+void TfrmFiltroRecalLancContReceber::fitNumber(TMaskEdit *edit)
+{
+    edit->setText(ajusta(edit->text(), edit->maxLength()));
+}
+
+void TfrmFiltroRecalLancContReceber::Vd_NrDocuIni()
+{
+    validate(tshDocumento, medNrDocuIni, [&] {
+        const bool fromEmpty = emptyString(medNrDocuIni->text());
+        if (fromEmpty && !emptyString(medNrDocuFin->text()))
+            fail(QStringLiteral("NrNotaFiscIni_inf"));
+        if (fromEmpty)
+            return;
+        fitNumber(medNrDocuIni);
+        if (emptyString(medNrDocuFin->text()))
+            return;
+        fitNumber(medNrDocuFin);
+        // Both have the same length now, so numbers of digits compare by value.
+        if (medNrDocuIni->text() > medNrDocuFin->text())
+            fail(QStringLiteral("NrNotaFisc_menor"));
+    });
+}
+
+void TfrmFiltroRecalLancContReceber::Vd_NrDocuFin()
+{
+    validate(tshDocumento, medNrDocuFin, [&] {
+        const bool toEmpty = emptyString(medNrDocuFin->text());
+        if (!toEmpty)
+            fitNumber(medNrDocuFin);
+        if (toEmpty && !emptyString(medNrDocuIni->text()))
+            fail(QStringLiteral("NrNotaFiscFin_inf"));
+    });
+}
+
+void TfrmFiltroRecalLancContReceber::Vd_VrDocuIni()
+{
+    validateValues(tshDocumento, nedVrDocuIni, nedVrDocuFin, QStringLiteral("VrDocuIni_menor"));
+}
+
+void TfrmFiltroRecalLancContReceber::Vd_VrOriginalIni()
+{
+    validateValues(tshContReceber, nedVrOriginalIni, nedVrOriginalFin, QStringLiteral("VrOrigIni_menor"));
+}
+
+void TfrmFiltroRecalLancContReceber::Vd_VrLiquidoIni()
+{
+    validateValues(tshContReceber, nedVrLiquidoIni, nedVrLiquidoFin, QStringLiteral("VrLiquIni_menor"));
+}
+
+void TfrmFiltroRecalLancContReceber::Vd_Cliente()
+{
+    validateList(tshDocumento, rbtListaClie, stCliente, QStringLiteral("Clie_inf"));
+}
+
+void TfrmFiltroRecalLancContReceber::Vd_FiliOrig()
+{
+    validateList(tshDocumento, rbtListaFiliOrig, stFiliOrig, QStringLiteral("FiliOrig_inf"));
+}
+
+void TfrmFiltroRecalLancContReceber::Vd_FiliLanc()
+{
+    validateList(tshDocumento, rbtListaFiliLanc, stFiliLanc, QStringLiteral("FiliLanc_inf"));
+}
+
+void TfrmFiltroRecalLancContReceber::Vd_Vendedor()
+{
+    validateList(tshDocumento, rbtVendLista, stVendedor, QStringLiteral("Vend_inf"));
+}
+
+void TfrmFiltroRecalLancContReceber::Vd_TipoCont()
+{
+    validateList(tshContReceber, rbtTipoContLista, stTpConta, QStringLiteral("TipoConta_inf"));
+}
+
+// Field events ------------------------------------------------------------------------------
+
+void TfrmFiltroRecalLancContReceber::depDtEmissaoIniExit(QObject *)
+{
+    Vd_DtEmissaoIni(false);
+}
+
+void TfrmFiltroRecalLancContReceber::depDtEmissaoFinExit(QObject *)
+{
+    Vd_DtEmissaoFin(false);
+}
+
+void TfrmFiltroRecalLancContReceber::depDtSaidaIniExit(QObject *)
+{
+    Vd_DtSaidaIni(false);
+}
+
+void TfrmFiltroRecalLancContReceber::depDtSaidaFinExit(QObject *)
+{
+    Vd_DtSaidaFin(false);
+}
+
+void TfrmFiltroRecalLancContReceber::depVencIniExit(QObject *)
+{
+    Vd_DtVencIni(false);
+}
+
+void TfrmFiltroRecalLancContReceber::depVencFinExit(QObject *)
+{
+    Vd_DtVencFin(false);
+}
+
+void TfrmFiltroRecalLancContReceber::medNrDocuIniExit(QObject *)
+{
+    fitNumber(medNrDocuIni);
+    if (emptyString(medNrDocuFin->text()))
+        medNrDocuFin->setText(medNrDocuIni->text());
+}
+
+void TfrmFiltroRecalLancContReceber::medNrDocuFinExit(QObject *)
+{
+    fitNumber(medNrDocuFin);
+}
+
+void TfrmFiltroRecalLancContReceber::filterValueKey(TNumberEdit *edit, QChar &key)
+{
+    if (key == QLatin1Char('-'))
+        key = QChar(0);
+    const int caret = edit->hasSelectedText() ? edit->selectionStart() : edit->cursorPosition();
+    const int selected = edit->hasSelectedText() ? int(edit->selectedText().size()) : 0;
+    if (!maxNumber(edit->text(), kValueIntDigits, kValueDecDigits, key, caret, selected))
+        key = QChar(0);
+}
+
+void TfrmFiltroRecalLancContReceber::nedVrDocuIniKeyPress(QObject *, QChar &key)
+{
+    filterValueKey(nedVrDocuIni, key);
+}
+
+void TfrmFiltroRecalLancContReceber::nedVrDocuFinKeyPress(QObject *, QChar &key)
+{
+    filterValueKey(nedVrDocuFin, key);
+}
+
+void TfrmFiltroRecalLancContReceber::nedVrOriginalIniKeyPress(QObject *, QChar &key)
+{
+    filterValueKey(nedVrOriginalIni, key);
+}
+
+void TfrmFiltroRecalLancContReceber::nedVrOriginalFinKeyPress(QObject *, QChar &key)
+{
+    filterValueKey(nedVrOriginalFin, key);
+}
+
+void TfrmFiltroRecalLancContReceber::nedVrLiquidoIniKeyPress(QObject *, QChar &key)
+{
+    filterValueKey(nedVrLiquidoIni, key);
+}
+
+void TfrmFiltroRecalLancContReceber::nedVrLiquidoFinKeyPress(QObject *, QChar &key)
+{
+    filterValueKey(nedVrLiquidoFin, key);
+}
+
+// List selections ---------------------------------------------------------------------------
+
+void TfrmFiltroRecalLancContReceber::rbtListaClieClick(QObject *)
+{
+    btnListClie->setEnabled(rbtListaClie->isChecked());
+}
+
+void TfrmFiltroRecalLancContReceber::rbtListaFiliOrigClick(QObject *)
+{
+    btnFiliOrig->setEnabled(rbtListaFiliOrig->isChecked());
+}
+
+void TfrmFiltroRecalLancContReceber::rbtListaFiliLancClick(QObject *)
+{
+    btnFiliLanc->setEnabled(rbtListaFiliLanc->isChecked());
+}
+
+void TfrmFiltroRecalLancContReceber::rbtTipoContListaClick(QObject *)
+{
+    btnTpConta->setEnabled(rbtTipoContLista->isChecked());
+}
+
+void TfrmFiltroRecalLancContReceber::rbtVendTodosClick(QObject *)
+{
+    btnPesqVend->setEnabled(rbtVendLista->isChecked());
+}
+
+void TfrmFiltroRecalLancContReceber::rbtVendListaClick(QObject *)
+{
+    btnPesqVend->setEnabled(rbtVendLista->isChecked());
+}
+
+void TfrmFiltroRecalLancContReceber::pickFromQuery(AdoIbQuery *query, DataSource *source, const QString &keyField,
+                                                   const QString &titleKey, const QString &emptyKey, QString &list)
+{
+    // Read afresh at every click: the lists change while the dialog lives.
+    query->close();
+    query->open();
+    if (query->isEmpty())
+        fail(emptyKey);
+    PesquisaLista(source, keyField, msgPadrao->msg(titleKey), false, list);
+}
+
+void TfrmFiltroRecalLancContReceber::btnListClieClick(QObject *)
+{
+    pickFromQuery(qryCliente, dtsCliente, QStringLiteral("CDCLIENTE"), QStringLiteral("Cliente"),
+                  QStringLiteral("Cliente_Empty"), stCliente);
+}
+
+void TfrmFiltroRecalLancContReceber::btnFiliOrigClick(QObject *)
+{
+    pickFromQuery(qryFilial, dtsFilial, QStringLiteral("CDFILIAL"), QStringLiteral("Filial_origem"),
+                  QStringLiteral("Filial_Empty"), stFiliOrig);
+}
+
+void TfrmFiltroRecalLancContReceber::btnFiliLancClick(QObject *)
+{
+    pickFromQuery(qryFilial, dtsFilial, QStringLiteral("CDFILIAL"), QStringLiteral("Filial_Lanc"),
+                  QStringLiteral("Filial_Empty"), stFiliLanc);
+}
+
+void TfrmFiltroRecalLancContReceber::btnPesqVendClick(QObject *)
+{
+    pickFromQuery(qryVendedor, dtsVendedor, QStringLiteral("CDVENDEDOR"), QStringLiteral("Vendedor"),
+                  QStringLiteral("Vendedor_Empty"), stVendedor);
+}
+
+void TfrmFiltroRecalLancContReceber::btnTpContaClick(QObject *)
+{
+    {
+        BusyAnimation busy(6);
+        cdsTipoCtReceber->setData(callServer(QStringLiteral("GetTipoCtReceber")));
+    }
+    if (cdsTipoCtReceber->isEmpty())
+        fail(QStringLiteral("TipoCont_Empty"));
+    PesquisaLista(dtsTipoCtReceber, QStringLiteral("CDTPCTRECEB"), msgPadrao->msg(QStringLiteral("Tipo_Conta")), false,
+                  stTpConta);
+}
+
+void TfrmFiltroRecalLancContReceber::ADOIBQuery1NRINSJURCLIEGetText(Field *, QString &text, bool)
+{
+    text = formatMaskText(pictPess(qryClienteIDTPIJURCLIE->asString()), qryClienteNRINSJURCLIE->asString());
 }

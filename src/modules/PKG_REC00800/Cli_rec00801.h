@@ -2,7 +2,82 @@
 
 #include <erpfwui/screens/tfrmfiltropadrao.h>
 
+#include <QDate>
 #include <QPointer>
+#include <QString>
+
+#include <functional>
+
+namespace erp {
+class AdoIbQuery;
+class ClientDataSet;
+class DataSource;
+class Field;
+class NetConnection;
+class TBtnPesquisa;
+class TButtonFlat;
+class TCheckBox;
+class TComboBox;
+class TDateEditPlus;
+class TGroupBox;
+class TMaskEdit;
+class TMenuItem;
+class TNumberEdit;
+class TRadioButton;
+class TRadioGroup;
+class TTabSheet;
+} // namespace erp
+
+class TfrmRecCont;
+
+// One selection group of the filter: every code, or only the codes picked into Lista
+// (the picker's list text, empty when nothing was picked).
+struct TSELECAO
+{
+    bool Todos = true;
+    QString Lista;
+    bool operator==(const TSELECAO &) const = default;
+};
+
+struct TCLIENTE : TSELECAO {};
+struct TFILIORIG : TSELECAO {};
+struct TFILILANC : TSELECAO {};
+struct TTIPOCONTA : TSELECAO {};
+struct TVENDEDOR : TSELECAO {};
+
+struct TDOCUMENTO
+{
+    QString NrDocuIni;
+    QString NrDocuFin;
+    bool operator==(const TDOCUMENTO &) const = default;
+};
+
+// The filter that last produced REC00800's account list. An invalid date is no date.
+struct TFILTRO
+{
+    TCLIENTE Cliente;
+    TDOCUMENTO Documento;
+    QDate DtEmissaoIni;
+    QDate DtEmissaoFin;
+    QDate DtSaidaIni;
+    QDate DtSaidaFin;
+    TFILIORIG FiliOrig;
+    TFILILANC FiliLanc;
+    double VrDocuIni = 0;
+    double VrDocuFin = 0;
+    qint32 Tipo = 0; // "Real"
+    QDate DtVencIni;
+    QDate DtVencFin;
+    TTIPOCONTA TipoConta;
+    double VrOriginalIni = 0;
+    double VrOriginalFin = 0;
+    double VrLiquidoIni = 0;
+    double VrLiquidoFin = 0;
+    qint32 Status = 5; // "Todas"
+    TVENDEDOR Vendedor;
+    qint32 Ctbl = 2; // "Ambos"
+    bool operator==(const TFILTRO &) const = default;
+};
 
 // REC00801: the filter of the accounts that REC00800 lists. Only ever hidden, so it keeps
 // its filter while the shell runs.
@@ -12,6 +87,164 @@ class TfrmFiltroRecalLancContReceber : public erp::TfrmFiltroPadrao
 
 public:
     explicit TfrmFiltroRecalLancContReceber(QWidget *parent = nullptr);
+
+    // Written only after the server has answered a confirmation.
+    TFILTRO Filtro;
+    // The lists being edited, one per selection group.
+    QString stCliente;
+    QString stFiliOrig;
+    QString stFiliLanc;
+    QString stTpConta;
+    QString stVendedor;
+
+    void FormCreate(QObject *sender) override;
+    void FormClose(QObject *sender, erp::CloseAction &action) override;
+    // Validates, asks the server for the accounts, loads them into REC00800, keeps the filter
+    // and closes; the first fault stops it with its message, page and focus.
+    void sbtConfirmaClick(QObject *sender) override;
+    void btfSaveOpcClick(QObject *sender) override;
+    void btfLoadOpcClick(QObject *sender) override;
+
+    // The stored filter into the controls; the salesman group by the branch's parameter.
+    Q_INVOKABLE ERP_HANDLER void FormActivate(QObject *sender);
+    // "Desfazer": the controls and lists back to the defaults; the stored filter stays.
+    Q_INVOKABLE ERP_HANDLER void sbtLimpaClick(QObject *sender);
+    Q_INVOKABLE ERP_HANDLER void cbbStatusClick(QObject *sender);
+
+    Q_INVOKABLE ERP_HANDLER void depDtEmissaoIniExit(QObject *sender);
+    Q_INVOKABLE ERP_HANDLER void depDtEmissaoFinExit(QObject *sender);
+    Q_INVOKABLE ERP_HANDLER void depDtSaidaIniExit(QObject *sender);
+    Q_INVOKABLE ERP_HANDLER void depDtSaidaFinExit(QObject *sender);
+    Q_INVOKABLE ERP_HANDLER void depVencIniExit(QObject *sender);
+    Q_INVOKABLE ERP_HANDLER void depVencFinExit(QObject *sender);
+    Q_INVOKABLE ERP_HANDLER void medNrDocuIniExit(QObject *sender);
+    Q_INVOKABLE ERP_HANDLER void medNrDocuFinExit(QObject *sender);
+
+    Q_INVOKABLE ERP_HANDLER void nedVrDocuIniKeyPress(QObject *sender, QChar &key);
+    Q_INVOKABLE ERP_HANDLER void nedVrDocuFinKeyPress(QObject *sender, QChar &key);
+    Q_INVOKABLE ERP_HANDLER void nedVrOriginalIniKeyPress(QObject *sender, QChar &key);
+    Q_INVOKABLE ERP_HANDLER void nedVrOriginalFinKeyPress(QObject *sender, QChar &key);
+    Q_INVOKABLE ERP_HANDLER void nedVrLiquidoIniKeyPress(QObject *sender, QChar &key);
+    Q_INVOKABLE ERP_HANDLER void nedVrLiquidoFinKeyPress(QObject *sender, QChar &key);
+
+    Q_INVOKABLE ERP_HANDLER void rbtListaClieClick(QObject *sender);
+    Q_INVOKABLE ERP_HANDLER void rbtListaFiliOrigClick(QObject *sender);
+    Q_INVOKABLE ERP_HANDLER void rbtListaFiliLancClick(QObject *sender);
+    Q_INVOKABLE ERP_HANDLER void rbtTipoContListaClick(QObject *sender);
+    Q_INVOKABLE ERP_HANDLER void rbtVendTodosClick(QObject *sender);
+    Q_INVOKABLE ERP_HANDLER void rbtVendListaClick(QObject *sender);
+
+    Q_INVOKABLE ERP_HANDLER void btnListClieClick(QObject *sender);
+    Q_INVOKABLE ERP_HANDLER void btnFiliOrigClick(QObject *sender);
+    Q_INVOKABLE ERP_HANDLER void btnFiliLancClick(QObject *sender);
+    Q_INVOKABLE ERP_HANDLER void btnTpContaClick(QObject *sender);
+    Q_INVOKABLE ERP_HANDLER void btnPesqVendClick(QObject *sender);
+
+    // The customer's registration number laid out by the mask of its registration type.
+    Q_INVOKABLE ERP_HANDLER void ADOIBQuery1NRINSJURCLIEGetText(erp::Field *sender, QString &text, bool displayText);
+
+    // With required false (leaving the edit) only the date itself is checked.
+    void Vd_DtEmissaoIni(bool required);
+    void Vd_DtEmissaoFin(bool required);
+    void Vd_DtSaidaIni(bool required);
+    void Vd_DtSaidaFin(bool required);
+    void Vd_DtVencIni(bool required);
+    void Vd_DtVencFin(bool required);
+    void Vd_NrDocuIni();
+    void Vd_NrDocuFin();
+    // Each checks its whole value range; an empty edit becomes "0".
+    void Vd_VrDocuIni();
+    void Vd_VrOriginalIni();
+    void Vd_VrLiquidoIni();
+    void Vd_Cliente();
+    void Vd_FiliOrig();
+    void Vd_FiliLanc();
+    void Vd_Vendedor();
+    void Vd_TipoCont();
+
+    erp::TButtonFlat *sbtLimpa = nullptr;
+    erp::TMenuItem *mnuDesfazer = nullptr;
+    erp::TTabSheet *tshContReceber = nullptr;
+    erp::TTabSheet *tshDocumento = nullptr;
+
+    erp::TDateEditPlus *depVencIni = nullptr;
+    erp::TDateEditPlus *depVencFin = nullptr;
+    erp::TRadioButton *rbtTodosTipoCont = nullptr;
+    erp::TRadioButton *rbtTipoContLista = nullptr;
+    erp::TBtnPesquisa *btnTpConta = nullptr;
+    erp::TNumberEdit *nedVrOriginalIni = nullptr;
+    erp::TNumberEdit *nedVrOriginalFin = nullptr;
+    erp::TNumberEdit *nedVrLiquidoIni = nullptr;
+    erp::TNumberEdit *nedVrLiquidoFin = nullptr;
+    erp::TGroupBox *grbSituacao = nullptr;
+    erp::TCheckBox *chbAVencer = nullptr;
+    erp::TCheckBox *chbVencidas = nullptr;
+    erp::TComboBox *cbbStatus = nullptr;
+    erp::TRadioGroup *rdgCtbl = nullptr;
+
+    erp::TRadioButton *rbtTodosClie = nullptr;
+    erp::TRadioButton *rbtListaClie = nullptr;
+    erp::TBtnPesquisa *btnListClie = nullptr;
+    erp::TMaskEdit *medNrDocuIni = nullptr;
+    erp::TMaskEdit *medNrDocuFin = nullptr;
+    erp::TDateEditPlus *depDtEmissaoIni = nullptr;
+    erp::TDateEditPlus *depDtEmissaoFin = nullptr;
+    erp::TDateEditPlus *depDtSaidaIni = nullptr;
+    erp::TDateEditPlus *depDtSaidaFin = nullptr;
+    erp::TRadioButton *rbtTodasFiliOrig = nullptr;
+    erp::TRadioButton *rbtListaFiliOrig = nullptr;
+    erp::TBtnPesquisa *btnFiliOrig = nullptr;
+    erp::TRadioButton *rbtTodasFiliLanc = nullptr;
+    erp::TRadioButton *rbtListaFiliLanc = nullptr;
+    erp::TBtnPesquisa *btnFiliLanc = nullptr;
+    erp::TNumberEdit *nedVrDocuIni = nullptr;
+    erp::TNumberEdit *nedVrDocuFin = nullptr;
+    erp::TRadioGroup *rgpTipo = nullptr;
+    erp::TGroupBox *grbVendedor = nullptr;
+    erp::TRadioButton *rbtVendTodos = nullptr;
+    erp::TRadioButton *rbtVendLista = nullptr;
+    erp::TBtnPesquisa *btnPesqVend = nullptr;
+
+    erp::ClientDataSet *cdsGeralRec = nullptr;
+    erp::ClientDataSet *cdsParamFilial = nullptr;
+    erp::ClientDataSet *cdsParExp = nullptr;
+    erp::ClientDataSet *cdsTipoCtReceber = nullptr;
+    erp::DataSource *dtsTipoCtReceber = nullptr;
+    erp::AdoIbQuery *qryCliente = nullptr;
+    erp::DataSource *dtsCliente = nullptr;
+    erp::AdoIbQuery *qryFilial = nullptr;
+    erp::DataSource *dtsFilial = nullptr;
+    erp::AdoIbQuery *qryVendedor = nullptr;
+    erp::DataSource *dtsVendedor = nullptr;
+    erp::Field *qryClienteNRINSJURCLIE = nullptr;
+    erp::Field *qryClienteIDTPIJURCLIE = nullptr;
+
+protected:
+    void bindComponents() override;
+
+private:
+    TfrmRecCont *recalculationScreen() const;
+    // REC00800's connection, through which every call of this dialog goes.
+    erp::NetConnection *connection() const;
+    QVariant callServer(const QString &method, const QVariantList &params = {}) const;
+    void loadGeralRec();
+    QDate dueFromDefault() const;
+    QDate dueToDefault() const;
+
+    [[noreturn]] void fail(const QString &key) const;
+    // Runs a validator's checks; on any fault shows its page, focuses its control and lets
+    // the same exception go on.
+    void validate(erp::TTabSheet *page, QWidget *control, const std::function<void()> &checks);
+    void validateDateFrom(bool required, erp::TTabSheet *page, erp::TDateEditPlus *from, erp::TDateEditPlus *to,
+                          const QString &keyMissing, const QString &keyOrder);
+    void validateDateTo(bool required, erp::TTabSheet *page, erp::TDateEditPlus *from, erp::TDateEditPlus *to,
+                        const QString &keyMissing);
+    void validateValues(erp::TTabSheet *page, erp::TNumberEdit *from, erp::TNumberEdit *to, const QString &keyOrder);
+    void validateList(erp::TTabSheet *page, erp::TRadioButton *listRadio, const QString &list, const QString &key);
+    void fitNumber(erp::TMaskEdit *edit);
+    void filterValueKey(erp::TNumberEdit *edit, QChar &key);
+    void pickFromQuery(erp::AdoIbQuery *query, erp::DataSource *source, const QString &keyField,
+                       const QString &titleKey, const QString &emptyKey, QString &list);
 };
 
 namespace Cli_rec00801 {
