@@ -9,13 +9,17 @@
 #include <erpfwui/shell/moduleloader.h>
 #include <erpfwui/shell/shellwindow.h>
 #include <erpfwui/widgets/messagebox.h>
+#include <server/embedded.h>
 
 #include <QDir>
+#include <QFile>
 #include <QMessageBox>
 #include <QStandardPaths>
+#include <QStatusBar>
 
 #include <cstdio>
 #include <memory>
+#include <mutex>
 
 using namespace erp;
 using namespace erp::app;
@@ -63,6 +67,53 @@ QString prepareDataDir(const ShellConfig &config)
     return dir;
 }
 
+// The in-process server's call log, kept in the data folder: one line per call, written from
+// the server's threads.
+class ServerLog
+{
+public:
+    explicit ServerLog(const QString &path)
+        : m_file(std::fopen(QFile::encodeName(path).constData(), "a"))
+    {
+    }
+    ~ServerLog()
+    {
+        if (m_file)
+            std::fclose(m_file);
+    }
+    void write(const std::string &line)
+    {
+        const std::lock_guard lock(m_mutex);
+        if (!m_file)
+            return;
+        std::fputs(line.c_str(), m_file);
+        std::fputc('\n', m_file);
+        std::fflush(m_file);
+    }
+
+private:
+    std::FILE *m_file;
+    std::mutex m_mutex;
+};
+
+// The demo branch the embedded database is made with, for a session that names none.
+const QString kDemoBranch = QStringLiteral("0101");
+
+std::unique_ptr<server::EmbeddedServer> startEmbeddedServer(const ShellConfig &config, const QString &dataDir,
+                                                            ServerLog &log)
+{
+    server::EmbeddedOptions options;
+    options.databasePath = (config.dbUrl.isEmpty() ? QDir(dataDir).filePath(QStringLiteral("demo.sqlite"))
+                                                   : config.dbUrl.mid(int(qstrlen("sqlite:"))))
+                               .toStdString();
+    if (!config.operatorName.isEmpty())
+        options.operatorName = config.operatorName.toStdString();
+    if (config.today.isValid())
+        options.today = config.today.toString(Qt::ISODate).toStdString();
+    options.log = [&log](const std::string &line) { log.write(line); };
+    return std::make_unique<server::EmbeddedServer>(options);
+}
+
 int run(ShellApplication &app, const ShellConfig &config)
 {
     ConsolePresenter console;
@@ -70,8 +121,9 @@ int run(ShellApplication &app, const ShellConfig &config)
     const bool toConsole = headless() || !config.screenshotFile.isEmpty();
     MessageService::setPresenter(toConsole ? static_cast<MessagePresenter *>(&console) : &boxes);
 
+    const QString dataDir = prepareDataDir(config);
     ShellContext &context = ShellContext::instance();
-    context.setDataDir(prepareDataDir(config));
+    context.setDataDir(dataDir);
     context.setTodayOverride(config.today);
     context.setFiliProc(config.branch);
     context.setOperador(config.operatorName);
@@ -80,14 +132,33 @@ int run(ShellApplication &app, const ShellConfig &config)
     context.setWebPort(config.serverPort);
     context.setDbUrl(config.dbUrl);
 
-    Database database(config.dbUrl);
-    Database::setDefaultDatabase(&database);
-
     auto window = std::make_unique<MainWindow>();
     setShellWindow(window.get(), window->mdiArea());
-    window->setSessionInfo(QStringLiteral("%1:%2").arg(context.webUrl()).arg(context.webPort()),
-                           database.displayUrl(), context.operador(), context.filiProc());
     window->show();
+
+    ServerLog serverLog(QDir(dataDir).filePath(QStringLiteral("servidor.log")));
+    std::unique_ptr<server::EmbeddedServer> embedded;
+    if (config.serverHost.isEmpty()) {
+        window->statusBar()->showMessage(QStringLiteral("Preparando o servidor e o banco de demonstração..."));
+        QApplication::processEvents();
+        embedded = startEmbeddedServer(config, dataDir, serverLog);
+        window->statusBar()->clearMessage();
+        context.setWebUrl(QString::fromStdString(embedded->host()));
+        context.setWebPort(embedded->port());
+        context.setOperador(QString::fromStdString(embedded->operatorName()));
+        context.setPassword(QString::fromStdString(embedded->password()));
+        context.setDbUrl(QString::fromStdString(embedded->databaseUrl()));
+        if (config.branch.isEmpty())
+            context.setFiliProc(kDemoBranch);
+    }
+
+    Database database(context.dbUrl());
+    Database::setDefaultDatabase(&database);
+    window->setSessionInfo(QStringLiteral("%1:%2%3")
+                               .arg(context.webUrl())
+                               .arg(context.webPort())
+                               .arg(embedded ? QStringLiteral(" (embutido)") : QString()),
+                           database.displayUrl(), context.operador(), context.filiProc());
     window->openScreen(config.openCode);
 
     int status = 0;
@@ -103,7 +174,7 @@ int run(ShellApplication &app, const ShellConfig &config)
         status = app.exec();
     }
 
-    // The modules' windows go first; then the modules finish, then the connections.
+    // The modules' windows go first, then the modules finish, then the connections.
     setShellWindow(nullptr, nullptr);
     window.reset();
     ModuleLoader::instance().finalizeAll();

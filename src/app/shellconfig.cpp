@@ -192,6 +192,18 @@ ShellConfig parseShellConfig(const QStringList &arguments)
         readSettingsFile(config, configFile);
     for (const auto &[name, value] : given)
         apply(config, *findOption(name), value, QStringLiteral("--") + name);
+
+    if (!config.serverHost.isEmpty()) {
+        // An outside server serves a known company database, operator and branch.
+        if (config.dbUrl.isEmpty())
+            bad(QStringLiteral("--server: informe também o banco de dados (--db) que as telas consultam."));
+        if (config.operatorName.isEmpty())
+            bad(QStringLiteral("--server: informe também o operador (--operator)."));
+        if (config.branch.isEmpty())
+            bad(QStringLiteral("--server: informe também a filial de processamento (--branch)."));
+    } else if (!config.dbUrl.isEmpty() && !config.dbUrl.startsWith(QLatin1String("sqlite:"))) {
+        bad(QStringLiteral("--db: sem --server, o servidor embutido trabalha só com banco SQLite (sqlite:CAMINHO)."));
+    }
     return config;
 }
 

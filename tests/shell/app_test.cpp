@@ -3,6 +3,7 @@
 #include <erpfw/core/error.h>
 
 #include <QFile>
+#include <QImage>
 #include <QProcess>
 #include <QTemporaryDir>
 
@@ -66,6 +67,8 @@ TEST(ShellCommandLine, BadOptionsExitWithStatusTwoAndSayWhy)
         {{QStringLiteral("--config"), home.filePath(QStringLiteral("none.ini"))}, QStringLiteral("não encontrado")},
         {{QStringLiteral("--config"), badIni}, QStringLiteral("chave desconhecida \"servidor\"")},
         {{QStringLiteral("--script"), QStringLiteral("x.js")}, QStringLiteral("ainda não está disponível")},
+        {{QStringLiteral("--server"), QStringLiteral("http://127.0.0.1:9")}, QStringLiteral("informe também o banco")},
+        {{QStringLiteral("--db"), QStringLiteral("postgresql://u:p@h:5432/erp")}, QStringLiteral("só com banco SQLite")},
     };
     for (const auto &[args, message] : cases) {
         const ShellRun run = runShell(args, home.path());
@@ -113,4 +116,34 @@ TEST(ShellCommandLine, OptionsOverTheSettingsFile)
         EXPECT_TRUE(e.message().contains(ini) && e.message().contains(QLatin1String("\"today\"")))
             << e.message().toStdString();
     }
+}
+
+TEST(ShellStart, EmbeddedDefaultOpensRec00800OnDemoData)
+{
+    QTemporaryDir home;
+    const QString data = home.filePath(QStringLiteral("dados"));
+    const QString shot = home.filePath(QStringLiteral("shell.png"));
+    const ShellRun first = runShell({QStringLiteral("--data-dir"), data, QStringLiteral("--today"),
+                                     QStringLiteral("2024-06-28"), QStringLiteral("--screenshot"), shot},
+                                    home.path());
+    ASSERT_EQ(first.status, 0) << first.err.toStdString();
+    EXPECT_TRUE(QFile::exists(data + QStringLiteral("/demo.sqlite")));
+    const QImage image(shot);
+    ASSERT_FALSE(image.isNull());
+    EXPECT_GE(image.width(), 542);
+    EXPECT_GE(image.height(), 371);
+
+    // The second start finds its demo database and opens the screen named in the settings.
+    writeFile(home.filePath(QStringLiteral("erp.ini")), "open=REC00800\nbranch=0102\n");
+    const ShellRun again = runShell({QStringLiteral("--config"), home.filePath(QStringLiteral("erp.ini")),
+                                     QStringLiteral("--data-dir"), data, QStringLiteral("--screenshot"), shot},
+                                    home.path());
+    EXPECT_EQ(again.status, 0) << again.err.toStdString();
+
+    // A screen that cannot be opened is reported and the run says so.
+    const ShellRun missing = runShell({QStringLiteral("--data-dir"), data, QStringLiteral("--open"),
+                                       QStringLiteral("XYZ00000"), QStringLiteral("--screenshot"), shot},
+                                      home.path());
+    EXPECT_EQ(missing.status, 1);
+    EXPECT_TRUE(missing.err.contains(QStringLiteral("PKG_XYZ00000"))) << missing.err.toStdString();
 }
