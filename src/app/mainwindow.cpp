@@ -18,6 +18,7 @@ namespace erp::app {
 MainWindow::MainWindow()
     : m_mdiArea(new QMdiArea(this))
     , m_screenCode(new QLineEdit(this))
+    , m_session(new QLabel(this))
 {
     setObjectName(QStringLiteral("frmPrincipal"));
     setWindowTitle(QStringLiteral("ERP"));
@@ -45,6 +46,9 @@ MainWindow::MainWindow()
     bar->addWidget(m_screenCode);
     QAction *open = bar->addAction(QStringLiteral("Abrir"), this, &MainWindow::openTypedScreen);
     open->setObjectName(QStringLiteral("actAbrirTela"));
+
+    m_session->setObjectName(QStringLiteral("lblSessao"));
+    statusBar()->addPermanentWidget(m_session);
 
     buildMenus();
     resize(1024, 700);
@@ -114,9 +118,7 @@ void MainWindow::setSessionInfo(const QString &server, const QString &database,
                                 const QString &operatorName, const QString &branch)
 {
     setWindowTitle(QStringLiteral("ERP - Operador: %1 - Filial: %2").arg(operatorName, branch));
-    auto *info = new QLabel(QStringLiteral("Servidor: %1    Banco: %2").arg(server, database), this);
-    info->setObjectName(QStringLiteral("lblSessao"));
-    statusBar()->addPermanentWidget(info, 1);
+    m_session->setText(QStringLiteral("Servidor: %1    Banco: %2").arg(server, database));
 }
 
 } // namespace erp::app

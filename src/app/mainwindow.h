@@ -2,6 +2,7 @@
 
 #include <QMainWindow>
 
+class QLabel;
 class QLineEdit;
 class QMdiArea;
 
@@ -32,6 +33,7 @@ private:
 
     QMdiArea *m_mdiArea;
     QLineEdit *m_screenCode;
+    QLabel *m_session;
 };
 
 } // namespace erp::app
