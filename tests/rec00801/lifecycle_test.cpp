@@ -243,3 +243,23 @@ TEST_F(Lifecycle, SavedOptionsCarryTheFiveLists)
     });
     EXPECT_TRUE(dialog()->Filtro.Cliente.Todos) << "options never touch the record";
 }
+
+TEST_F(Lifecycle, AFailedParameterCallEndsItsHandlerAndChangesNothingFurther)
+{
+    m_server.reply(QStringLiteral("GetParamFilial"), paramFilial({QJsonArray{0}}));
+    m_server.fail(QStringLiteral("GetParExp"), QStringLiteral("Parâmetros de expedição indisponíveis."));
+    runModal([&](TfrmFiltroRecalLancContReceber &d) {
+        EXPECT_EQ(m_messages.texts, QStringList{QStringLiteral("Parâmetros de expedição indisponíveis.")});
+        EXPECT_EQ(d.depVencIni->getDate(), today().addDays(-30)) << "the controls were filled before the call";
+        EXPECT_TRUE(d.rbtVendTodos->isEnabled()) << "the salesman group keeps its state";
+        EXPECT_EQ(d.medNrDocuIni->maxLength(), 7) << "a length of zero would take no number at all";
+
+        m_server.fail(QStringLiteral("GetGeralRec"), QStringLiteral("Parâmetros gerais indisponíveis."));
+        d.medNrDocuIni->setText(QStringLiteral("12"));
+        d.rbtListaClie->setChecked(true);
+        d.sbtLimpa->click();
+        EXPECT_EQ(m_messages.texts.value(1), QStringLiteral("Parâmetros gerais indisponíveis."));
+        EXPECT_EQ(d.medNrDocuIni->text(), QStringLiteral("12"));
+        EXPECT_TRUE(d.rbtListaClie->isChecked());
+    });
+}

@@ -8,6 +8,9 @@
 #include <erpfw/net/netconnection.h>
 #include <server/embedded.h>
 
+#include <QApplication>
+#include <QTest>
+
 using namespace erp;
 using namespace rec00801test;
 
@@ -149,7 +152,12 @@ TEST_F(Query, AServerErrorLeavesListRecordAndDialogAsTheyWere)
 TEST_F(Query, AHiddenRunStoppedByValidationShowsItsMessageAndRestoresTheCursor)
 {
     dialog()->Filtro.Cliente = {{false, QString()}};
+    // The user is in REC00800's company field when its panel is left.
+    recCont()->window()->activateWindow();
+    ASSERT_TRUE(QTest::qWaitForWindowActive(recCont()->window()));
+    recCont()->medCdEmpresa->setFocus();
     EXPECT_FALSE(runHidden());
+    EXPECT_EQ(QApplication::focusWidget(), recCont()->medCdEmpresa) << "the hidden dialog takes no focus";
     EXPECT_EQ(m_messages.texts, QStringList{QStringLiteral("Cliente deve ser informado.")});
     EXPECT_EQ(screenCursor(), crDefault);
     EXPECT_FALSE(dialog()->isVisible());
