@@ -1,3 +1,4 @@
+#include "automation/scriptrunner.h"
 #include "mainwindow.h"
 #include "shellapplication.h"
 #include "shellconfig.h"
@@ -13,6 +14,7 @@
 
 #include <QDir>
 #include <QFile>
+#include <QFileInfo>
 #include <QMessageBox>
 #include <QStandardPaths>
 #include <QStatusBar>
@@ -159,19 +161,24 @@ int run(ShellApplication &app, const ShellConfig &config)
                                .arg(context.webPort())
                                .arg(embedded ? QStringLiteral(" (embutido)") : QString()),
                            database.displayUrl(), context.operador(), context.filiProc());
-    window->openScreen(config.openCode);
-
     int status = 0;
-    if (!config.screenshotFile.isEmpty()) {
-        QApplication::processEvents();
-        if (!window->grab().save(config.screenshotFile, "PNG")) {
-            printError(QStringLiteral("não foi possível gravar a imagem %1.").arg(config.screenshotFile));
-            status = 1;
-        }
-        if (console.errors > 0)
-            status = 1;
+    if (!config.scriptFile.isEmpty()) {
+        // The script opens what it needs; nothing is opened for it.
+        automation::ScriptRunner runner(*window, [&window](const QString &code) { window->openScreen(code); });
+        status = runner.run(config.scriptFile);
     } else {
-        status = app.exec();
+        window->openScreen(config.openCode);
+        if (!config.screenshotFile.isEmpty()) {
+            QApplication::processEvents();
+            if (!window->grab().save(config.screenshotFile, "PNG")) {
+                printError(QStringLiteral("não foi possível gravar a imagem %1.").arg(config.screenshotFile));
+                status = 1;
+            }
+            if (console.errors > 0)
+                status = 1;
+        } else {
+            status = app.exec();
+        }
     }
 
     // The modules' windows go first, then the modules finish, then the connections.
@@ -203,8 +210,15 @@ int main(int argc, char **argv)
         return 0;
     }
     if (!config.scriptFile.isEmpty()) {
-        printError(QStringLiteral("--script: a execução de roteiros ainda não está disponível nesta versão."));
-        return 2;
+        QString bad;
+        if (!QFileInfo(config.scriptFile).isFile())
+            bad = QStringLiteral("--script: roteiro %1 não encontrado.").arg(config.scriptFile);
+        else if (!config.screenshotFile.isEmpty())
+            bad = QStringLiteral("--script e --screenshot não podem ser usados juntos (use shell.screenshot no roteiro).");
+        if (!bad.isEmpty()) {
+            printError(bad);
+            return 2;
+        }
     }
 
     try {

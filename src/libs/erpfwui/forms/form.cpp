@@ -107,6 +107,16 @@ void Form::setModalHook(std::function<void(Form *)> hook)
     modalHook() = std::move(hook);
 }
 
+void Form::abandonModal()
+{
+    if (!m_loop)
+        return;
+    m_modalResult = mrCancel;
+    hide();
+    m_loop->exit(m_modalResult);
+    m_loop = nullptr;
+}
+
 QString Form::focusedControl() const
 {
     QWidget *control = FocusManager::instance().currentControl(const_cast<Form *>(this));

@@ -75,6 +75,9 @@ public:
     // Called with every form shown modally, from inside its modal loop (scripted runs answer
     // dialogs with it). nullptr removes it.
     static void setModalHook(std::function<void(Form *)> hook);
+    // Hides a modal form and ends its loop with mrCancel, even when its close handler refuses:
+    // for a run that has no user left to close it (a failed script).
+    void abandonModal();
 
     // The objectName of the control that has the focus in this form, or "".
     QString focusedControl() const;

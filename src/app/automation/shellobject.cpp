@@ -1,0 +1,163 @@
+#include "shellobject.h"
+
+#include "formobject.h"
+#include "input.h"
+#include "scriptsession.h"
+
+#include <erpfw/core/error.h>
+#include <erpfw/core/shellcontext.h>
+#include <erpfwui/forms/form.h>
+#include <erpfwui/shell/busyindicator.h>
+#include <erpfwui/shell/moduleloader.h>
+#include <erpfwui/shell/screencursor.h>
+#include <erpwire/json.h>
+#include <erpwire/packet.h>
+
+#include <QDir>
+#include <QFileInfo>
+#include <QJSEngine>
+#include <QJsonArray>
+#include <QMainWindow>
+#include <QPixmap>
+
+#include <cstdio>
+
+namespace erp::app::automation {
+
+ShellObject::ShellObject(ScriptSession &session, QMainWindow &window, OpenScreen openScreen)
+    : m_session(session)
+    , m_window(window)
+    , m_openScreen(std::move(openScreen))
+{
+}
+
+void ShellObject::open(const QString &code)
+{
+    m_session.act([&] { m_openScreen(code); });
+}
+
+QJSValue ShellObject::form(const QString &name)
+{
+    Form *found = FormObject::find(name);
+    if (!found)
+        return QJSValue(QJSValue::NullValue);
+    return m_session.engine().newQObject(new FormObject(found, m_session));
+}
+
+void ShellObject::onModal(const QString &formName, const QJSValue &fn)
+{
+    m_session.call([&] {
+        if (!fn.isCallable() && !fn.isNull() && !fn.isUndefined())
+            throw Error(QStringLiteral("shell.onModal(\"%1\", fn): fn deve ser uma função ou null.").arg(formName));
+        m_session.setModalHandler(formName, fn);
+    });
+}
+
+void ShellObject::answerList(const QStringList &buttons)
+{
+    m_session.call([&] {
+        QList<Button> answers;
+        for (const QString &name : buttons) {
+            Button found = Button::None;
+            for (Button b : {Button::Yes, Button::No, Button::OK, Button::Cancel})
+                if (buttonName(b) == name)
+                    found = b;
+            if (found == Button::None)
+                throw Error(QStringLiteral("Resposta desconhecida \"%1\" (use Yes, No, OK ou Cancel).").arg(name));
+            answers.append(found);
+        }
+        m_session.queueAnswers(answers);
+    });
+}
+
+QJSValue ShellObject::messages() const
+{
+    return m_session.messages();
+}
+
+void ShellObject::clearMessages()
+{
+    m_session.clearMessages();
+}
+
+QJSValue ShellObject::serverCalls() const
+{
+    return m_session.serverCalls();
+}
+
+void ShellObject::clearServerCalls()
+{
+    m_session.clearServerCalls();
+}
+
+QJSValue ShellObject::openedScreens() const
+{
+    QJSEngine &engine = m_session.engine();
+    const QList<OpenedScreen> screens = ModuleLoader::instance().openedScreens();
+    QJSValue list = engine.newArray(uint(screens.size()));
+    for (qsizetype i = 0; i < screens.size(); ++i) {
+        QJsonArray params;
+        for (const QVariant &p : screens[i].params) {
+            try {
+                params.append(wire::encodeValue(p));
+            } catch (const wire::WireError &) {
+                params.append(p.toString()); // a value the wire cannot carry shows as its text
+            }
+        }
+        QJSValue o = engine.newObject();
+        o.setProperty(QStringLiteral("code"), screens[i].code);
+        o.setProperty(QStringLiteral("params"), engine.toScriptValue(params));
+        list.setProperty(quint32(i), o);
+    }
+    return list;
+}
+
+void ShellObject::clearOpenedScreens()
+{
+    ModuleLoader::instance().clearOpenedScreens();
+}
+
+int ShellObject::cursor() const
+{
+    return screenCursor();
+}
+
+QStringList ShellObject::busyEvents() const
+{
+    return erp::busyEvents();
+}
+
+QString ShellObject::today() const
+{
+    return erp::today().toString(Qt::ISODate);
+}
+
+void ShellObject::screenshot(const QString &path)
+{
+    m_session.act([&] {
+        const QString file = QFileInfo(path).absoluteFilePath();
+        if (!QDir().mkpath(QFileInfo(file).absolutePath()) || !m_window.grab().save(file, "PNG"))
+            throw Error(QStringLiteral("Não foi possível gravar a imagem %1.").arg(file));
+    });
+}
+
+void ShellObject::processEvents()
+{
+    m_session.act([] {});
+}
+
+void ScriptHelpers::check(const QJSValue &condition, const QJSValue &message)
+{
+    if (condition.toBool())
+        return;
+    m_session.throwError(message.isUndefined() ? QStringLiteral("Asserção falhou.") : message.toString());
+}
+
+void ScriptHelpers::print(const QString &line)
+{
+    std::fputs(qUtf8Printable(line), stdout);
+    std::fputc('\n', stdout);
+    std::fflush(stdout);
+}
+
+} // namespace erp::app::automation
