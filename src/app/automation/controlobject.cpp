@@ -12,10 +12,12 @@
 #include <erpfwui/widgets/menus.h>
 #include <erpfwui/widgets/pages.h>
 
+#include <QAbstractButton>
 #include <QAction>
 #include <QApplication>
 #include <QHeaderView>
 #include <QLineEdit>
+#include <QRadioButton>
 #include <QStackedWidget>
 #include <QTabBar>
 
@@ -49,6 +51,27 @@ void clickTab(TPageControl *pages, const QString &pageName)
         return;
     }
     throw Error(QStringLiteral("%1 não tem a página %2.").arg(pages->objectName(), pageName));
+}
+
+// Where the focus lands when the user tabs into the widget: itself, or for a container that
+// takes no focus (a radio group, a panel) its chosen button or its first control.
+QWidget *focusTarget(QWidget *widget)
+{
+    if (widget->focusPolicy() != Qt::NoFocus)
+        return widget;
+    if (QWidget *proxy = widget->focusProxy())
+        return proxy;
+    QWidget *first = nullptr;
+    const auto children = widget->findChildren<QWidget *>();
+    for (QWidget *child : children) {
+        if (!(child->focusPolicy() & Qt::TabFocus) || !child->isEnabled() || !child->isVisible())
+            continue;
+        if (auto *button = qobject_cast<QAbstractButton *>(child); button && button->isChecked())
+            return child;
+        if (!first)
+            first = child;
+    }
+    return first;
 }
 
 } // namespace
@@ -181,11 +204,12 @@ void ControlObject::focusWidget(QWidget *w)
         throw Error(QStringLiteral("%1 está desabilitado e não pode receber o foco.").arg(m_name));
     if (!w->isVisible())
         throw Error(QStringLiteral("%1 não está visível e não pode receber o foco.").arg(m_name));
-    if (w->focusPolicy() == Qt::NoFocus)
+    QWidget *target = focusTarget(w);
+    if (!target)
         throw Error(QStringLiteral("%1 não recebe o foco.").arg(m_name));
-    if (!w->window()->isActiveWindow())
-        w->window()->activateWindow();
-    dispatch([w] { focusControl(w); });
+    if (!target->window()->isActiveWindow())
+        target->window()->activateWindow();
+    dispatch([target] { focusControl(target); });
 }
 
 void ControlObject::focus()
@@ -297,7 +321,11 @@ void ControlObject::select(int index)
             throw Error(QStringLiteral("%1 não tem o item %2 (tem %3).").arg(m_name).arg(index).arg(count));
         if (!w->isEnabled())
             return; // the mouse cannot pick in a disabled control
-        focusWidget(w);
+        if (combo) {
+            focusWidget(combo);
+        } else if (QWidget *item = group->findChildren<QRadioButton *>().value(index)) {
+            focusWidget(item); // a click on an item gives the focus to that item's button
+        }
         if (FocusManager::instance().currentControl(w) != w)
             return; // an exit handler kept the focus elsewhere: the pick never happened
         if (combo)

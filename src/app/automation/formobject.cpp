@@ -58,7 +58,7 @@ bool FormObject::visible() const
         return false;
     // A minimised screen keeps its window, though Qt hides the form inside it.
     if (QMdiSubWindow *window = screenWindow(m_form))
-        return window->isVisible() && !m_form->isHidden();
+        return window->isVisible();
     return m_form->isVisible();
 }
 

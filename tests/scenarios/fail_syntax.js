@@ -1,0 +1,3 @@
+// A syntax error is reported with its line before anything runs.
+log("nunca");
+var x = ;

@@ -1,0 +1,7 @@
+# Builds the database every scenario starts from: -DSERVER=rec-appserver -DDB=file -DTODAY=...
+file(REMOVE "${DB}")
+execute_process(COMMAND "${SERVER}" seed --db "sqlite:${DB}" --accounts 400 --seed 11 --today "${TODAY}"
+                RESULT_VARIABLE status ERROR_VARIABLE err)
+if(NOT status EQUAL 0)
+  message(FATAL_ERROR "rec-appserver seed falhou (${status}): ${err}")
+endif()
