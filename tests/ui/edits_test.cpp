@@ -4,6 +4,8 @@
 
 #include <erpfw/core/utils.h>
 
+#include <QCalendarWidget>
+
 using namespace erp;
 
 namespace {
@@ -123,6 +125,16 @@ TEST_F(Edits, DateEditEmptyValidInvalidAndItsLook)
     type(dep, QStringLiteral("1/3/2025"));
     EXPECT_EQ(dep->getDate(), QDate(2025, 3, 1));
     EXPECT_EQ(TDateEditPlus::weekdayName(QDate(2025, 3, 2)), QStringLiteral("Domingo"));
+
+    int changes = 0;
+    dep->onChange = [&](QObject *) { ++changes; };
+    QTest::keyClick(dep, Qt::Key_F4);
+    auto *calendar = dep->findChild<QCalendarWidget *>(QStringLiteral("calDataPopup"));
+    ASSERT_NE(calendar, nullptr);
+    EXPECT_EQ(calendar->selectedDate(), QDate(2025, 3, 1));
+    emit calendar->activated(QDate(2024, 12, 25));
+    EXPECT_EQ(dep->getDate(), QDate(2024, 12, 25));
+    EXPECT_EQ(changes, 1);
     EXPECT_EQ(TDateEditPlus::weekdayName(QDate(2025, 3, 1)), QStringLiteral("Sábado"));
 }
 

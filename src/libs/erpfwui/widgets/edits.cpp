@@ -4,8 +4,10 @@
 
 #include <erpfw/core/error.h>
 #include <erpfw/core/ptbr.h>
+#include <erpfw/core/shellcontext.h>
 
 #include <QApplication>
+#include <QCalendarWidget>
 #include <QClipboard>
 #include <QKeyEvent>
 #include <QShortcut>
@@ -315,6 +317,40 @@ QString TDateEditPlus::weekdayName(QDate date)
 QString TDateEditPlus::weekday() const
 {
     return weekdayName(getDate());
+}
+
+void TDateEditPlus::popupCalendar()
+{
+    if (isReadOnly() || !isEnabled())
+        return;
+    auto *calendar = new QCalendarWidget(this);
+    calendar->setObjectName(QStringLiteral("calDataPopup"));
+    calendar->setWindowFlags(Qt::Popup);
+    calendar->setAttribute(Qt::WA_DeleteOnClose);
+    calendar->setLocale(QLocale(QLocale::Portuguese, QLocale::Brazil));
+    calendar->setFirstDayOfWeek(Qt::Sunday);
+    const QDate current = getDate();
+    calendar->setSelectedDate(current.isValid() ? current : today());
+    connect(calendar, &QCalendarWidget::activated, this, [this, calendar](QDate date) {
+        calendar->close();
+        const QString before = QLineEdit::text();
+        setDisplay(displayFor(formatDate(date)));
+        if (QLineEdit::text() != before)
+            dispatch([this] { fire(onChange, this); });
+    });
+    calendar->move(mapToGlobal(QPoint(0, height())));
+    calendar->show();
+    calendar->setFocus();
+}
+
+void TDateEditPlus::keyPressEvent(QKeyEvent *event)
+{
+    if (event->key() == Qt::Key_F4 || (event->key() == Qt::Key_Down && event->modifiers() == Qt::AltModifier)) {
+        event->accept();
+        popupCalendar();
+        return;
+    }
+    TMaskEdit::keyPressEvent(event);
 }
 
 void TDateEditPlus::refreshLook()

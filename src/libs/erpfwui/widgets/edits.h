@@ -125,6 +125,12 @@ public:
 
     static QString weekdayName(QDate date);
 
+    // F4 or Alt+Down: a calendar under the edit; the day picked goes in as if typed.
+    Q_INVOKABLE void popupCalendar();
+
+protected:
+    void keyPressEvent(QKeyEvent *event) override;
+
 private:
     void refreshLook();
 };
