@@ -198,3 +198,14 @@ TEST(Containers, SetChildEnabledReachesTheDirectChildren)
     EXPECT_TRUE(b->isEnabled());
     EXPECT_TRUE(inner->isEnabled());
 }
+
+TEST(Containers, TwoStateGlyphGivesTheNormalAndTheDisabledPicture)
+{
+    TButtonFlat button;
+    button.setGlyph(QStringLiteral("data:image/png;base64,iVBORw0KGgoAAAANSUhEUgAAAAQAAAACCAIAAADwyuo0AAAAE0lEQVR4nGP4z8AARGDiPwMyBwBnsgf5Q2OaZwAAAABJRU5ErkJggg=="));
+    button.setNumGlyphs(2);
+    EXPECT_EQ(button.iconSize(), QSize(2, 2));
+    EXPECT_EQ(button.icon().pixmap(QSize(2, 2), QIcon::Normal).toImage().pixelColor(0, 0), QColor(255, 0, 0));
+    EXPECT_EQ(button.icon().pixmap(QSize(2, 2), QIcon::Disabled).toImage().pixelColor(0, 0), QColor(0, 0, 255));
+    EXPECT_THROW(button.setGlyph(QStringLiteral("/sem/desenho.png")), Error);
+}

@@ -111,6 +111,23 @@ TEST_F(Grid, CurrentRowFollowsTheDatasetAndClicksAndKeysMoveIt)
     EXPECT_EQ(grid->cellText(2, QStringLiteral("VALUE")), QStringLiteral("21,00"));
 }
 
+TEST_F(Grid, DataTextShowsTheCurrentRowsField)
+{
+    load(3);
+    TDBText text(&window);
+    text.setDataSource(&source);
+    text.setDataField(QStringLiteral("VALUE"));
+    EXPECT_EQ(text.text(), QStringLiteral("0,00"));
+    cds.moveTo(3);
+    EXPECT_EQ(text.text(), QStringLiteral("21,00"));
+    cds.edit();
+    cds.fieldByName(QStringLiteral("VALUE"))->setValue(1234.5);
+    cds.post();
+    EXPECT_EQ(text.text(), QStringLiteral("1.234,50"));
+    cds.close();
+    EXPECT_EQ(text.text(), QString());
+}
+
 TEST_F(Grid, TitleClickDoubleClickAndKeyDownReachTheirHandlers)
 {
     load(5);
