@@ -13,11 +13,13 @@
 #include <erpwire/json.h>
 #include <erpwire/packet.h>
 
+#include <QApplication>
 #include <QDir>
 #include <QFileInfo>
 #include <QJSEngine>
 #include <QJsonArray>
 #include <QMainWindow>
+#include <QPainter>
 #include <QPixmap>
 
 #include <cstdio>
@@ -132,11 +134,26 @@ QString ShellObject::today() const
     return erp::today().toString(Qt::ISODate);
 }
 
+QPixmap ShellObject::snapshot() const
+{
+    // The main window as the user sees it: with the dialogs open over it.
+    QPixmap image = m_window.grab();
+    QPainter painter(&image);
+    const auto windows = QApplication::topLevelWidgets();
+    for (QWidget *w : windows) {
+        const Qt::WindowType type = w->windowType();
+        if (w == &m_window || !w->isVisible() || type == Qt::ToolTip || type == Qt::Popup)
+            continue;
+        painter.drawPixmap(w->geometry().topLeft() - m_window.geometry().topLeft(), w->grab());
+    }
+    return image;
+}
+
 void ShellObject::screenshot(const QString &path)
 {
     m_session.act([&] {
         const QString file = QFileInfo(path).absoluteFilePath();
-        if (!QDir().mkpath(QFileInfo(file).absolutePath()) || !m_window.grab().save(file, "PNG"))
+        if (!QDir().mkpath(QFileInfo(file).absolutePath()) || !snapshot().save(file, "PNG"))
             throw Error(QStringLiteral("Não foi possível gravar a imagem %1.").arg(file));
     });
 }

@@ -7,6 +7,7 @@
 #include <functional>
 
 class QMainWindow;
+class QPixmap;
 
 namespace erp::app::automation {
 
@@ -42,10 +43,13 @@ public:
     int cursor() const;
     QStringList busyEvents() const;
     QString today() const;
+    // A PNG of the main window, with the dialogs open over it.
     Q_INVOKABLE void screenshot(const QString &path);
     Q_INVOKABLE void processEvents();
 
 private:
+    QPixmap snapshot() const;
+
     ScriptSession &m_session;
     QMainWindow &m_window;
     OpenScreen m_openScreen;
