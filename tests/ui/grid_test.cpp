@@ -111,6 +111,17 @@ TEST_F(Grid, CurrentRowFollowsTheDatasetAndClicksAndKeysMoveIt)
     EXPECT_EQ(grid->cellText(2, QStringLiteral("VALUE")), QStringLiteral("21,00"));
 }
 
+TEST_F(Grid, AFailingScrollHandlerIsShownOnceAndTheMoveStands)
+{
+    load(10);
+    cds.afterScroll = [](ClientDataSet &) { throw Error(QStringLiteral("Servidor indisponível.")); };
+    grid->setFocus();
+    QTest::keyClick(grid, Qt::Key_Down);
+    EXPECT_EQ(cds.recNo(), 2);
+    EXPECT_EQ(grid->currentRow(), 1);
+    EXPECT_EQ(messages.texts(), QStringList{QStringLiteral("Servidor indisponível.")});
+}
+
 TEST_F(Grid, DataTextShowsTheCurrentRowsField)
 {
     load(3);
