@@ -226,7 +226,7 @@ int main(int argc, char **argv)
     } catch (const std::exception &e) {
         const QString text = QString::fromUtf8(e.what());
         printError(text);
-        if (!headless())
+        if (!headless() && config.scriptFile.isEmpty()) // a scripted run has nobody to click OK
             QMessageBox::critical(nullptr, QStringLiteral("ERP"), text);
         return 1;
     }

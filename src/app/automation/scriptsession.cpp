@@ -192,6 +192,8 @@ bool ScriptSession::call(const std::function<void()> &code)
         throwError(QStringLiteral("A ação foi interrompida."));
     } catch (const std::exception &e) {
         throwError(QString::fromUtf8(e.what()));
+    } catch (...) {
+        throwError(QStringLiteral("Erro inesperado."));
     }
     return false;
 }
