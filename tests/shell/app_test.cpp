@@ -66,7 +66,7 @@ TEST(ShellCommandLine, BadOptionsExitWithStatusTwoAndSayWhy)
         {{QStringLiteral("--operator")}, QStringLiteral("A opção --operator precisa de um valor")},
         {{QStringLiteral("--config"), home.filePath(QStringLiteral("none.ini"))}, QStringLiteral("não encontrado")},
         {{QStringLiteral("--config"), badIni}, QStringLiteral("chave desconhecida \"servidor\"")},
-        {{QStringLiteral("--script"), QStringLiteral("x.js")}, QStringLiteral("ainda não está disponível")},
+        {{QStringLiteral("--script"), QStringLiteral("x.js")}, QStringLiteral("roteiro x.js não encontrado")},
         {{QStringLiteral("--server"), QStringLiteral("http://127.0.0.1:9")}, QStringLiteral("informe também o banco")},
         {{QStringLiteral("--db"), QStringLiteral("postgresql://u:p@h:5432/erp")}, QStringLiteral("só com banco SQLite")},
     };

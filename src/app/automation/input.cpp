@@ -1,5 +1,6 @@
 #include "input.h"
 
+#include <QAbstractEventDispatcher>
 #include <QApplication>
 #include <QKeySequence>
 #include <QPointer>
@@ -125,9 +126,14 @@ void doubleClick(QWidget *widget, QPoint pos)
 
 void settle()
 {
-    for (int round = 0; round < 3; ++round) {
-        QCoreApplication::processEvents(QEventLoop::AllEvents);
+    // Until a round finds nothing to do; a handler that keeps posting work cannot hold the
+    // script forever.
+    QAbstractEventDispatcher *dispatcher = QAbstractEventDispatcher::instance();
+    for (int round = 0; round < 50; ++round) {
+        const bool worked = dispatcher && dispatcher->processEvents(QEventLoop::AllEvents);
         QCoreApplication::sendPostedEvents(nullptr, QEvent::DeferredDelete);
+        if (!worked && round >= 2)
+            break;
     }
 }
 
