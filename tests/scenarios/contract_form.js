@@ -40,6 +40,14 @@ try {
 }
 assert(state.indexOf("enorme") >= 0, "a bad window state throws: " + state);
 
+// The names that the base screen's components carry.
+["sbtConfirmar", "sbtVerificar", "sbtProcurar", "sbtFormulario", "sbtImprimir", "sbtAjuda", "sbtFechar",
+ "mnuConfirmar", "mnuVerificar", "mnuProcurar", "mnuFormulario", "mnuListagem", "mnuConfigImpressora",
+ "mnuManutencao", "panNavigator", "pgcPadrao", "tshFolhaDados", "tshFormulario", "dbgPadrao"].forEach(function (n) {
+    assert(screen.control(n).name === n, n);
+});
+assert(!screen.control("sbtFormulario").enabled && !screen.control("mnuFormulario").enabled, "no record command without rows");
+
 // Any other component, with its Qt properties.
 var marked = screen.component("klContMarcadas");
 assert(marked.count === 0, "the marked list starts empty: " + marked.count);

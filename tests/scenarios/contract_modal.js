@@ -36,6 +36,9 @@ shell.onModal("frmPesquisaLista", function (picker) {
 var dialogState = {};
 shell.onModal("frmFiltroRecalLancContReceber", function (filter) {
     dialogState.visible = filter.visible;
+    ["sbtConfirma", "btfSaveOpc", "btfLoadOpc", "pgcPadrao"].forEach(function (n) {
+        assert(filter.control(n).name === n, n);
+    });
     filter.control("pgcPadrao").setActivePage("tshDocumento");
     filter.control("rbtListaFiliOrig").click();
     filter.control("btnFiliOrig").click();

@@ -22,6 +22,7 @@ grid.focus();
 assert(company.text === "03" && name.text === "Atacado Serra Azul Ltda", company.text + " " + name.text);
 assert(accounts.active && accounts.recordCount === grid.rowCount && grid.rowCount > 0, "the list is loaded");
 assert(commands() === "1111", "account list: " + commands());
+assert(screen.control("sbtFormulario").enabled && screen.control("mnuFormulario").enabled, "the record command with rows");
 assert(accounts.rows().every(function (r) { return r.CDEMPRESA === "03"; }), "only accounts of company 03");
 
 // Back in the panel the list closes with its marks; the list page comes to the front.
