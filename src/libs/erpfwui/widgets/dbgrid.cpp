@@ -46,6 +46,8 @@ protected:
         if (logicalIndex < columns.size())
             alignment = columns[logicalIndex]->titleAlignment() & Qt::AlignHorizontal_Mask;
         painter->save();
+        // The style may leave an empty clip behind; the title belongs to the section.
+        painter->setClipRect(rect);
         painter->setFont(m_grid->titleDisplayFont(logicalIndex));
         painter->setPen(palette().color(QPalette::WindowText));
         painter->drawText(rect.adjusted(3, 0, -3, 0), int(alignment | Qt::AlignVCenter),

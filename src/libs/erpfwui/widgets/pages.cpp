@@ -63,6 +63,15 @@ void TPageControl::setActivePage(TTabSheet *page)
     const int index = indexOf(page);
     if (index < 0)
         throw Error(QStringLiteral("%1 não tem a página %2.").arg(objectName(), page ? page->objectName() : QString()));
+    // As the toolkit does, the focus leaves a page being hidden for the page control itself;
+    // left to Qt it would jump to the next control of the form, running its enter events.
+    TTabSheet *old = activePage();
+    QWidget *current = FocusManager::instance().currentControl(this);
+    if (old && old != page && current && old->isAncestorOf(current)) {
+        focusControl(this);
+        if (FocusManager::instance().currentControl(this) != this)
+            return; // an exit handler kept the focus on the page
+    }
     setCurrentIndex(index);
 }
 

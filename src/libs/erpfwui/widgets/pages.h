@@ -49,7 +49,8 @@ public:
     QList<TTabSheet *> pages() const;
 
     TTabSheet *activePage() const;
-    // From code: shows the page, moves no focus and runs no handler.
+    // From code: shows the page and runs no handler; when the focus is on the page it hides,
+    // the focus goes to the page control first (with the exit events; an exception goes on).
     void setActivePage(TTabSheet *page);
     QString activePageName() const;
     void setActivePageName(const QString &name); // an unknown page is an erp::Error
