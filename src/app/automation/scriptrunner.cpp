@@ -121,7 +121,7 @@ int ScriptRunner::run(const QString &scriptFile)
 
     QStringList trace;
     const QJSValue result = engine.evaluate(source, path, 1, &trace);
-    const bool threw = !trace.isEmpty() || result.isError();
+    const bool threw = !trace.isEmpty(); // the engine gives a trace only for a value thrown out of the script
     settle();
     if (!threw && !session.failed())
         return 0;
