@@ -160,10 +160,10 @@ QColor colorFrom(const QString &name)
     return color;
 }
 
-QFont fontFrom(const QJsonObject &spec)
+QFont fontFrom(const QJsonObject &def)
 {
     QFont font = QApplication::font();
-    for (auto it = spec.begin(); it != spec.end(); ++it) {
+    for (auto it = def.begin(); it != def.end(); ++it) {
         const QString key = it.key();
         if (key == QLatin1String("name"))
             font.setFamily(it.value().toString());
@@ -242,9 +242,9 @@ public:
         setProperties(m_form, QString(), description.value(QStringLiteral("properties")).toObject());
 
         for (const QJsonValue &value : components) {
-            const QJsonObject spec = value.toObject();
-            const QString component = spec.value(QStringLiteral("name")).toString();
-            bindEvents(m_objects.value(component), component, spec.value(QStringLiteral("events")).toObject());
+            const QJsonObject def = value.toObject();
+            const QString component = def.value(QStringLiteral("name")).toString();
+            bindEvents(m_objects.value(component), component, def.value(QStringLiteral("events")).toObject());
         }
         bindEvents(m_form, name, description.value(QStringLiteral("events")).toObject());
         checkUnbound();
@@ -268,26 +268,26 @@ private:
                             .arg(wanted, className(m_form->metaObject())));
     }
 
-    void create(const QJsonObject &spec)
+    void create(const QJsonObject &def)
     {
         static const QSet<QString> keys{QStringLiteral("class"), QStringLiteral("name"), QStringLiteral("parent"),
                                         QStringLiteral("left"), QStringLiteral("top"), QStringLiteral("width"),
                                         QStringLiteral("height"), QStringLiteral("align"), QStringLiteral("properties"),
                                         QStringLiteral("events"), QStringLiteral("columns"), QStringLiteral("fields"),
                                         QStringLiteral("params")};
-        const QString name = spec.value(QStringLiteral("name")).toString();
-        const QString cls = spec.value(QStringLiteral("class")).toString();
+        const QString name = def.value(QStringLiteral("name")).toString();
+        const QString cls = def.value(QStringLiteral("class")).toString();
         if (name.isEmpty())
             fail(QString(), QStringLiteral("um componente %1 não tem nome").arg(cls));
         if (m_objects.contains(name))
             fail(name, QStringLiteral("nome repetido"));
-        for (auto it = spec.begin(); it != spec.end(); ++it)
+        for (auto it = def.begin(); it != def.end(); ++it)
             if (!keys.contains(it.key()))
                 fail(name, QStringLiteral("chave desconhecida \"%1\"").arg(it.key()));
         if (!m_registry.contains(cls))
             fail(name, QStringLiteral("classe desconhecida \"%1\"").arg(cls));
 
-        const QString parentName = spec.value(QStringLiteral("parent")).toString();
+        const QString parentName = def.value(QStringLiteral("parent")).toString();
         QObject *parent = parentName.isEmpty() ? m_form : m_objects.value(parentName);
         if (!parent)
             fail(name, QStringLiteral("o pai %1 não existe (ou vem depois dele)").arg(parentName));
@@ -303,7 +303,7 @@ private:
         }
         object->setObjectName(name);
         m_objects.insert(name, object);
-        place(object, parent, spec, name);
+        place(object, parent, def, name);
     }
 
     QWidget *containerOf(QObject *parent, const QString &name, const QString &cls) const
@@ -321,7 +321,7 @@ private:
         return widget;
     }
 
-    void place(QObject *object, QObject *parent, const QJsonObject &spec, const QString &name)
+    void place(QObject *object, QObject *parent, const QJsonObject &def, const QString &name)
     {
         if (auto *item = qobject_cast<TMenuItem *>(object)) {
             if (auto *bar = qobject_cast<TMainMenu *>(parent))
@@ -355,30 +355,30 @@ private:
             return;
         }
         QRect geometry = widget->geometry();
-        geometry.moveLeft(spec.value(QStringLiteral("left")).toInt(0));
-        geometry.moveTop(spec.value(QStringLiteral("top")).toInt(0));
-        geometry.setWidth(spec.value(QStringLiteral("width")).toInt(widget->sizeHint().width()));
-        geometry.setHeight(spec.value(QStringLiteral("height")).toInt(widget->sizeHint().height()));
+        geometry.moveLeft(def.value(QStringLiteral("left")).toInt(0));
+        geometry.moveTop(def.value(QStringLiteral("top")).toInt(0));
+        geometry.setWidth(def.value(QStringLiteral("width")).toInt(widget->sizeHint().width()));
+        geometry.setHeight(def.value(QStringLiteral("height")).toInt(widget->sizeHint().height()));
         widget->setGeometry(geometry);
         bool ok = true;
-        const QString alignName = spec.value(QStringLiteral("align")).toString(QStringLiteral("alNone"));
+        const QString alignName = def.value(QStringLiteral("align")).toString(QStringLiteral("alNone"));
         const AlignLayout::Align align = AlignLayout::alignFromName(alignName, &ok);
         if (!ok)
             fail(name, QStringLiteral("alinhamento desconhecido \"%1\"").arg(alignName));
         AlignLayout::of(widget->parentWidget())->addWidget(widget, align);
     }
 
-    void configure(const QJsonObject &spec)
+    void configure(const QJsonObject &def)
     {
-        const QString name = spec.value(QStringLiteral("name")).toString();
+        const QString name = def.value(QStringLiteral("name")).toString();
         QObject *object = m_objects.value(name);
-        if (spec.contains(QStringLiteral("fields")))
-            defineFields(object, name, spec.value(QStringLiteral("fields")).toArray());
-        setProperties(object, name, spec.value(QStringLiteral("properties")).toObject());
-        if (spec.contains(QStringLiteral("columns")))
-            defineColumns(object, name, spec.value(QStringLiteral("columns")).toArray());
-        if (spec.contains(QStringLiteral("params")))
-            defineParams(object, name, spec.value(QStringLiteral("params")).toArray());
+        if (def.contains(QStringLiteral("fields")))
+            defineFields(object, name, def.value(QStringLiteral("fields")).toArray());
+        setProperties(object, name, def.value(QStringLiteral("properties")).toObject());
+        if (def.contains(QStringLiteral("columns")))
+            defineColumns(object, name, def.value(QStringLiteral("columns")).toArray());
+        if (def.contains(QStringLiteral("params")))
+            defineParams(object, name, def.value(QStringLiteral("params")).toArray());
     }
 
     void setProperties(QObject *object, const QString &name, const QJsonObject &properties)
@@ -477,17 +477,17 @@ private:
         if (!dataSet)
             fail(name, QStringLiteral("só conjuntos de dados e consultas têm campos"));
         for (const QJsonValue &value : fields) {
-            const QJsonObject spec = value.toObject();
-            const QString fieldName = spec.value(QStringLiteral("name")).toString();
-            const auto type = wire::fieldTypeFromName(spec.value(QStringLiteral("type")).toString());
+            const QJsonObject def = value.toObject();
+            const QString fieldName = def.value(QStringLiteral("name")).toString();
+            const auto type = wire::fieldTypeFromName(def.value(QStringLiteral("type")).toString());
             if (!type)
-                fail(name, QStringLiteral("campo %1: tipo desconhecido \"%2\"").arg(fieldName, spec.value(QStringLiteral("type")).toString()));
+                fail(name, QStringLiteral("campo %1: tipo desconhecido \"%2\"").arg(fieldName, def.value(QStringLiteral("type")).toString()));
             Field *field = nullptr;
             try {
-                const int size = spec.value(QStringLiteral("size")).toInt(0);
-                field = spec.value(QStringLiteral("calculated")).toBool() ? dataSet->addCalculatedField(fieldName, *type, size)
+                const int size = def.value(QStringLiteral("size")).toInt(0);
+                field = def.value(QStringLiteral("calculated")).toBool() ? dataSet->addCalculatedField(fieldName, *type, size)
                                                                           : dataSet->addField(fieldName, *type, size);
-                QJsonObject properties = spec;
+                QJsonObject properties = def;
                 for (const char *key : {"name", "type", "size", "calculated", "getText"})
                     properties.remove(QLatin1String(key));
                 if (properties.contains(QStringLiteral("label")))
@@ -498,7 +498,7 @@ private:
                     throw;
                 fail(name, QStringLiteral("campo %1: %2").arg(fieldName, e.message()));
             }
-            const QString handler = spec.value(QStringLiteral("getText")).toString();
+            const QString handler = def.value(QStringLiteral("getText")).toString();
             if (!handler.isEmpty())
                 m_getText.append({field, handler, name + QLatin1Char('.') + fieldName});
         }
@@ -510,11 +510,11 @@ private:
         if (!grid)
             fail(name, QStringLiteral("só grades têm colunas"));
         for (const QJsonValue &value : columns) {
-            QJsonObject spec = value.toObject();
-            GridColumn *column = grid->addColumn(spec.take(QStringLiteral("field")).toString());
-            if (spec.contains(QStringLiteral("field")))
-                spec.remove(QStringLiteral("field"));
-            setProperties(column, name + QStringLiteral(" coluna ") + column->fieldName(), spec);
+            QJsonObject def = value.toObject();
+            GridColumn *column = grid->addColumn(def.take(QStringLiteral("field")).toString());
+            if (def.contains(QStringLiteral("field")))
+                def.remove(QStringLiteral("field"));
+            setProperties(column, name + QStringLiteral(" coluna ") + column->fieldName(), def);
         }
     }
 
@@ -524,11 +524,11 @@ private:
         if (!query)
             fail(name, QStringLiteral("só consultas têm parâmetros"));
         for (const QJsonValue &value : params) {
-            const QJsonObject spec = value.toObject();
+            const QJsonObject def = value.toObject();
             try {
-                QueryParam *param = query->paramByName(spec.value(QStringLiteral("name")).toString());
-                if (spec.contains(QStringLiteral("value")))
-                    param->setValue(spec.value(QStringLiteral("value")).toVariant());
+                QueryParam *param = query->paramByName(def.value(QStringLiteral("name")).toString());
+                if (def.contains(QStringLiteral("value")))
+                    param->setValue(def.value(QStringLiteral("value")).toVariant());
             } catch (const Error &e) {
                 fail(name, e.message());
             }
@@ -571,13 +571,13 @@ private:
     void bindEvents(QObject *object, const QString &name, const QJsonObject &events)
     {
         for (auto it = events.begin(); it != events.end(); ++it) {
-            const EventSpec *spec = m_registry.event(object, it.key());
-            if (!spec)
+            const EventSpec *def = m_registry.event(object, it.key());
+            if (!def)
                 fail(name, QStringLiteral("a classe %1 não tem o evento %2").arg(className(object->metaObject()), it.key()));
             const QString handler = it.value().toString();
             if (handler.isEmpty())
                 continue;
-            spec->install(object, method(handler, spec->parameterTypes, name, it.key()));
+            def->install(object, method(handler, def->parameterTypes, name, it.key()));
         }
         if (object != m_form)
             return;

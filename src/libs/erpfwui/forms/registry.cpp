@@ -38,7 +38,7 @@ std::function<void(Args...)> caller(const MethodRef &method)
 }
 
 template <class C, typename... Args>
-EventSpec spec(std::function<void(Args...)> C::*member, QByteArrayList types)
+EventSpec eventOf(std::function<void(Args...)> C::*member, QByteArrayList types)
 {
     return {std::move(types), [member](QObject *component, const MethodRef &method) {
                 dynamic_cast<C &>(*component).*member = caller<Args...>(method);
@@ -48,7 +48,7 @@ EventSpec spec(std::function<void(Args...)> C::*member, QByteArrayList types)
 template <class C>
 EventSpec notify(NotifyEvent C::*member)
 {
-    return spec(member, {"QObject*"});
+    return eventOf(member, {"QObject*"});
 }
 
 // Dataset events hand the dataset itself; the handler takes it by pointer.
@@ -94,8 +94,8 @@ ComponentRegistry::ComponentRegistry()
     registerClass(QStringLiteral("TNumberEdit"), &TNumberEdit::staticMetaObject);
     focusable(&EditBase::staticMetaObject);
     registerEvent(&EditBase::staticMetaObject, QStringLiteral("OnChange"), notify(&EditBase::onChange));
-    registerEvent(&EditBase::staticMetaObject, QStringLiteral("OnKeyPress"), spec(&EditBase::onKeyPress, {"QObject*", "QChar&"}));
-    registerEvent(&EditBase::staticMetaObject, QStringLiteral("OnKeyDown"), spec(&EditBase::onKeyDown, {"QObject*", "int&", "erp::ShiftState"}));
+    registerEvent(&EditBase::staticMetaObject, QStringLiteral("OnKeyPress"), eventOf(&EditBase::onKeyPress, {"QObject*", "QChar&"}));
+    registerEvent(&EditBase::staticMetaObject, QStringLiteral("OnKeyDown"), eventOf(&EditBase::onKeyDown, {"QObject*", "int&", "erp::ShiftState"}));
 
     registerClass(QStringLiteral("TButtonFlat"), &TButtonFlat::staticMetaObject);
     registerEvent(&TButtonFlat::staticMetaObject, QStringLiteral("OnClick"), notify(&TButtonFlat::onClick));
@@ -129,14 +129,14 @@ ComponentRegistry::ComponentRegistry()
     registerClass(QStringLiteral("TDBGrid"), grid);
     focusable(grid);
     registerEvent(grid, QStringLiteral("OnDblClick"), notify(&TDBGrid::onDblClick));
-    registerEvent(grid, QStringLiteral("OnTitleClick"), spec(&TDBGrid::onTitleClick, {"erp::GridColumn*"}));
-    registerEvent(grid, QStringLiteral("OnKeyDown"), spec(&TDBGrid::onKeyDown, {"QObject*", "int&", "erp::ShiftState"}));
+    registerEvent(grid, QStringLiteral("OnTitleClick"), eventOf(&TDBGrid::onTitleClick, {"erp::GridColumn*"}));
+    registerEvent(grid, QStringLiteral("OnKeyDown"), eventOf(&TDBGrid::onKeyDown, {"QObject*", "int&", "erp::ShiftState"}));
     registerEvent(grid, QStringLiteral("OnDrawColumnCell"),
-                  spec(&TDBGrid::onDrawColumnCell, {"QObject*", "QRect", "int", "erp::GridColumn*", "erp::GridDrawState"}));
+                  eventOf(&TDBGrid::onDrawColumnCell, {"QObject*", "QRect", "int", "erp::GridColumn*", "erp::GridDrawState"}));
 
     const QMetaObject *lookup = &TBtnPesquisa::staticMetaObject;
     registerClass(QStringLiteral("TBtnPesquisa"), lookup);
-    registerEvent(lookup, QStringLiteral("OnBeforePesq"), spec(&TBtnPesquisa::onBeforePesq, {"QObject*", "bool&"}));
+    registerEvent(lookup, QStringLiteral("OnBeforePesq"), eventOf(&TBtnPesquisa::onBeforePesq, {"QObject*", "bool&"}));
     registerEvent(lookup, QStringLiteral("OnAfterPesq"), notify(&TBtnPesquisa::onAfterPesq));
     registerEvent(lookup, QStringLiteral("OnClick"), notify(&TBtnPesquisa::onClick));
 
@@ -144,7 +144,7 @@ ComponentRegistry::ComponentRegistry()
     registerEvent(form, QStringLiteral("OnCreate"), notify(&Form::onCreate));
     registerEvent(form, QStringLiteral("OnActivate"), notify(&Form::onActivate));
     registerEvent(form, QStringLiteral("OnShow"), notify(&Form::onShow));
-    registerEvent(form, QStringLiteral("OnClose"), spec(&Form::onClose, {"QObject*", "erp::CloseAction&"}));
+    registerEvent(form, QStringLiteral("OnClose"), eventOf(&Form::onClose, {"QObject*", "erp::CloseAction&"}));
 
     const QMetaObject *cds = &ClientDataSet::staticMetaObject;
     registerClass(QStringLiteral("TClientDataSet"), cds, [](QObject *parent) { return new ClientDataSet(parent); });
@@ -190,9 +190,9 @@ void ComponentRegistry::registerClass(const QString &className, const QMetaObjec
     m_classes.insert(className, {meta, std::move(factory)});
 }
 
-void ComponentRegistry::registerEvent(const QMetaObject *meta, const QString &event, EventSpec spec)
+void ComponentRegistry::registerEvent(const QMetaObject *meta, const QString &event, EventSpec binding)
 {
-    m_events[meta].insert(event, std::move(spec));
+    m_events[meta].insert(event, std::move(binding));
 }
 
 const QMetaObject *ComponentRegistry::metaObject(const QString &className) const

@@ -45,7 +45,7 @@ public:
     static ComponentRegistry &instance();
 
     void registerClass(const QString &className, const QMetaObject *meta, Factory factory = {});
-    void registerEvent(const QMetaObject *meta, const QString &event, EventSpec spec);
+    void registerEvent(const QMetaObject *meta, const QString &event, EventSpec binding);
 
     bool contains(const QString &className) const { return m_classes.contains(className); }
     const QMetaObject *metaObject(const QString &className) const;
