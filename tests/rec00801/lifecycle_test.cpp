@@ -2,7 +2,12 @@
 // the status rule and the saved options.
 #include "support.h"
 
+#include <erpfw/core/error.h>
+#include <erpfwui/shell/screencursor.h>
+
+#include <QDir>
 #include <QFile>
+#include <QFileInfo>
 #include <QJsonDocument>
 #include <QTest>
 
@@ -80,6 +85,57 @@ TEST_F(Lifecycle, NumberLengthAndDueDatesComeFromTheParametersOfTheDialogsCreati
     m_server.reply(QStringLiteral("GetParamFilial"), paramFilial({}));
     remake();
     EXPECT_EQ(dialog()->medNrDocuIni->maxLength(), 7) << "no parameter row";
+
+    // No edit takes zero or a negative count of characters, nor more than any text holds.
+    for (double length : {0.0, -3.0, 1e12}) {
+        m_server.reply(QStringLiteral("GetParamFilial"), paramFilial({QJsonArray{length}}));
+        remake();
+        EXPECT_EQ(dialog()->medNrDocuIni->maxLength(), 7) << length;
+    }
+}
+
+TEST_F(Lifecycle, ADialogThatCouldNotReadItsParametersIsDroppedAndMadeAgainAtTheNextUse)
+{
+    ASSERT_TRUE(runHidden());
+    ClientDataSet *accounts = recCont()->cdsContRec;
+    ASSERT_EQ(accounts->recordCount(), 1);
+    remake();
+    m_server.clearCalls();
+
+    m_server.fail(QStringLiteral("GetGeralRec"), QStringLiteral("Parâmetros gerais indisponíveis."));
+    EXPECT_FALSE(runHidden());
+    EXPECT_EQ(m_messages.texts, QStringList{QStringLiteral("Parâmetros gerais indisponíveis.")});
+    EXPECT_TRUE(m_server.callsOf(QStringLiteral("GetContRec")).isEmpty()) << "no query without the due-date range";
+    EXPECT_FALSE(Cli_rec00801::frmFiltroRecalLancContReceber);
+    EXPECT_FALSE(Cli_rec00801::boIdCriado);
+    EXPECT_EQ(screenCursor(), crDefault);
+    EXPECT_EQ(accounts->recordCount(), 1);
+
+    m_messages.clear();
+    m_server.reply(QStringLiteral("GetGeralRec"), geralRec(3, 4));
+    m_server.fail(QStringLiteral("GetParamFilial"), QStringLiteral("Filial sem parâmetros."));
+    bool shown = false;
+    Form::setModalHook([&](Form *form) {
+        shown = true;
+        form->close();
+    });
+    try {
+        CriaFiltroRecalLancContReceber(QStringLiteral("BOTAO_FILTRO"));
+        ADD_FAILURE() << "the entry must end with the failure";
+    } catch (...) {
+        handleException(std::current_exception());
+    }
+    Form::setModalHook(nullptr);
+    EXPECT_FALSE(shown) << "no dialog without its defaults";
+    EXPECT_EQ(m_messages.texts, QStringList{QStringLiteral("Filial sem parâmetros.")});
+    EXPECT_FALSE(Cli_rec00801::frmFiltroRecalLancContReceber);
+    EXPECT_EQ(screenCursor(), crDefault);
+
+    m_server.reply(QStringLiteral("GetParamFilial"), paramFilial({QJsonArray{9}}));
+    ASSERT_TRUE(runHidden());
+    EXPECT_EQ(lastContRecParams()[12], QStringLiteral("2024-05-12"));
+    EXPECT_EQ(lastContRecParams()[13], QStringLiteral("2024-05-19"));
+    EXPECT_EQ(dialog()->medNrDocuIni->maxLength(), 9);
 }
 
 TEST_F(Lifecycle, SalesmanGroupFollowsTheBranchsExpeditionParameter)
@@ -97,6 +153,23 @@ TEST_F(Lifecycle, SalesmanGroupFollowsTheBranchsExpeditionParameter)
         m_server.reply(QStringLiteral("GetParExp"), parExp(rows));
         EXPECT_FALSE(groupEnabled()) << QJsonDocument(rows.value(0)).toJson().toStdString();
     }
+
+    // Loaded options may select "Lista" in a group the branch has disabled: its lookup stays
+    // disabled, and the list still goes to the server.
+    m_server.reply(QStringLiteral("GetParExp"), parExp({QJsonArray{"N"}}));
+    runModal([&](TfrmFiltroRecalLancContReceber &d) {
+        QFile file(d.optionsFile());
+        ASSERT_TRUE(QDir().mkpath(QFileInfo(file).absolutePath()));
+        ASSERT_TRUE(file.open(QIODevice::WriteOnly | QIODevice::Truncate));
+        file.write("rbtVendLista=1\nstVendedor=V4\n");
+        file.close();
+        d.btfLoadOpc->click();
+        EXPECT_TRUE(d.rbtVendLista->isChecked());
+        EXPECT_FALSE(d.btnPesqVend->isEnabled());
+        EXPECT_EQ(d.stVendedor, QStringLiteral("V4"));
+        confirm(d);
+    });
+    EXPECT_EQ(lastContRecParams()[11], QStringLiteral("V4"));
 
     m_server.reply(QStringLiteral("GetParExp"), parExp({QJsonArray{"S"}}));
     dialog()->Filtro.Vendedor = {{false, QStringLiteral("V1")}};

@@ -27,6 +27,12 @@ QDate day(int d, int m = 5)
     return QDate(2024, m, d);
 }
 
+void setDateEditBack(TDateEditPlus *edit, QDate date)
+{
+    edit->clear();
+    edit->setDate(date);
+}
+
 const QString kContReceber = QStringLiteral("tshContReceber");
 const QString kDocumento = QStringLiteral("tshDocumento");
 
@@ -99,6 +105,70 @@ TEST_F(Validation, EachRuleStopsTheConfirmationWithItsMessagePageAndFocus)
     EXPECT_EQ(dialog()->Filtro, stored);
 }
 
+// The hidden run checks the stored filter by the same rules: the message, the page turned, and
+// neither a query nor a change of the record or the list.
+TEST_F(Validation, HiddenRunsStopAtTheSameRules)
+{
+    struct HiddenRule
+    {
+        const char *name;
+        std::function<void(TFILTRO &)> setup;
+        QString message;
+        QString page;
+    };
+    const QList<HiddenRule> rules{
+        {"due dates out of order", [](TFILTRO &f) { f.DtVencFin = f.DtVencIni.addDays(-1); },
+         "Data de vencimento inicial deve ser menor ou igual a data de vencimento final.", kContReceber},
+        {"last due date missing", [](TFILTRO &f) { f.DtVencFin = QDate(); },
+         "Data de vencimento final deve ser informada.", kContReceber},
+        {"account types", [](TFILTRO &f) { f.TipoConta = {{false, QString()}}; },
+         "Tipo de conta deve ser informada.", kContReceber},
+        {"original values", [](TFILTRO &f) { f.VrOriginalIni = 100; },
+         "Valor original inicial deve ser menor ou igual ao valor original final.", kContReceber},
+        {"net values", [](TFILTRO &f) { f.VrLiquidoIni = 0.01; },
+         "Valor líquido inicial deve ser menor ou igual ao valor líquido final.", kContReceber},
+        {"first number missing", [](TFILTRO &f) { f.Documento = {QString(), QStringLiteral("0000005")}; },
+         "Número inicial deve ser informado.", kDocumento},
+        {"numbers out of order", [](TFILTRO &f) { f.Documento = {QStringLiteral("20"), QStringLiteral("3")}; },
+         "Número inicial deve ser menor ou igual ao número final.", kDocumento},
+        {"first issue date missing", [](TFILTRO &f) { f.DtEmissaoFin = day(1, 4); },
+         "Data de emissão inicial deve ser informada.", kDocumento},
+        {"last exit date missing", [](TFILTRO &f) { f.DtSaidaIni = day(1, 4); },
+         "Data de saída final deve ser informada.", kDocumento},
+        {"exit dates out of order", [](TFILTRO &f) { f.DtSaidaIni = day(2, 4); f.DtSaidaFin = day(1, 4); },
+         "Data de saída inicial deve ser menor ou igual a data de saída final.", kDocumento},
+        {"origin branches", [](TFILTRO &f) { f.FiliOrig = {{false, QString()}}; },
+         "Filial origem deve ser informada.", kDocumento},
+        {"posting branches", [](TFILTRO &f) { f.FiliLanc = {{false, QString()}}; },
+         "Filial lançamento deve ser informada.", kDocumento},
+        {"document values", [](TFILTRO &f) { f.VrDocuIni = 3; f.VrDocuFin = 2.99; },
+         "Valor documento inicial deve ser menor ou igual ao valor documento final.", kDocumento},
+        {"salesmen", [](TFILTRO &f) { f.Vendedor = {{false, QString()}}; },
+         "Vendedor deve ser informado.", kDocumento},
+    };
+
+    ASSERT_TRUE(runHidden());
+    ClientDataSet *accounts = recCont()->cdsContRec;
+    ASSERT_EQ(accounts->recordCount(), 1);
+    const TFILTRO good = dialog()->Filtro;
+    m_server.clearCalls();
+    for (const HiddenRule &rule : rules) {
+        SCOPED_TRACE(rule.name);
+        m_messages.clear();
+        TFILTRO bad = good;
+        rule.setup(bad);
+        dialog()->Filtro = bad;
+        dialog()->pgcPadrao->setActivePageName(rule.page == kDocumento ? kContReceber : kDocumento);
+        EXPECT_FALSE(runHidden());
+        EXPECT_EQ(m_messages.texts, QStringList{rule.message});
+        EXPECT_EQ(dialog()->pgcPadrao->activePageName(), rule.page);
+        EXPECT_EQ(dialog()->Filtro, bad);
+        EXPECT_FALSE(dialog()->isVisible());
+        EXPECT_EQ(accounts->recordCount(), 1);
+    }
+    EXPECT_TRUE(m_server.callsOf(QStringLiteral("GetContRec")).isEmpty());
+}
+
 TEST_F(Validation, NormalisationsStayInTheEditsAndBoundaryValuesPass)
 {
     runModal([&](Dialog &d) {
@@ -132,6 +202,25 @@ TEST_F(Validation, NormalisationsStayInTheEditsAndBoundaryValuesPass)
 TEST_F(Validation, LeavingADateEditOnlyRejectsAnInvalidDate)
 {
     runModal([&](Dialog &d) {
+        // Each of the six edits keeps the focus, on its own page, until its date is valid.
+        const QList<std::tuple<TDateEditPlus *, TDateEditPlus *, TTabSheet *>> edits{
+            {d.depVencIni, d.depVencFin, d.tshContReceber},       {d.depVencFin, d.depVencIni, d.tshContReceber},
+            {d.depDtEmissaoIni, d.depDtEmissaoFin, d.tshDocumento}, {d.depDtEmissaoFin, d.depDtEmissaoIni, d.tshDocumento},
+            {d.depDtSaidaIni, d.depDtSaidaFin, d.tshDocumento},   {d.depDtSaidaFin, d.depDtSaidaIni, d.tshDocumento}};
+        for (const auto &[edit, other, page] : edits) {
+            SCOPED_TRACE(edit->objectName().toStdString());
+            d.pgcPadrao->setActivePage(page);
+            focusControl(edit);
+            const QDate before = edit->getDate();
+            edit->setText(QStringLiteral("31/02/2024"));
+            EXPECT_THROW(focusControl(other), Error);
+            EXPECT_EQ(d.focusedControl(), edit->objectName());
+            EXPECT_EQ(d.pgcPadrao->activePage(), page);
+            setDateEditBack(edit, before);
+            focusControl(other);
+            EXPECT_EQ(d.focusedControl(), other->objectName());
+        }
+
         d.pgcPadrao->setActivePage(d.tshDocumento);
         focusControl(d.depDtSaidaIni);
         d.depDtSaidaIni->setText(QStringLiteral("31/02/2024"));

@@ -46,6 +46,7 @@ const QString kStVendedor = QStringLiteral("stVendedor");
 
 // Document numbers when the branch has no length of its own.
 constexpr int kDefaultNumberLength = 7;
+constexpr int kMaxNumberLength = 32767; // the longest text an edit holds
 // Integer and decimal digits a value edit takes.
 constexpr int kValueIntDigits = 10;
 constexpr int kValueDecDigits = 2;
@@ -202,22 +203,26 @@ QDate TfrmFiltroRecalLancContReceber::dueToDefault() const
 
 void TfrmFiltroRecalLancContReceber::FormCreate(QObject *sender)
 {
+    m_parametersRead = false;
     TfrmFiltroPadrao::FormCreate(sender);
     pgcPadrao->setActivePage(tshContReceber);
     loadGeralRec();
     cdsParamFilial->setData(callServer(QStringLiteral("GetParamFilial"), {filiProc()}));
 
-    const QString length = parameterText(cdsParamFilial, QStringLiteral("NRTAMNUMNFUT"));
-    int numberLength = emptyString(length) ? kDefaultNumberLength
-                                           : int(parameterNumber(cdsParamFilial, QStringLiteral("NRTAMNUMNFUT")));
-    if (numberLength <= 0) // an edit that takes nothing would make the filter unusable
-        numberLength = kDefaultNumberLength;
+    int numberLength = kDefaultNumberLength;
+    if (!emptyString(parameterText(cdsParamFilial, QStringLiteral("NRTAMNUMNFUT")))) {
+        // Zero would take no number at all; a length beyond any edit's is no length.
+        const double length = parameterNumber(cdsParamFilial, QStringLiteral("NRTAMNUMNFUT"));
+        if (length >= 1 && length <= kMaxNumberLength)
+            numberLength = int(length);
+    }
     medNrDocuIni->setMaxLength(numberLength);
     medNrDocuFin->setMaxLength(numberLength);
 
     Filtro = TFILTRO{};
     Filtro.DtVencIni = dueFromDefault();
     Filtro.DtVencFin = dueToDefault();
+    m_parametersRead = true;
 }
 
 void TfrmFiltroRecalLancContReceber::FormActivate(QObject *)
@@ -713,14 +718,16 @@ void TfrmFiltroRecalLancContReceber::rbtTipoContListaClick(QObject *)
     btnTpConta->setEnabled(rbtTipoContLista->isChecked());
 }
 
+// A salesman group disabled by the branch keeps its button disabled also when loaded
+// options select "Lista".
 void TfrmFiltroRecalLancContReceber::rbtVendTodosClick(QObject *)
 {
-    btnPesqVend->setEnabled(rbtVendLista->isChecked());
+    btnPesqVend->setEnabled(rbtVendLista->isChecked() && rbtVendLista->isEnabled());
 }
 
 void TfrmFiltroRecalLancContReceber::rbtVendListaClick(QObject *)
 {
-    btnPesqVend->setEnabled(rbtVendLista->isChecked());
+    btnPesqVend->setEnabled(rbtVendLista->isChecked() && rbtVendLista->isEnabled());
 }
 
 void TfrmFiltroRecalLancContReceber::pickFromQuery(AdoIbQuery *query, DataSource *source, const QString &keyField,

@@ -98,6 +98,9 @@ public:
     QString stVendedor;
 
     void FormCreate(QObject *sender) override;
+    // False when the create handler could not read the server's parameters: such a dialog
+    // has no defaults and is not to be used.
+    bool parametersRead() const { return m_parametersRead; }
     void FormClose(QObject *sender, erp::CloseAction &action) override;
     // Validates, asks the server for the accounts, loads them into REC00800, keeps the filter
     // and closes; the first fault stops it with its message, page and focus.
@@ -223,6 +226,8 @@ protected:
     void bindComponents() override;
 
 private:
+    bool m_parametersRead = false;
+
     TfrmRecCont *recalculationScreen() const;
     // REC00800's connection, through which every call of this dialog goes.
     erp::NetConnection *connection() const;

@@ -51,6 +51,12 @@ void CriaFiltroRecalLancContReceber(const QString &mode)
         if (!Cli_rec00800::frmRecCont)
             throw erp::Error(QStringLiteral("O filtro de recálculo (REC00801) precisa da tela REC00800 aberta."));
         frmFiltroRecalLancContReceber = erp::createForm<TfrmFiltroRecalLancContReceber>(erp::shellMainWindow());
+        if (!frmFiltroRecalLancContReceber->parametersRead()) {
+            // Without the server's parameters it would query with no due-date range; its
+            // create handler has shown why, and the next use makes it again.
+            delete frmFiltroRecalLancContReceber.data();
+            erp::abortSilently();
+        }
         boIdCriado = true;
     }
     TfrmFiltroRecalLancContReceber *filter = frmFiltroRecalLancContReceber;
