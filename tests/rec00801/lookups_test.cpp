@@ -144,6 +144,21 @@ TEST_F(Lookups, EmptyReferenceListsSaySoAndOpenNoPicker)
         }
     });
     EXPECT_EQ(m_titles, QStringList()) << "no picker opened";
+
+    // A list that cannot be read is the database's error, shown once, and no picker either.
+    execSql(QStringLiteral("DROP TABLE VENDEDOR"));
+    runModal([&](Dialog &d) {
+        m_messages.clear();
+        d.stVendedor = QStringLiteral("V1");
+        d.rbtVendLista->click();
+        d.btnPesqVend->click();
+        ASSERT_EQ(m_messages.texts.size(), 1);
+        EXPECT_TRUE(m_messages.texts[0].startsWith(QStringLiteral("Erro no banco de dados ao abrir a consulta qryVendedor")))
+            << m_messages.texts[0].toStdString();
+        EXPECT_EQ(m_messages.types.value(0), DialogType::Error);
+        EXPECT_EQ(d.stVendedor, QStringLiteral("V1"));
+    });
+    EXPECT_EQ(m_titles, QStringList());
 }
 
 TEST_F(Lookups, AccountTypesComeFromTheServerAtEveryClickUnderTheBusyAnimation)

@@ -76,6 +76,9 @@ TEST_F(Query, ConfirmingSendsTheTwentyFourArgumentsAndOnlyThenKeepsTheFilter)
     EXPECT_EQ(f.Status, 1);
     EXPECT_EQ(f.Ctbl, 0);
 
+    ASSERT_TRUE(runHidden());
+    EXPECT_EQ(lastContRecParams(), expected) << "the hidden run sends the stored filter alike";
+
     runModal([&](Dialog &d) {
         d.rbtListaFiliLanc->setChecked(true);
         EXPECT_EQ(d.stFiliLanc, QStringLiteral("0003")) << "back on \"Lista\", the kept list shows";
@@ -144,6 +147,18 @@ TEST_F(Query, AServerErrorLeavesListRecordAndDialogAsTheyWere)
     m_messages.clear();
     EXPECT_FALSE(runHidden());
     EXPECT_EQ(m_messages.texts, QStringList{QStringLiteral("Conta bloqueada para consulta.")});
+    EXPECT_EQ(screenCursor(), crDefault);
+    EXPECT_EQ(accounts->recordCount(), 1);
+    EXPECT_EQ(dialog()->Filtro, stored);
+
+    // A failed parameter call on the hidden road ends it before the query.
+    m_server.reply(QStringLiteral("GetContRec"), oneAccount());
+    m_server.fail(QStringLiteral("GetParExp"), QStringLiteral("Parâmetros de expedição indisponíveis."));
+    m_server.clearCalls();
+    m_messages.clear();
+    EXPECT_FALSE(runHidden());
+    EXPECT_EQ(m_messages.texts, QStringList{QStringLiteral("Parâmetros de expedição indisponíveis.")});
+    EXPECT_TRUE(m_server.callsOf(QStringLiteral("GetContRec")).isEmpty());
     EXPECT_EQ(screenCursor(), crDefault);
     EXPECT_EQ(accounts->recordCount(), 1);
     EXPECT_EQ(dialog()->Filtro, stored);
