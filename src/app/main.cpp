@@ -130,6 +130,7 @@ int run(ShellApplication &app, const ShellConfig &config)
     context.setFiliProc(config.branch);
     context.setOperador(config.operatorName);
     context.setPassword(config.password);
+    context.setToken(config.token);
     context.setWebUrl(config.serverHost);
     context.setWebPort(config.serverPort);
     context.setDbUrl(config.dbUrl);

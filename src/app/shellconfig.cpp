@@ -66,6 +66,15 @@ void setOperator(ShellConfig &c, const QString &v)
     c.operatorName = v;
 }
 
+void setToken(ShellConfig &c, const QString &v)
+{
+    // What issue-token prints: base64url, no padding.
+    static const QRegularExpression shape(QStringLiteral("^[A-Za-z0-9_-]{16,200}$"));
+    if (!shape.match(v).hasMatch())
+        bad(QStringLiteral("token de acesso inválido (use o texto que \"rec-appserver issue-token\" imprime)"));
+    c.token = v;
+}
+
 void setBranch(ShellConfig &c, const QString &v)
 {
     static const QRegularExpression code(QStringLiteral("^[A-Za-z0-9]{1,4}$"));
@@ -98,6 +107,7 @@ const QList<Option> &options()
         {"server", setServer},
         {"operator", setOperator},
         {"password", [](ShellConfig &c, const QString &v) { c.password = v; }},
+        {"token", setToken},
         {"branch", setBranch},
         {"today", setToday},
         {"data-dir", [](ShellConfig &c, const QString &v) { requireValue(v); c.dataDir = v; }},
@@ -201,6 +211,8 @@ ShellConfig parseShellConfig(const QStringList &arguments)
             bad(QStringLiteral("--server: informe também o operador (--operator)."));
         if (config.branch.isEmpty())
             bad(QStringLiteral("--server: informe também a filial de processamento (--branch)."));
+    } else if (!config.token.isEmpty()) {
+        bad(QStringLiteral("--token: o token vale só para um servidor externo; informe também --server."));
     } else if (!config.dbUrl.isEmpty() && !config.dbUrl.startsWith(QLatin1String("sqlite:"))) {
         bad(QStringLiteral("--db: sem --server, o servidor embutido trabalha só com banco SQLite (sqlite:CAMINHO)."));
     }
@@ -219,6 +231,8 @@ QString usageText()
         "                          dentro do sistema, sobre o banco de dados\n"
         "  --operator NOME         operador\n"
         "  --password SENHA        senha do operador\n"
+        "  --token TOKEN           token de acesso do operador (rec-appserver issue-token),\n"
+        "                          enviado no lugar da senha\n"
         "  --branch CÓDIGO         filial de processamento\n"
         "  --today AAAA-MM-DD      data tomada como hoje\n"
         "  --data-dir PASTA        pasta de dados (banco de demonstração, opções salvas)\n"
@@ -228,7 +242,7 @@ QString usageText()
         "  -h, --help              mostra esta ajuda\n"
         "\n"
         "As chaves do arquivo de configuração têm os nomes das opções (db, server, operator,\n"
-        "password, branch, today, data-dir, open).\n")
+        "password, token, branch, today, data-dir, open).\n")
         .arg(defaultConfigFile());
 }
 

@@ -15,6 +15,7 @@ struct ShellConfig
     int serverPort = 0;
     QString operatorName;
     QString password;
+    QString token;        // when set, server calls carry it (Bearer) instead of the password
     QString branch;
     QDate today;          // invalid: the system date
     QString dataDir;      // empty: the user's application data folder

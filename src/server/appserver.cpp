@@ -14,6 +14,7 @@
 #include <atomic>
 #include <chrono>
 #include <cstdio>
+#include <condition_variable>
 #include <mutex>
 #include <thread>
 
@@ -79,6 +80,8 @@ public:
         http.set_payload_max_length(options.maxBodyBytes);
         http.set_keep_alive_max_count(10000);
         http.set_keep_alive_timeout(5);
+        // Headers and body leave in separate writes; without this each answer waits for a delayed ACK.
+        http.set_tcp_nodelay(true);
         http.Get("/health", [this](const httplib::Request &, httplib::Response &res) {
             const QByteArray body = QByteArray("{\"server\":\"") + kServerObject + "\",\"version\":\"" + kVersion +
                                     "\",\"database\":\"" +
@@ -87,6 +90,14 @@ public:
         });
         http.Post(R"(/rpc/([^/]+))", [this](const httplib::Request &req, httplib::Response &res) {
             CallLog log;
+            if (!enter()) {
+                res.status = 503;
+                res.set_header("Connection", "close");
+                res.set_content("{\"erro\":\"Servidor encerrando.\"}", "application/json");
+                log.outcome = "recusado 503 (encerrando)";
+                writeLog(log, -1);
+                return;
+            }
             try {
                 handle(req, res, log);
             } catch (const std::exception &e) {
@@ -94,8 +105,10 @@ public:
                 log.outcome = "erro interno: " + std::string(e.what());
                 res.status = 500;
             }
-            if (!log.outcome.empty())
+            if (!log.outcome.empty()) {
                 writeLog(log, -1);
+                leave();
+            } // else a stream: its end leaves
         });
         // Refusals that httplib makes itself (too large, unknown path) still get their line.
         http.set_logger([this](const httplib::Request &req, const httplib::Response &res) {
@@ -110,17 +123,26 @@ public:
 
     void handle(const httplib::Request &req, httplib::Response &res, CallLog &log)
     {
-        const auto creds = parseBasicAuth(req.get_header_value("Authorization"));
-        if (creds)
-            log.operatorName = creds->first;
+        const std::string header = req.get_header_value("Authorization");
+        const auto basic = parseBasicAuth(header);
+        const auto bearer = basic ? std::nullopt : parseBearerAuth(header);
+        if (basic)
+            log.operatorName = basic->first;
         Lease lease = pool.acquire();
-        if (!creds || !auth.check(*lease, creds->first, creds->second)) {
+        std::string operatorName;
+        if (basic && auth.check(*lease, basic->first, basic->second))
+            operatorName = basic->first;
+        else if (bearer)
+            operatorName = auth.checkToken(*lease, *bearer);
+        if (operatorName.empty()) {
             res.status = 401;
             res.set_header("WWW-Authenticate", "Basic realm=\"rec-appserver\", charset=\"UTF-8\"");
+            res.set_header("WWW-Authenticate", "Bearer realm=\"rec-appserver\"");
             res.set_content("{\"erro\":\"Acesso negado.\"}", "application/json");
             log.outcome = "recusado 401";
             return;
         }
+        log.operatorName = operatorName;
 
         QByteArray id = "null";
         const auto fail = [&](int code, const QString &message) {
@@ -154,7 +176,7 @@ public:
             return fail(rpc::MethodNotFound, QStringLiteral("O servidor %1 não tem o método \"%2\".")
                                                  .arg(QLatin1String(kServerObject), methodName.left(60)));
 
-        CallContext ctx{std::move(lease), creds->first, options.today.value_or(QDate::currentDate())};
+        CallContext ctx{std::move(lease), operatorName, options.today.value_or(QDate::currentDate())};
         MethodResult result;
         try {
             result = (*method)(ctx, Params(methodName, paramsValue.toArray()));
@@ -228,6 +250,7 @@ public:
                                       : st->failure.empty() ? "interrompido (cliente desconectou)"
                                                             : "interrompido: " + st->failure;
                     writeLog(st->log, rows);
+                    leave();
                 });
             });
     }
@@ -258,6 +281,31 @@ public:
     std::atomic<int> port{0};
     std::atomic<bool> stopRequested{false};
     std::atomic<bool> runActive{false};
+
+    // Calls under way, so that stopping can let them end.
+    bool enter()
+    {
+        ++active;
+        if (!stopRequested)
+            return true;
+        leave();
+        return false;
+    }
+    void leave()
+    {
+        if (--active == 0) {
+            std::lock_guard lock(activeMutex);
+            idle.notify_all();
+        }
+    }
+    void waitForCalls(std::chrono::seconds limit)
+    {
+        std::unique_lock lock(activeMutex);
+        idle.wait_for(lock, limit, [this] { return active == 0; });
+    }
+    std::atomic<int> active{0};
+    std::mutex activeMutex;
+    std::condition_variable idle;
 };
 
 AppServer::AppServer(ServeOptions options) : d(std::make_unique<Impl>(std::move(options))) {}
@@ -286,6 +334,8 @@ void AppServer::run()
 void AppServer::stop()
 {
     d->stopRequested = true;
+    // httplib abandons a chunked answer once stopped: the calls under way end first.
+    d->waitForCalls(std::chrono::seconds(120));
     // httplib ignores a stop that comes before its loop runs.
     while (d->runActive && !d->http.is_running())
         std::this_thread::sleep_for(std::chrono::milliseconds(1));

@@ -17,6 +17,18 @@ void ensureSodium()
         throw std::runtime_error("Não foi possível iniciar a biblioteca de criptografia.");
 }
 
+// Tokens carry 256 random bits, so a plain digest is enough to keep them out of the database.
+std::string tokenDigest(const std::string &token)
+{
+    unsigned char d[32];
+    crypto_generichash(d, sizeof d, reinterpret_cast<const unsigned char *>(token.data()), token.size(), nullptr, 0);
+    char hex[sizeof d * 2 + 1];
+    sodium_bin2hex(hex, sizeof hex, d, sizeof d);
+    return hex;
+}
+
+std::string utcText(const QDateTime &t) { return t.toUTC().toString(QStringLiteral("yyyy-MM-dd HH:mm:ss")).toStdString(); }
+
 } // namespace
 
 std::string hashPassword(const std::string &password)
@@ -71,6 +83,41 @@ std::optional<std::pair<std::string, std::string>> parseBasicAuth(const std::str
     return std::make_pair(raw.substr(0, colon), raw.substr(colon + 1));
 }
 
+std::optional<std::string> parseBearerAuth(const std::string &header)
+{
+    constexpr std::string_view prefix = "Bearer ";
+    if (header.size() <= prefix.size() || header.compare(0, prefix.size(), prefix) != 0)
+        return std::nullopt;
+    std::string token = header.substr(prefix.size());
+    if (token.size() > 200)
+        return std::nullopt;
+    return token;
+}
+
+std::string issueToken(db::Connection &c, const std::string &operatorName, int days)
+{
+    ensureSodium();
+    unsigned char raw[32];
+    randombytes_buf(raw, sizeof raw);
+    char text[sodium_base64_ENCODED_LEN(sizeof raw, sodium_base64_VARIANT_URLSAFE_NO_PADDING)];
+    sodium_bin2base64(text, sizeof text, raw, sizeof raw, sodium_base64_VARIANT_URLSAFE_NO_PADDING);
+    sodium_memzero(raw, sizeof raw);
+    const std::string token = text;
+    const QDateTime now = QDateTime::currentDateTimeUtc();
+    db::Transaction tx(c, db::TxMode::Write);
+    if (!db::queryInt(c, "SELECT COUNT(*) FROM OPERADOR WHERE NMOPERADOR = ? AND IDATIVO = 'S'", {operatorName}))
+        throw std::runtime_error("operador \"" + operatorName + "\" não cadastrado ou inativo.");
+    db::Statement &purge = c.prepare("DELETE FROM TOKENACESSO WHERE DTVALIDADE < ?");
+    purge.bindAll({utcText(now)});
+    purge.exec();
+    db::Statement &ins = c.prepare(
+        "INSERT INTO TOKENACESSO (CDHASHTOKEN, NMOPERADOR, DTEMISSAO, DTVALIDADE) VALUES (?, ?, ?, ?)");
+    ins.bindAll({tokenDigest(token), operatorName, utcText(now), utcText(now.addDays(days))});
+    ins.exec();
+    tx.commit();
+    return token;
+}
+
 Authenticator::Authenticator(std::chrono::seconds remember) : m_remember(remember)
 {
     ensureSodium();
@@ -104,6 +151,24 @@ bool Authenticator::check(db::Connection &c, const std::string &name, const std:
     std::lock_guard lock(m_mutex);
     m_verified[name] = {d, now + m_remember};
     return true;
+}
+
+std::string Authenticator::checkToken(db::Connection &c, const std::string &token)
+{
+    if (token.empty())
+        return {};
+    db::Statement &st = c.prepare("SELECT T.NMOPERADOR, T.DTVALIDADE FROM TOKENACESSO T JOIN OPERADOR O ON "
+                                  "O.NMOPERADOR = T.NMOPERADOR WHERE T.CDHASHTOKEN = ? AND O.IDATIVO = 'S'");
+    st.bindAll({tokenDigest(token)});
+    std::string name, until;
+    if (st.next()) {
+        name = st.string(0);
+        until = std::string(st.text(1).substr(0, 19));
+    }
+    st.reset();
+    if (name.empty() || until <= utcText(QDateTime::currentDateTimeUtc()))
+        return {};
+    return name;
 }
 
 } // namespace erp::server

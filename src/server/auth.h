@@ -20,6 +20,12 @@ void saveOperator(db::Connection &c, const std::string &name, const std::string 
 
 // "Basic base64(operator:password)" -> operator and password.
 std::optional<std::pair<std::string, std::string>> parseBasicAuth(const std::string &header);
+// "Bearer TOKEN" -> TOKEN.
+std::optional<std::string> parseBearerAuth(const std::string &header);
+
+// A new random token for an active operator, valid for the given days. Only its digest is
+// stored, so the token is shown once; throws std::runtime_error for an unknown operator.
+std::string issueToken(db::Connection &c, const std::string &operatorName, int days);
 
 // Checks operators' credentials against the database. A verified credential is remembered for
 // a short while (as a keyed digest, never the password) so that the calls of one session do
@@ -29,6 +35,8 @@ class Authenticator
 public:
     explicit Authenticator(std::chrono::seconds remember = std::chrono::seconds(60));
     bool check(db::Connection &c, const std::string &name, const std::string &password);
+    // The operator a valid, unexpired token belongs to; empty otherwise.
+    std::string checkToken(db::Connection &c, const std::string &token);
 
 private:
     using Digest = std::array<unsigned char, 32>;

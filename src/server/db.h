@@ -105,6 +105,8 @@ public:
     void commit();
     void rollback();
     bool inTransaction() const { return m_inTransaction; }
+    // True when the database has dropped this connection (a restart, a terminated backend).
+    virtual bool broken() { return false; }
 
     // Takes transaction-scoped locks on the keys without waiting; false when any is held by
     // another transaction (of this or another process). Must run inside a transaction.

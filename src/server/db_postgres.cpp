@@ -5,6 +5,7 @@
 
 #include <charconv>
 #include <cstring>
+#include <poll.h>
 
 namespace erp::server::db {
 
@@ -301,6 +302,15 @@ public:
     }
 
     Kind kind() const override { return Kind::Postgres; }
+
+    bool broken() override
+    {
+        // Idle, a connection is sent nothing unasked but the notice of its end and the EOF.
+        if (PQstatus(m_conn) != CONNECTION_OK)
+            return true;
+        pollfd p{PQsocket(m_conn), POLLIN, 0};
+        return poll(&p, 1, 0) != 0;
+    }
 
     void execScript(const std::string &sql) override
     {

@@ -12,10 +12,11 @@ Lease ConnectionPool::acquire()
 {
     {
         std::lock_guard lock(m_mutex);
-        if (!m_idle.empty()) {
+        while (!m_idle.empty()) {
             auto c = std::move(m_idle.back());
             m_idle.pop_back();
-            return Lease(this, std::move(c));
+            if (!c->broken())
+                return Lease(this, std::move(c));
         }
     }
     return Lease(this, db::connect(m_url));

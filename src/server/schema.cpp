@@ -267,9 +267,19 @@ GRANT SELECT ON EMPRESA, FILIAL, CLIENTE, VENDEDOR, TIPOCTRECEBER, TIPOAJRECEBER
 GRANT EXECUTE ON FUNCTION NVL(anycompatible, anycompatible) TO erp_leitura;
 )SQL";
 
+// Bearer tokens of the operators, kept as digests only; never granted to the read-only role.
+const char *kV3 = R"SQL(
+CREATE TABLE TOKENACESSO (
+  CDHASHTOKEN VARCHAR(64) NOT NULL PRIMARY KEY,
+  NMOPERADOR VARCHAR(30) NOT NULL REFERENCES OPERADOR (NMOPERADOR),
+  DTEMISSAO {TIMESTAMP} NOT NULL,
+  DTVALIDADE {TIMESTAMP} NOT NULL);
+CREATE INDEX IXTOKENACESSO_OPER ON TOKENACESSO (NMOPERADOR);
+)SQL";
+
 const std::vector<Migration> &migrations()
 {
-    static const std::vector<Migration> list{{1, kV1, {}}, {2, {}, kV2Postgres}};
+    static const std::vector<Migration> list{{1, kV1, {}}, {2, {}, kV2Postgres}, {3, kV3, {}}};
     return list;
 }
 

@@ -110,6 +110,7 @@ struct RpcClient::Impl
 RpcClient::RpcClient(int port, std::string user, std::string password) : d(std::make_unique<Impl>(port))
 {
     d->http.set_keep_alive(true);
+    d->http.set_tcp_nodelay(true); // headers and body go in two writes: no waiting for an ACK between them
     d->http.set_read_timeout(60);
     setCredentials(std::move(user), std::move(password));
 }

@@ -101,6 +101,7 @@ void NetConnection::open()
     client->port = m_port;
     client->http = std::make_unique<httplib::Client>(host.toStdString(), m_port);
     client->http->set_keep_alive(true);
+    client->http->set_tcp_nodelay(true); // a request's body must not wait for the ACK of its headers
     const time_t sec = m_timeoutMs / 1000;
     const time_t usec = (m_timeoutMs % 1000) * 1000;
     client->http->set_connection_timeout(sec, usec);
@@ -152,7 +153,10 @@ QByteArray NetConnection::post(const QByteArray &body)
                         .arg(m_serverName, where, failure(int(res.error()), clock.elapsed())));
     }
     if (res->status == 401)
-        throw Error(QStringLiteral("Acesso negado ao servidor %1 em %2: operador ou senha inválidos.").arg(m_serverName, where));
+        throw Error(QStringLiteral("Acesso negado ao servidor %1 em %2: %3.")
+                        .arg(m_serverName, where,
+                             ctx.token().isEmpty() ? QStringLiteral("operador ou senha inválidos")
+                                                   : QStringLiteral("token de acesso inválido ou vencido")));
     if (res->status != 200)
         throw Error(QStringLiteral("O servidor %1 em %2 respondeu com o código HTTP %3.")
                         .arg(m_serverName, where)

@@ -1,0 +1,438 @@
+// Who gets in and what they can do, against real rec-appserver processes: Basic and Bearer
+// credentials, operators posting only as themselves, the shell's read-only role, injection in
+// every string argument, oversized and odd requests, and secrets kept out of the log.
+#include "support.h"
+#include "shellconfig.h"
+
+#include <erpfw/core/error.h>
+#include <erpfw/core/shellcontext.h>
+#include <erpfw/net/netconnection.h>
+
+#include <server/auth.h>
+#include <server/schema.h>
+
+#include <gtest/gtest.h>
+#include <httplib.h>
+
+#include <QJsonDocument>
+#include <QRegularExpression>
+
+#include <arpa/inet.h>
+#include <netinet/in.h>
+#include <sys/socket.h>
+#include <unistd.h>
+
+using namespace erp::server;
+using namespace erp::server::test;
+
+namespace {
+
+const std::string kGeral = R"({"jsonrpc":"2.0","id":1,"method":"GetGeralRec","params":[]})";
+
+class Security : public OnDemoDatabase
+{
+protected:
+    long demoAccounts() const override { return 400; }
+    void SetUp() override
+    {
+        OnDemoDatabase::SetUp();
+        if (!IsSkipped())
+            saveOperator(*sql, "bruno", "outra-senha");
+    }
+    std::string dbArg() const
+    {
+        return database->url().kind == db::Kind::Sqlite ? "sqlite:" + database->url().path : database->url().conninfo;
+    }
+    std::string issue(const std::string &op, const std::vector<std::string> &extra = {})
+    {
+        std::vector<std::string> args{"issue-token", "--db", dbArg(), op};
+        args.insert(args.end(), extra.begin(), extra.end());
+        const CommandResult r = runAppServer(args);
+        EXPECT_EQ(r.status, 0) << r.err;
+        std::string token = r.out;
+        while (!token.empty() && token.back() == '\n')
+            token.pop_back();
+        return token;
+    }
+};
+
+HttpReply postWith(int port, const std::string &authorization, const std::string &body = kGeral)
+{
+    httplib::Client http("127.0.0.1", port);
+    httplib::Headers headers;
+    if (!authorization.empty())
+        headers.emplace("Authorization", authorization);
+    auto res = http.Post("/rpc/REC00800.rdmRecCont", headers, body, "application/json");
+    if (!res)
+        return {0, httplib::to_string(res.error())};
+    return {res->status, res->body};
+}
+
+std::string basic(const std::string &user, const std::string &password)
+{
+    return "Basic " + QByteArray::fromStdString(user + ":" + password).toBase64().toStdString();
+}
+
+std::string call(const QString &method, const QJsonArray &params)
+{
+    return QJsonDocument(QJsonObject{{"jsonrpc", "2.0"}, {"id", 1}, {"method", method}, {"params", params}})
+        .toJson(QJsonDocument::Compact)
+        .toStdString();
+}
+
+int errorCodeOf(const HttpReply &r)
+{
+    return r.json().value("error").toObject().value("code").toInt();
+}
+
+} // namespace
+
+TEST_P(Security, BearerTokensAreIssuedPerOperatorStoredAsDigestsAndExpire)
+{
+    const std::string token = issue("ana");
+    EXPECT_TRUE(QRegularExpression("^[A-Za-z0-9_-]{43}$").match(QString::fromStdString(token)).hasMatch()) << token;
+    const std::string other = issue("bruno", {"--days", "1"});
+    EXPECT_NE(token, other);
+    EXPECT_EQ(count(*sql, "SELECT COUNT(*) FROM TOKENACESSO"), 2);
+    EXPECT_EQ(count(*sql, "SELECT COUNT(*) FROM TOKENACESSO WHERE CDHASHTOKEN = ? OR CDHASHTOKEN = ?", {token, other}), 0)
+        << "only a digest is stored";
+
+    // The subcommand's refusals.
+    EXPECT_EQ(runAppServer({"issue-token", "--db", dbArg(), "ninguem"}).status, 1);
+    EXPECT_EQ(runAppServer({"issue-token", "--db", dbArg(), "ana", "--days", "0"}).status, 2);
+    EXPECT_EQ(runAppServer({"issue-token", "--db", dbArg(), "ana", "--days", "dez"}).status, 2);
+    EXPECT_EQ(runAppServer({"issue-token", "--db", dbArg()}).status, 2);
+    EXPECT_EQ(runAppServer({"issue-token", "--db", dbArg(), "ana", "bruno"}).status, 2);
+
+    ServerProcess server(database->url(), 2);
+    EXPECT_EQ(postWith(server.port(), "Bearer " + token).status, 200);
+    EXPECT_EQ(postWith(server.port(), "Bearer " + other).status, 200);
+
+    // A token posts as its own operator only.
+    RpcClient lister(server.port());
+    const QJsonObject list = lister.result("GetContRec", cleanAccounts().params()).toObject();
+    const QJsonObject marked = markRows(list, [](int i, const QJsonArray &) { return i < 3; });
+    const std::string before = ledgerSnapshot(*sql);
+    const HttpReply asAna = postWith(server.port(), "Bearer " + other, call("SetConfirmar", {marked, "ana", "01"}));
+    EXPECT_EQ(errorCodeOf(asAna), -32000) << asAna.body;
+    EXPECT_EQ(ledgerSnapshot(*sql), before);
+    const HttpReply asBruno = postWith(server.port(), "Bearer " + other, call("SetConfirmar", {marked, "bruno", "01"}));
+    EXPECT_EQ(asBruno.json().value("result").toArray().at(0).toString(), kOk) << asBruno.body;
+    EXPECT_EQ(count(*sql, "SELECT COUNT(*) FROM AUDITORIA WHERE NMOPERADOR = 'bruno'"), 1);
+
+    // Wrong, altered, expired and deactivated tokens are refused.
+    std::string altered = token;
+    altered[5] = altered[5] == 'A' ? 'B' : 'A';
+    for (const std::string &h : std::vector<std::string>{"Bearer " + altered, "Bearer " + token.substr(0, 42), "Bearer " + token + "x",
+                                 std::string("Bearer "), "Bearer " + std::string(5000, 'a'), "bearer " + token, "Token " + token})
+        EXPECT_EQ(postWith(server.port(), h).status, 401) << h.substr(0, 60);
+    sql->execScript("UPDATE TOKENACESSO SET DTVALIDADE = '2001-01-01 00:00:00' WHERE NMOPERADOR = 'bruno'");
+    EXPECT_EQ(postWith(server.port(), "Bearer " + other).status, 401) << "expired";
+    sql->execScript("UPDATE OPERADOR SET IDATIVO = 'N' WHERE NMOPERADOR = 'ana'");
+    EXPECT_EQ(postWith(server.port(), "Bearer " + token).status, 401) << "operator deactivated";
+    sql->execScript("UPDATE OPERADOR SET IDATIVO = 'S' WHERE NMOPERADOR = 'ana'");
+    EXPECT_EQ(postWith(server.port(), "Bearer " + token).status, 200);
+    // Issuing purges the expired ones.
+    issue("ana");
+    EXPECT_EQ(count(*sql, "SELECT COUNT(*) FROM TOKENACESSO WHERE NMOPERADOR = 'bruno'"), 0);
+}
+
+TEST_P(Security, TheShellSendsItsConfiguredTokenAndNamesARefusedOne)
+{
+    const std::string token = issue("ana");
+    ServerProcess server(database->url(), 2);
+    const QString port = QString::number(server.port());
+    using erp::app::parseShellConfig;
+    const erp::app::ShellConfig config = parseShellConfig(
+        {"erp-shell", "--server", "http://127.0.0.1:" + port, "--db", "sqlite:/tmp/x.db", "--operator", "ana",
+         "--branch", "0101", "--token", QString::fromStdString(token)});
+    EXPECT_EQ(config.token.toStdString(), token);
+    for (const QStringList &bad : {QStringList{"erp-shell", "--token", QString::fromStdString(token)},
+                                   QStringList{"erp-shell", "--server", "http://127.0.0.1:" + port, "--db",
+                                               "sqlite:/tmp/x.db", "--operator", "ana", "--branch", "0101", "--token",
+                                               "com espaço e curto"}})
+        EXPECT_THROW(parseShellConfig(bad), erp::Error) << bad.join(' ').toStdString();
+
+    erp::ShellContext &ctx = erp::ShellContext::instance();
+    ctx.setOperador(config.operatorName);
+    ctx.setPassword({});
+    ctx.setToken(config.token);
+    erp::NetConnection net;
+    net.setServerName("REC00800.rdmRecCont");
+    net.setHost(config.serverHost);
+    net.setPort(config.serverPort);
+    const QVariant geral = erp::checkResultServ(net.call("GetGeralRec"), false);
+    EXPECT_TRUE(geral.isValid());
+
+    sql->execScript("UPDATE TOKENACESSO SET DTVALIDADE = '2001-01-01 00:00:00'");
+    try {
+        net.call("GetGeralRec");
+        ADD_FAILURE() << "an expired token gets in";
+    } catch (const erp::Error &e) {
+        EXPECT_TRUE(e.message().contains("token de acesso inválido ou vencido")) << e.message().toStdString();
+        EXPECT_TRUE(e.message().contains("127.0.0.1:" + port)) << e.message().toStdString();
+    }
+    ctx.setToken({});
+}
+
+TEST_P(Security, RequestsWithoutValidCredentialsAreRefused)
+{
+    ServerProcess server(database->url(), 2);
+    const std::vector<std::string> refused{"",
+                                           basic("ana", "errada"),
+                                           basic("ana", ""),
+                                           basic("", "segredo"),
+                                           basic("ninguem", "segredo"),
+                                           basic("ana", "segredo\n"),
+                                           basic("ana' OR '1'='1", "x"),
+                                           "Basic",
+                                           "Basic ",
+                                           "Basic !!!não-base64!!!",
+                                           "Basic " + QByteArray("anasegredo").toBase64().toStdString(),
+                                           "Basic " + QByteArray("ana:segredo").toBase64().toStdString() + "====",
+                                           "basic " + QByteArray("ana:segredo").toBase64().toStdString(),
+                                           "Digest username=\"ana\"",
+                                           "Basic " + std::string(6000, 'A')};
+    for (const std::string &h : refused) {
+        const HttpReply r = postWith(server.port(), h);
+        EXPECT_EQ(r.status, 401) << h.substr(0, 60) << " -> " << r.body;
+        EXPECT_EQ(r.body.find("result"), std::string::npos);
+    }
+    EXPECT_EQ(postWith(server.port(), basic("ana", "segredo")).status, 200);
+    EXPECT_EQ(postWith(server.port(), basic("bruno", "outra-senha")).status, 200);
+}
+
+TEST_P(Security, TheReadOnlyRoleCanOnlyRead)
+{
+    if (GetParam() != Backend::Postgres)
+        GTEST_SKIP() << "roles are a PostgreSQL matter";
+    const std::string role = "leitor_" + std::to_string(getpid());
+    sql->execScript("DROP ROLE IF EXISTS " + role + "; CREATE ROLE " + role + " LOGIN PASSWORD 'leitura' IN ROLE " +
+                    kReadOnlyRole);
+    const std::string url = database->url().conninfo;
+    auto reader = db::connect(db::DbUrl::parse("postgresql://" + role + ":leitura@" + url.substr(url.find('@') + 1)));
+    EXPECT_GT(count(*reader, "SELECT COUNT(*) FROM CONTRECEBER"), 0);
+    EXPECT_EQ(db::queryText(*reader, "SELECT NVL(NULL, 'x')"), "x");
+    const std::vector<std::string> refused{
+        "INSERT INTO EMPRESA (CDEMPRESA, NMEMPRESA) VALUES ('09', 'X')",
+        "UPDATE CONTRECEBER SET IDCTBLCTREC = 'S'",
+        "DELETE FROM LANCCTB",
+        "DELETE FROM CONTRECEBER",
+        "TRUNCATE ITLANCCTB",
+        "CREATE TABLE INVASOR (X INTEGER)",
+        "DROP TABLE RATLANCCTB",
+        "ALTER TABLE CONTRECEBER ADD COLUMN X INTEGER",
+        "CREATE INDEX IXINVASOR ON CONTRECEBER (DSCONTAREC)",
+        "CREATE FUNCTION invasor() RETURNS int LANGUAGE sql AS 'SELECT 1'",
+        "SELECT * FROM OPERADOR",
+        "SELECT * FROM TOKENACESSO",
+        "SELECT * FROM AUDITORIA",
+        "UPDATE NUMERADOR SET NRULTIMO = 0",
+        "GRANT erp_leitura TO PUBLIC",
+        "SET ROLE erp",
+    };
+    for (const std::string &s : refused)
+        EXPECT_THROW(reader->execScript(s), db::DbError) << s;
+    reader.reset();
+    sql->execScript("DROP ROLE " + role);
+}
+
+// Every string argument of every method with text made to break out of a quoted literal.
+TEST_P(Security, InjectionInAnyStringArgumentIsOnlyData)
+{
+    ServerProcess server(database->url(), 2);
+    RpcClient client(server.port());
+    const QJsonObject list = client.result("GetContRec", cleanAccounts().params()).toObject();
+    const std::string before = ledgerSnapshot(*sql);
+    const auto tables = [&] {
+        std::string s;
+        for (const char *t : {"EMPRESA", "CLIENTE", "CONTRECEBER", "AJCTRECEBER", "NOTAFISCAL", "OPERADOR", "LANCCTB",
+                              "ITLANCCTB", "HISTPADRAO", "TIPOCTRECEBER"})
+            s += std::to_string(count(*sql, std::string("SELECT COUNT(*) FROM ") + t)) + " ";
+        return s;
+    };
+    const std::string tablesBefore = tables();
+    const QStringList payloads{"'",
+                               "''",
+                               "' OR '1'='1",
+                               "1' OR '1'='1' --",
+                               "0101'; DROP TABLE CONTRECEBER; --",
+                               "\"; DELETE FROM LANCCTB; --",
+                               "'||(SELECT DSHASHSENHA FROM OPERADOR)||'",
+                               "01); DELETE FROM OPERADOR; --",
+                               "%",
+                               "_",
+                               "\\",
+                               "';",
+                               "0101;' OR 1=1 --",
+                               "1;2;3'",
+                               QString("a\u0000b"),
+                               QString::fromUtf8("ação'")};
+    int tried = 0;
+    std::map<int, int> codes;
+    const auto attempt = [&](const QString &method, const QJsonArray &params) {
+        const QJsonObject o = client.call(method, params);
+        const int code = o.value("error").toObject().value("code").toInt();
+        ++tried;
+        ++codes[code];
+        EXPECT_TRUE(code == 0 || code == -32602 || code == -32000)
+            << method.toStdString() << " " << QJsonDocument(params).toJson(QJsonDocument::Compact).toStdString()
+            << " -> " << code;
+        if (code == 0 && method == "GetContRec")
+            EXPECT_TRUE(o.value("result").toObject().contains("fields"));
+    };
+    for (const QString &p : payloads) {
+        attempt("GetParamFilial", {p});
+        attempt("GetParExp", {p});
+        for (int i = 0; i < 4; ++i) {
+            QJsonArray key{"0101", "0000000001", "01", "01"};
+            key[i] = p;
+            attempt("GetAjusCont", key);
+        }
+        for (int i : {0, 1, 2, 7, 8, 11, 14, 21, 22, 23}) {
+            QJsonArray params = Filter{}.params();
+            params[i] = p;
+            attempt("GetContRec", params);
+        }
+        attempt("SetConfirmar", {markRows(list, [](int i, const QJsonArray &) { return i < 2; }), p, "01"});
+        attempt("SetConfirmar", {markRows(list, [](int i, const QJsonArray &) { return i < 2; }), "ana", p});
+        for (int column : {int(Branch), int(Entry), int(DueSeq), int(Instalment), 18, 20}) {
+            QJsonObject packet = markRows(list, [](int i, const QJsonArray &) { return i < 2; });
+            QJsonArray rows = packet["rows"].toArray();
+            QJsonArray r = rows[0].toArray();
+            r[column] = p;
+            rows[0] = r;
+            packet["rows"] = rows;
+            attempt("SetConfirmar", {packet, "ana", "01"});
+        }
+    }
+    EXPECT_EQ(tables(), tablesBefore);
+    EXPECT_EQ(ledgerSnapshot(*sql), before);
+    EXPECT_EQ(codes.count(-32603), 0u);
+    EXPECT_EQ(client.errorCode("GetGeralRec", {}), 0) << "still serving";
+    std::printf("FIGURES %s: %d injection attempts: %d answered as data, %d refused -32602, %d refused -32000\n",
+                backendName(GetParam()).c_str(), tried, codes[0], codes[-32602], codes[-32000]);
+}
+
+// Bodies over 64 MiB, malformed HTTP and JSON built to exhaust the parser: refused, no crash,
+// nothing written, the server still serves.
+TEST_P(Security, OversizedAndOddRequestsAreRefused)
+{
+    ServerProcess server(database->url(), 2);
+    const std::string before = ledgerSnapshot(*sql);
+    const std::string auth = basic("ana", "segredo");
+    EXPECT_EQ(postWith(server.port(), auth, std::string((64u << 20) + 1, ' ')).status, 413);
+    EXPECT_EQ(postWith(server.port(), "", std::string((64u << 20) + 1, ' ')).status, 413)
+        << "refused before credentials are looked at";
+
+    const auto raw = [&](const std::string &bytes) {
+        const int fd = socket(AF_INET, SOCK_STREAM, 0);
+        timeval tv{5, 0};
+        setsockopt(fd, SOL_SOCKET, SO_RCVTIMEO, &tv, sizeof tv);
+        sockaddr_in addr{};
+        addr.sin_family = AF_INET;
+        addr.sin_port = htons(uint16_t(server.port()));
+        addr.sin_addr.s_addr = htonl(INADDR_LOOPBACK);
+        std::string reply;
+        if (connect(fd, reinterpret_cast<sockaddr *>(&addr), sizeof addr) == 0) {
+            (void)!write(fd, bytes.data(), bytes.size());
+            shutdown(fd, SHUT_WR);
+            char buf[4096];
+            for (ssize_t n; (n = read(fd, buf, sizeof buf)) > 0;)
+                reply.append(buf, size_t(n));
+        }
+        close(fd);
+        return reply.substr(0, reply.find("\r\n"));
+    };
+    const std::string head = "POST /rpc/REC00800.rdmRecCont HTTP/1.1\r\nHost: x\r\nAuthorization: " + auth +
+                             "\r\nContent-Type: application/json\r\n";
+    const std::vector<std::pair<std::string, std::string>> odd{
+        {"\x16\x03\x01\x02\x00\x01\x00\x01\xfc\x03\x03 TLS", "no HTTP answer or 400"},
+        {"GET / HTTP/1.1\r\nHost: x\r\n\r\n", "404"},
+        {"POST /rpc/REC00800.rdmRecCont HTTP/1.1\r\nHost: x\r\n" + std::string(70000, 'X') + ": y\r\n\r\n", "400"},
+        {head + "Content-Length: 100\r\n\r\n{\"jsonrpc\"", "cut short"},
+        {head + "Content-Length: -5\r\n\r\n", "400"},
+        {head + "Content-Length: 99999999999999999999\r\n\r\n", "400 or 413"},
+        {head + "Transfer-Encoding: chunked\r\n\r\nFFFFFFFFFFFFFFFF\r\nab", "400 or 413"},
+        {head + "Content-Length: 3\r\nTransfer-Encoding: chunked\r\n\r\n0\r\n\r\n", "either"},
+    };
+    for (const auto &[bytes, what] : odd) {
+        const std::string status = raw(bytes);
+        EXPECT_EQ(status.find("HTTP/1.1 200"), std::string::npos) << what << ": " << status;
+        EXPECT_EQ(status.find("HTTP/1.1 5"), std::string::npos) << what << ": " << status;
+    }
+
+    RpcClient client(server.port());
+    const std::vector<std::pair<std::string, int>> bodies{
+        {std::string(200000, '[') + std::string(200000, ']'), -32700},
+        {"{\"jsonrpc\":\"2.0\",\"id\":1,\"method\":\"GetGeralRec\",\"params\":[" + std::string(100000, '{'), -32700},
+        {"{\"jsonrpc\":\"2.0\",\"id\":1,\"method\":\"GetParExp\",\"params\":[\"\xff\xfe\"]}", -32700},
+        {"{\"jsonrpc\":\"2.0\",\"id\":1,\"method\":\"" + std::string(100000, 'M') + "\",\"params\":[]}", -32601},
+        {[] {
+             std::string s = "{\"jsonrpc\":\"2.0\",\"id\":1,\"method\":\"GetContRec\",\"params\":[";
+             for (int i = 0; i < 500000; ++i)
+                 s += i ? ",\"01\"" : "\"01\"";
+             return s + "]}";
+         }(),
+         -32602},
+        {call("SetConfirmar", {QJsonObject{{"fields", QJsonArray{}}, {"rows", QJsonArray{}}}, "ana", "01"}), -32602},
+    };
+    for (const auto &[body, code] : bodies) {
+        const HttpReply r = client.post(body);
+        EXPECT_EQ(r.status, 200) << body.substr(0, 60);
+        EXPECT_EQ(errorCodeOf(r), code) << body.substr(0, 60) << " -> " << r.body.substr(0, 200);
+        EXPECT_LT(r.body.size(), 2000u) << "the answer does not echo the request";
+    }
+
+    // A packet of many rows, every one with a wrong shape: refused as a whole.
+    QJsonObject packet = client.result("GetContRec", cleanAccounts().params()).toObject();
+    QJsonArray rows = packet["rows"].toArray();
+    QJsonArray shortRow = rows[0].toArray();
+    shortRow.removeLast();
+    rows.append(shortRow);
+    packet["rows"] = rows;
+    EXPECT_EQ(client.errorCode("SetConfirmar", {markRows(packet, [](int, const QJsonArray &) { return true; }), "ana", "01"}),
+              -32602);
+
+    EXPECT_EQ(ledgerSnapshot(*sql), before);
+    EXPECT_EQ(client.errorCode("GetGeralRec", {}), 0) << "still serving";
+}
+
+// Passwords as Argon2id strings, tokens as digests, and neither (nor the Basic header) in the log.
+TEST_P(Security, SecretsStayOutOfTheDatabaseInClearAndOutOfTheLog)
+{
+    const std::string token = issue("ana");
+    std::string log;
+    {
+        ServerProcess server(database->url(), 2);
+        EXPECT_EQ(postWith(server.port(), basic("ana", "segredo")).status, 200);
+        EXPECT_EQ(postWith(server.port(), basic("ana", "segredo-errado")).status, 401);
+        EXPECT_EQ(postWith(server.port(), "Bearer " + token).status, 200);
+        EXPECT_EQ(postWith(server.port(), "Bearer " + token + "X").status, 401);
+        EXPECT_EQ(postWith(server.port(), "Bearer " + token, call("GetParExp", {"0101'--"})).status, 200);
+        EXPECT_EQ(server.terminate(), 0);
+        log = server.log();
+    }
+    EXPECT_NE(log.find("GetGeralRec operador=ana"), std::string::npos) << log;
+    EXPECT_NE(log.find("recusado 401"), std::string::npos) << log;
+    for (const std::string &secret :
+         {std::string("segredo"), token, token.substr(0, 16), QByteArray("ana:segredo").toBase64().toStdString(),
+          QByteArray("ana:segredo-errado").toBase64().toStdString()})
+        EXPECT_EQ(log.find(secret), std::string::npos) << "the log shows " << secret;
+
+    db::Statement &st = sql->prepare("SELECT NMOPERADOR, DSHASHSENHA FROM OPERADOR");
+    int operators = 0;
+    while (st.next()) {
+        ++operators;
+        EXPECT_TRUE(st.string(1).starts_with("$argon2id$v=19$")) << st.string(0);
+        EXPECT_EQ(st.string(1).find("segredo"), std::string::npos);
+    }
+    st.reset();
+    EXPECT_EQ(operators, 2);
+    EXPECT_TRUE(QRegularExpression("^[0-9a-f]{64}$")
+                    .match(QString::fromStdString(db::queryText(*sql, "SELECT CDHASHTOKEN FROM TOKENACESSO")))
+                    .hasMatch());
+}
+
+INSTANTIATE_TEST_SUITE_P(Databases, Security, ::testing::Values(Backend::Sqlite, Backend::Postgres),
+                         [](const auto &info) { return backendName(info.param); });
