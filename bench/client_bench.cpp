@@ -1,0 +1,383 @@
+// REC00800 as the user drives it, on the offscreen platform, against rec-appserver in its own
+// process (so that this process's memory is the client's alone):
+//  - filter confirm to the first rows painted, against reading the same rows with the C API;
+//  - painting the visible rows with the whole list loaded against 100 rows loaded;
+//  - resident memory added by the loaded list against the size of its JSON packet;
+//  - marking all accounts (question answered Yes) against a loop that writes the same marks and
+//    inserts the same keys into a hash set; with one GetAjusCont call;
+//  - 1,000 moves of the current row with the keyboard against 1,000 keep-alive /health calls.
+// client_bench --data DIR --server-bin PATH --lists 10000,100000 --marks 100000 --reps 5
+#include "common.h"
+
+#include "Cli_rec00800.h"
+#include "Cli_rec00801.h"
+#include "PKG_REC00800.h"
+
+#include <erpfwui/forms/form.h>
+#include <erpfwui/shell/moduleloader.h>
+#include <erpfwui/shell/shellwindow.h>
+#include <erpfwui/widgets/controls.h>
+#include <erpfwui/widgets/dbgrid.h>
+#include <erpfwui/widgets/edits.h>
+#include <erpfwui/widgets/events.h>
+#include <erpfwui/widgets/focus.h>
+
+#include <erpfw/core/messageservice.h>
+#include <erpfw/core/shellcontext.h>
+#include <erpfw/data/clientdataset.h>
+#include <erpfw/data/field.h>
+#include <erpfw/data/keylist.h>
+#include <erpfw/db/database.h>
+#include <erpfw/net/netconnection.h>
+
+#include <httplib.h>
+
+#include <QAbstractButton>
+#include <QApplication>
+#include <QMainWindow>
+#include <QMdiArea>
+#include <QProcess>
+#include <QSet>
+#include <QTcpServer>
+#include <QTest>
+#include <QThread>
+
+#include <iostream>
+#include <malloc.h>
+
+using namespace bench;
+using namespace erp;
+namespace db = erp::server::db;
+
+namespace {
+
+struct Presenter final : MessagePresenter
+{
+    Button present(DialogType type, const QString &text, Buttons buttons) override
+    {
+        if (type == DialogType::Confirmation)
+            return Button::Yes;
+        std::cerr << "client_bench: mensagem: " << text.toStdString() << "\n";
+        ++shown;
+        return buttons.testFlag(Button::OK) ? Button::OK : Button::Yes;
+    }
+    int shown = 0;
+};
+
+QString g_serverLog = QProcess::nullDevice();
+
+int freePort()
+{
+    QTcpServer s;
+    s.listen(QHostAddress::LocalHost, 0);
+    return s.serverPort();
+}
+
+// rec-appserver serving the database until destroyed.
+class ServerProcess
+{
+public:
+    ServerProcess(const QString &bin, const std::string &url) : m_port(freePort())
+    {
+        // one line per call: kept apart, read when a run goes wrong
+        m_process.setProcessChannelMode(QProcess::MergedChannels);
+        m_process.setStandardOutputFile(g_serverLog);
+        m_process.start(bin, {"serve", "--db", QString::fromStdString(url), "--listen",
+                              QStringLiteral("127.0.0.1:%1").arg(m_port), "--workers", "2", "--today", "2025-06-15"});
+        if (!m_process.waitForStarted())
+            throw std::runtime_error("rec-appserver não iniciou: " + bin.toStdString());
+        httplib::Client http("127.0.0.1", m_port);
+        for (int i = 0; i < 200; ++i) {
+            if (auto r = http.Get("/health"); r && r->status == 200)
+                return;
+            QThread::msleep(50);
+        }
+        throw std::runtime_error("rec-appserver não respondeu em /health");
+    }
+    ~ServerProcess()
+    {
+        m_process.terminate();
+        if (!m_process.waitForFinished(10000))
+            m_process.kill();
+    }
+    int port() const { return m_port; }
+
+private:
+    QProcess m_process;
+    int m_port;
+};
+
+long rssKb()
+{
+    malloc_trim(0); // what the heap holds, not what it has not yet handed back
+    return statusKb("VmRSS");
+}
+
+// One screen on one database.
+class Session
+{
+public:
+    Session(const QString &serverBin, const std::string &url)
+        : m_url(url), m_server(serverBin, url), m_database(QString::fromStdString(url))
+    {
+        Database::setDefaultDatabase(&m_database);
+        ShellContext &c = ShellContext::instance();
+        c.setWebUrl(QStringLiteral("127.0.0.1"));
+        c.setWebPort(m_server.port());
+        c.setOperador(QStringLiteral("bench"));
+        c.setPassword(QStringLiteral("bench"));
+        c.setFiliProc(QStringLiteral("0101"));
+        c.setTodayOverride(QDate(2025, 6, 15));
+        ModuleLoader::instance().clearOpenedScreens();
+        CriaRecCont();
+        QCoreApplication::processEvents();
+        frm = Cli_rec00800::frmRecCont;
+        if (!frm)
+            throw std::runtime_error("REC00800 não abriu");
+        dispatch([&] { focusControl(frm->medCdEmpresa); });
+        frm->medCdEmpresa->setText(QStringLiteral("01"));
+        dispatch([&] { focusControl(frm->dbgPadrao); });
+        QCoreApplication::processEvents();
+    }
+    ~Session()
+    {
+        QPointer<TfrmRecCont> closing(frm);
+        closing->close();
+        QCoreApplication::sendPostedEvents(nullptr, QEvent::DeferredDelete);
+        QCoreApplication::processEvents();
+        Database::setDefaultDatabase(nullptr);
+    }
+
+    // The user opens the filter, widens the due dates, status and accounting to everything and
+    // confirms; the time runs from the confirm to the grid's first paint of the new rows.
+    double filterToFirstPaint()
+    {
+        Clock::time_point start;
+        bool ran = false;
+        Form::setModalHook([&](Form *form) {
+            auto *dlg = qobject_cast<TfrmFiltroRecalLancContReceber *>(form);
+            if (!dlg)
+                return;
+            ran = true;
+            dlg->depVencIni->setDate(QDate::fromString(QString::fromLatin1(kDueFrom), Qt::ISODate));
+            dlg->depVencFin->setDate(QDate::fromString(QString::fromLatin1(kDueTo), Qt::ISODate));
+            dlg->cbbStatus->setItemIndex(5);
+            dlg->rdgCtbl->setItemIndex(2);
+            start = Clock::now();
+            dlg->findChild<QAbstractButton *>(QStringLiteral("sbtConfirma"))->click();
+            if (form->isInModalLoop())
+                throw std::runtime_error("o filtro não fechou ao confirmar");
+        });
+        dispatch([&] { frm->sbtFiltroClick(frm->sbtFiltro); });
+        Form::setModalHook(nullptr);
+        if (!ran)
+            throw std::runtime_error("o filtro não foi mostrado");
+        frm->dbgPadrao->viewport()->repaint();
+        return since(start);
+    }
+
+    double paint()
+    {
+        const auto t = Clock::now();
+        frm->dbgPadrao->viewport()->repaint();
+        return since(t);
+    }
+
+    TfrmRecCont *frm = nullptr;
+    std::string m_url;
+    ServerProcess m_server;
+    Database m_database;
+};
+
+std::string rpcBody(const std::string &params)
+{
+    return "{\"jsonrpc\":\"2.0\",\"id\":1,\"method\":\"GetContRec\",\"params\":" + params + "}";
+}
+
+// The size of the list's JSON packet, as the server sends it.
+long packetBytes(int port)
+{
+    const std::string params = std::string("[\"01\",\"\",\"\",null,null,null,null,\"\",\"\",0,0,\"\",\"") + kDueFrom
+                               + "\",\"" + kDueTo + "\",\"\",0,0,0,0,false,false,\"\",\"T\",\"5\"]";
+    httplib::Client http("127.0.0.1", port);
+    http.set_tcp_nodelay(true);
+    http.set_read_timeout(600);
+    long bytes = 0;
+    httplib::Request req;
+    req.method = "POST";
+    req.path = "/rpc/REC00800.rdmRecCont";
+    req.body = rpcBody(params);
+    req.set_header("Content-Type", "application/json");
+    req.set_header("Authorization", "Basic " + QByteArray("bench:bench").toBase64().toStdString());
+    req.content_receiver = [&](const char *, size_t n, uint64_t, uint64_t) {
+        bytes += long(n);
+        return true;
+    };
+    httplib::Response res;
+    httplib::Error err;
+    http.send(req, res, err);
+    return bytes;
+}
+
+void listMetrics(const QString &serverBin, const std::string &url, long size, int reps, bool paintToo)
+{
+    Session s(serverBin, url);
+    ClientDataSet *ds = s.frm->cdsContRec;
+    ds->close();
+    const long before = rssKb();
+    resetPeak();
+    const double first = s.filterToFirstPaint();
+    const long after = rssKb();
+    const long rows = ds->recordCount();
+    std::vector<double> times{first}, floors;
+    for (int i = 1; i < reps; ++i)
+        times.push_back(s.filterToFirstPaint());
+    const db::DbUrl dbUrl = db::DbUrl::parse(url);
+    for (int i = 0; i < reps; ++i) {
+        const auto t = Clock::now();
+        readAccountsWithCApi(dbUrl);
+        floors.push_back(since(t));
+    }
+    const std::string extra = "\"seeded\": " + std::to_string(size);
+    const double m = median(times), f = median(floors);
+    print({"filter_to_first_paint", rows, m, f, m / f, 3, peakRssMb(), extra});
+
+    const double addedMb = (after - before) / 1024.0;
+    const double jsonMb = packetBytes(s.m_server.port()) / 1048576.0;
+    print({"list_resident_memory", rows, addedMb, jsonMb, addedMb / jsonMb, 1, peakRssMb(),
+           extra + ", \"unit\": \"MB\""});
+
+    if (paintToo) {
+        std::vector<double> big, small;
+        s.paint();
+        for (int i = 0; i < 30; ++i)
+            big.push_back(s.paint());
+        const wire::Packet all = ds->packet();
+        wire::Packet hundred(all.fields());
+        for (int r = 0; r < 100 && r < all.rowCount(); ++r) {
+            QVariantList values;
+            for (int c = 0; c < all.fieldCount(); ++c)
+                values.append(all.value(r, c));
+            hundred.appendRow(values);
+        }
+        ds->setPacket(hundred);
+        s.paint();
+        for (int i = 0; i < 30; ++i)
+            small.push_back(s.paint());
+        const double mb = median(big), ms = median(small);
+        print({"grid_paint_rows_loaded", rows, mb, ms, mb / ms, 1.5, peakRssMb(), extra + ", \"floor_rows\": 100"});
+    }
+}
+
+void markAndMoveMetrics(const QString &serverBin, const std::string &url, long size, int reps)
+{
+    Session s(serverBin, url);
+    s.filterToFirstPaint();
+    ClientDataSet *ds = s.frm->cdsContRec;
+    const long rows = ds->recordCount();
+    const std::string extra = "\"seeded\": " + std::to_string(size);
+
+    // Marking every account with the title of the mark column, the question answered Yes.
+    int adjustmentCalls = 0;
+    setServerCallObserver([&](const QString &method, const QByteArray &) { adjustmentCalls += method == QLatin1String("GetAjusCont"); });
+    std::vector<double> marks;
+    int callsPerMark = 0;
+    for (int i = 0; i < reps; ++i) {
+        adjustmentCalls = 0;
+        const auto t = Clock::now();
+        dispatch([&] { s.frm->dbgPadrao->titleClick(QStringLiteral("IDMARCADO")); });
+        marks.push_back(since(t));
+        callsPerMark = std::max(callsPerMark, adjustmentCalls);
+        if (s.frm->klContMarcadas->count() != rows)
+            throw std::runtime_error("marcar todas deixou " + std::to_string(s.frm->klContMarcadas->count()) + " de "
+                                     + std::to_string(rows) + " contas marcadas");
+        dispatch([&] { s.frm->dbgPadrao->titleClick(QStringLiteral("IDMARCADO")); }); // unmarks them again
+    }
+    setServerCallObserver(nullptr);
+    // The floor: the same marks written and the same keys inserted into a hash set.
+    const wire::Packet p = ds->packet();
+    const int cMark = p.indexOf(u"IDMARCADO"), cBranch = p.indexOf(u"CDFILIAL"), cInst = p.indexOf(u"NRPARCELAREC"),
+              cEntry = p.indexOf(u"NRLANCTONF"), cSeq = p.indexOf(u"NRSEQVENREC");
+    std::vector<double> floors;
+    for (int i = 0; i < reps; ++i) {
+        wire::Packet copy = p;
+        const auto t = Clock::now();
+        QSet<QString> keys;
+        for (int r = 0; r < copy.rowCount(); ++r) {
+            copy.setString(r, cMark, u"S");
+            keys.insert(copy.string(r, cBranch) + copy.string(r, cInst) + copy.string(r, cEntry) + copy.string(r, cSeq));
+        }
+        floors.push_back(since(t));
+    }
+    double m = median(marks), f = median(floors);
+    print({"mark_all", rows, m, f, m / f, 10, peakRssMb(),
+           extra + ", \"adjustment_calls\": " + std::to_string(callsPerMark) + ", \"adjustment_calls_target\": 1"});
+
+    // 1,000 moves down with the keyboard, one GetAjusCont each.
+    std::vector<double> moves, trips;
+    for (int i = 0; i < std::max(3, reps / 2); ++i) {
+        dispatch([&] { ds->first(); });
+        s.frm->dbgPadrao->setFocus();
+        QCoreApplication::processEvents();
+        adjustmentCalls = 0;
+        const auto t = Clock::now();
+        for (int k = 0; k < 1000; ++k)
+            QTest::keyClick(s.frm->dbgPadrao, Qt::Key_Down);
+        moves.push_back(since(t));
+        if (ds->recNo() != 1001)
+            throw std::runtime_error("as setas pararam na linha " + std::to_string(ds->recNo()));
+    }
+    httplib::Client http("127.0.0.1", s.m_server.port());
+    http.set_keep_alive(true);
+    http.set_tcp_nodelay(true);
+    for (int i = 0; i < std::max(3, reps / 2); ++i) {
+        const auto t = Clock::now();
+        for (int k = 0; k < 1000; ++k)
+            if (auto r = http.Get("/health"); !r || r->status != 200)
+                throw std::runtime_error("/health falhou");
+        trips.push_back(since(t));
+    }
+    m = median(moves);
+    f = median(trips);
+    print({"keyboard_1000_moves", rows, m, f, m / f, 2, peakRssMb(), extra});
+}
+
+} // namespace
+
+int main(int argc, char **argv)
+{
+    qputenv("QT_QPA_PLATFORM", "offscreen");
+    const Args a = parseArgs(argc, argv);
+    QApplication app(argc, argv);
+    QMainWindow mainWindow;
+    auto *area = new QMdiArea(&mainWindow);
+    mainWindow.setCentralWidget(area);
+    mainWindow.resize(1024, 700);
+    setShellWindow(&mainWindow, area);
+    mainWindow.show();
+    mainWindow.activateWindow();
+    Presenter presenter;
+    MessageService::setPresenter(&presenter);
+    Initialize();
+
+    const std::string data = a.get("data", "build/bench-data");
+    const QString serverBin = QString::fromStdString(a.get("server-bin", "build/release/bin/rec-appserver"));
+    const int reps = std::stoi(a.get("reps", "5"));
+    g_serverLog = QString::fromStdString(data + "/rec-appserver.log");
+    int status = 0;
+    try {
+        const auto lists = a.sizes("lists", "10000");
+        for (size_t i = 0; i < lists.size(); ++i)
+            listMetrics(serverBin, sqliteDemo(data, lists[i]), lists[i], reps, i + 1 == lists.size());
+        for (long n : a.sizes("marks", "10000"))
+            markAndMoveMetrics(serverBin, sqliteDemo(data, n), n, reps);
+    } catch (const std::exception &e) {
+        std::cerr << "client_bench: " << e.what() << "\n";
+        status = 2;
+    }
+    if (presenter.shown)
+        status = 2;
+    Finalize();
+    MessageService::setPresenter(nullptr);
+    return status;
+}

@@ -1,0 +1,211 @@
+#include "common.h"
+
+#include <server/auth.h>
+#include <server/schema.h>
+#include <server/seed.h>
+
+#include <libpq-fe.h>
+#include <sqlite3.h>
+
+#include <QDate>
+
+#include <algorithm>
+#include <cstdio>
+#include <filesystem>
+#include <fstream>
+#include <iostream>
+#include <map>
+#include <stdexcept>
+
+namespace bench {
+
+namespace db = erp::server::db;
+
+const char *kDueFrom = "1990-01-01";
+const char *kDueTo = "2099-12-31";
+
+double median(std::vector<double> v)
+{
+    if (v.empty())
+        return 0;
+    std::sort(v.begin(), v.end());
+    const size_t m = v.size() / 2;
+    return v.size() % 2 ? v[m] : (v[m - 1] + v[m]) / 2;
+}
+
+double medianOf(int reps, const std::function<void()> &fn)
+{
+    std::vector<double> times;
+    for (int i = 0; i < reps; ++i) {
+        const auto t = Clock::now();
+        fn();
+        times.push_back(since(t));
+    }
+    return median(times);
+}
+
+long statusKb(const char *field, long pid)
+{
+    std::ifstream f(pid ? "/proc/" + std::to_string(pid) + "/status" : std::string("/proc/self/status"));
+    const std::string key = std::string(field) + ":";
+    std::string line;
+    while (std::getline(f, line))
+        if (line.rfind(key, 0) == 0)
+            return std::stol(line.substr(key.size()));
+    return 0;
+}
+
+void resetPeak() { std::ofstream("/proc/self/clear_refs") << "5"; }
+
+double peakRssMb() { return statusKb("VmHWM") / 1024.0; }
+
+void print(const Result &r)
+{
+    char line[512];
+    std::snprintf(line, sizeof line,
+                  "{\"metric\": \"%s\", \"n\": %ld, \"median_s\": %.6f, \"floor_s\": %.6f, \"ratio\": %.3f, "
+                  "\"target\": %.2f, \"peak_rss_mb\": %.1f",
+                  r.metric.c_str(), r.n, r.median, r.floor, r.ratio, r.target, r.peakMb);
+    std::cout << line << (r.extra.empty() ? "" : ", ") << r.extra << "}" << std::endl;
+}
+
+namespace {
+
+void seedInto(db::Connection &c, long accounts, std::uint64_t seed)
+{
+    erp::server::migrate(c);
+    erp::server::SeedOptions o;
+    o.accounts = accounts;
+    o.seed = seed;
+    o.today = QDate(2025, 6, 15);
+    const auto t = Clock::now();
+    erp::server::seed(c, o);
+    erp::server::saveOperator(c, "bench", "bench");
+    std::cerr << "bench: " << accounts << " contas geradas em " << since(t) << " s\n";
+}
+
+} // namespace
+
+std::string sqliteDemo(const std::string &dataDir, long accounts, std::uint64_t seed)
+{
+    std::filesystem::create_directories(dataDir);
+    const std::string file = dataDir + "/sqlite-" + std::to_string(accounts) + "-s" + std::to_string(seed) + ".db";
+    if (std::filesystem::exists(file))
+        return "sqlite:" + file;
+    const std::string partial = file + ".partial";
+    std::filesystem::remove(partial);
+    {
+        auto c = db::connect(db::DbUrl::parse("sqlite:" + partial));
+        seedInto(*c, accounts, seed);
+        c->execScript("ANALYZE");
+    }
+    std::filesystem::rename(partial, file); // a run cut short leaves no half-made file behind
+    return "sqlite:" + file;
+}
+
+std::string postgresDemo(const std::string &adminUrl, long accounts, std::uint64_t seed)
+{
+    const std::string name = "bench_" + std::to_string(accounts) + "_s" + std::to_string(seed);
+    const std::string url = adminUrl.substr(0, adminUrl.rfind('/') + 1) + name;
+    auto admin = db::connect(db::DbUrl::parse(adminUrl));
+    const bool exists = db::queryInt(*admin, "SELECT COUNT(*) FROM pg_database WHERE datname = ?", {name}) > 0;
+    if (exists) {
+        auto c = db::connect(db::DbUrl::parse(url));
+        // the operator is saved last: without it the seeding did not finish
+        if (db::queryInt(*c, "SELECT COUNT(*) FROM information_schema.tables WHERE lower(table_name) = 'operador'") > 0
+            && db::queryInt(*c, "SELECT COUNT(*) FROM OPERADOR WHERE NMOPERADOR = 'bench'") > 0)
+            return url;
+        c.reset();
+        admin->execScript("DROP DATABASE " + name + " WITH (FORCE)");
+    }
+    admin->execScript("CREATE DATABASE " + name);
+    auto c = db::connect(db::DbUrl::parse(url));
+    seedInto(*c, accounts, seed);
+    c->execScript("ANALYZE");
+    return url;
+}
+
+long readAccountsWithCApi(const db::DbUrl &url)
+{
+    const std::string sql =
+        std::string("SELECT 'N', C.DTATUAVENREC, C.NRPARCELAREC, CL.NMRAZSOCCLIE, C.IDSTATREC, C.VRATUAREC, N.CDSERIE, "
+                    "N.NRNOTAFISC, CL.IDTPIJURCLIE, C.CDFILIAL, C.NRLANCTONF, C.NRSEQVENREC, C.DSCONTAREC, "
+                    "T.DSTPCTRECEB, N.CDFILIEMIT, CL.NRINSJURCLIE, C.CDMOTIPROR, C.CDMOTIPARC, C.CDTPCTRECEB, "
+                    "C.NRLANCTBDOC, C.CDEMPRESA, N.IDSTATUS, N.VRNOTAFISC, N.DTENTRSAID, C.CDCLIENTE, CL.NMFANTCLIE, "
+                    "C.IDCTBLCTREC FROM CONTRECEBER C "
+                    "JOIN NOTAFISCAL N ON N.CDFILIAL = C.CDFILIAL AND N.NRLANCTONF = C.NRLANCTONF "
+                    "JOIN CLIENTE CL ON CL.CDCLIENTE = C.CDCLIENTE "
+                    "LEFT JOIN TIPOCTRECEBER T ON T.CDTPCTRECEB = C.CDTPCTRECEB "
+                    "WHERE C.CDEMPRESA = '01' AND C.DTATUAVENREC >= '")
+        + kDueFrom + "' AND C.DTATUAVENREC <= '" + kDueTo
+        + "' ORDER BY C.DTATUAVENREC, CL.NMRAZSOCCLIE, C.CDFILIAL, C.NRPARCELAREC, C.NRLANCTONF, C.NRSEQVENREC";
+    // One connection per database for the whole run, as the server keeps its pool: the floor
+    // reads from a warm cache too.
+    static std::map<std::string, sqlite3 *> sqliteHandles;
+    static std::map<std::string, PGconn *> pgHandles;
+    long rows = 0;
+    if (url.kind == db::Kind::Sqlite) {
+        sqlite3 *&h = sqliteHandles[url.path];
+        if (!h)
+            sqlite3_open_v2(url.path.c_str(), &h, SQLITE_OPEN_READONLY, nullptr);
+        sqlite3_stmt *st = nullptr;
+        if (sqlite3_prepare_v2(h, sql.c_str(), -1, &st, nullptr) != SQLITE_OK)
+            throw std::runtime_error(sqlite3_errmsg(h));
+        while (sqlite3_step(st) == SQLITE_ROW) {
+            for (int c = 0; c < 27; ++c)
+                sqlite3_column_text(st, c);
+            ++rows;
+        }
+        sqlite3_finalize(st);
+    } else {
+        PGconn *&h = pgHandles[url.conninfo];
+        if (!h)
+            h = PQconnectdb(url.conninfo.c_str());
+        PQsendQuery(h, sql.c_str());
+        PQsetSingleRowMode(h);
+        while (PGresult *r = PQgetResult(h)) {
+            if (PQresultStatus(r) == PGRES_SINGLE_TUPLE) {
+                for (int c = 0; c < 27; ++c)
+                    PQgetvalue(r, 0, c);
+                ++rows;
+            }
+            PQclear(r);
+        }
+    }
+    return rows;
+}
+
+std::string Args::get(const std::string &name, const std::string &fallback) const
+{
+    for (size_t i = 0; i + 1 < values.size(); ++i)
+        if (values[i] == "--" + name)
+            return values[i + 1];
+    return fallback;
+}
+
+std::vector<long> Args::sizes(const std::string &name, const std::string &fallback) const
+{
+    std::vector<long> out;
+    std::string text = get(name, fallback);
+    size_t start = 0;
+    while (start < text.size()) {
+        const size_t end = text.find(',', start);
+        const std::string part = text.substr(start, end == std::string::npos ? std::string::npos : end - start);
+        if (!part.empty())
+            out.push_back(std::stol(part));
+        if (end == std::string::npos)
+            break;
+        start = end + 1;
+    }
+    return out;
+}
+
+Args parseArgs(int argc, char **argv)
+{
+    Args a;
+    for (int i = 1; i < argc; ++i)
+        a.values.emplace_back(argv[i]);
+    return a;
+}
+
+} // namespace bench

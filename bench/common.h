@@ -1,0 +1,56 @@
+#pragma once
+// Shared by the bench programs: timing, medians, memory figures, the demo databases they
+// run on, and the JSON line each measurement prints.
+#include <server/db.h>
+
+#include <chrono>
+#include <functional>
+#include <string>
+#include <vector>
+
+namespace bench {
+
+using Clock = std::chrono::steady_clock;
+
+inline double since(Clock::time_point t) { return std::chrono::duration<double>(Clock::now() - t).count(); }
+
+double median(std::vector<double> v);
+// Runs fn reps times and gives the median of the wall times.
+double medianOf(int reps, const std::function<void()> &fn);
+
+long statusKb(const char *field, long pid = 0); // VmRSS, VmHWM... of this process or of pid
+void resetPeak();                               // VmHWM back to VmRSS (this process)
+double peakRssMb();
+
+struct Result
+{
+    std::string metric;
+    long n = 0;
+    double median = 0, floor = 0, ratio = 0, target = 0;
+    double peakMb = 0;
+    std::string extra; // more members, already JSON ("\"rows\":12")
+};
+// One JSON line on standard output.
+void print(const Result &r);
+
+// A seeded SQLite file of `accounts` accounts under dataDir, made once and reused
+// (its name carries size and seed); operator "bench" with password "bench".
+std::string sqliteDemo(const std::string &dataDir, long accounts, std::uint64_t seed = 7);
+// The same data in a database of the PostgreSQL cluster at adminUrl, made once and reused.
+std::string postgresDemo(const std::string &adminUrl, long accounts, std::uint64_t seed = 7);
+
+// The server's account query for company 01 with every due date, as the screen's widest filter
+// makes it; read to the last column with the database's own C API. Gives rows read.
+long readAccountsWithCApi(const erp::server::db::DbUrl &url);
+extern const char *kDueFrom; // the widest due range the screens send
+extern const char *kDueTo;
+
+struct Args
+{
+    std::vector<std::string> values;
+    std::string get(const std::string &name, const std::string &fallback = {}) const;
+    std::vector<long> sizes(const std::string &name, const std::string &fallback) const;
+};
+Args parseArgs(int argc, char **argv);
+
+} // namespace bench
