@@ -47,7 +47,8 @@ assert(params[4].fields.map(function (f) { return f.name; }).join(",") === "CDER
 assert(shell.messages.length === 0, "no message on hand-over: " + JSON.stringify(shell.messages));
 var accounting = shell.form("frmCTB10200");
 assert(accounting !== null && accounting.visible, "the accounting screen is shown");
-assert(screen.component("klContMarcadas").count === 1 && grid.cellPicture(faulty, "IDMARCADO") === "imgCheck",
+// CTB10200 now covers the mark column, so the mark is read from the list itself.
+assert(screen.component("klContMarcadas").count === 1 && accounts.rows()[faulty].IDMARCADO === "S",
        "the list and its marks stay");
 assert(!confirm.enabled, "confirm is disabled after every confirmation");
 var busy = shell.busyEvents.join(",");

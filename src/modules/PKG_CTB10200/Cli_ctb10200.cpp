@@ -12,6 +12,9 @@
 #include <erpfw/data/clientdataset.h>
 #include <erpfw/db/adoibquery.h>
 
+#include <QMdiArea>
+#include <QMdiSubWindow>
+
 #include <cmath>
 #include <memory>
 
@@ -93,6 +96,21 @@ QString money(qint64 cents)
     return erp::formatFloat(QStringLiteral("#,##0.00"), double(cents) / 100.0);
 }
 
+// The MDI area places a new window where it overlaps least, which may be past the area's
+// right edge; the whole screen should be in view.
+void keepInView(QWidget *screen)
+{
+    QMdiSubWindow *window = erp::screenWindow(screen);
+    QMdiArea *area = erp::shellMdiArea();
+    if (!window || !area || window->isMaximized())
+        return;
+    const QRect room = area->viewport()->rect();
+    QRect frame = window->geometry();
+    frame.moveLeft(qMax(0, qMin(frame.left(), room.right() + 1 - frame.width())));
+    frame.moveTop(qMax(0, qMin(frame.top(), room.bottom() + 1 - frame.height())));
+    window->move(frame.topLeft());
+}
+
 } // namespace
 
 namespace Cli_ctb10200 {
@@ -129,6 +147,7 @@ void CriaCTB10200(const Handover &handover)
         screen->display(handover);
         erp::showScreen(screen.get());
         frmCTB10200 = screen.release(); // the shell's MDI area holds it now
+        keepInView(frmCTB10200);
     }
     frmCTB10200->focusActiveGrid();
 }

@@ -50,8 +50,12 @@ protected:
         painter->setClipRect(rect);
         painter->setFont(m_grid->titleDisplayFont(logicalIndex));
         painter->setPen(palette().color(QPalette::WindowText));
-        painter->drawText(rect.adjusted(3, 0, -3, 0), int(alignment | Qt::AlignVCenter),
-                          m_grid->titleDisplayText(logicalIndex));
+        // As the desktop grids do: a 2-pixel margin on the aligned side, the section's edge on
+        // the other, so that a title as wide as its column still shows whole.
+        const QRect textRect = alignment & Qt::AlignRight ? rect.adjusted(0, 0, -2, 0)
+                               : alignment & Qt::AlignHCenter ? rect
+                                                              : rect.adjusted(2, 0, 0, 0);
+        painter->drawText(textRect, int(alignment | Qt::AlignVCenter), m_grid->titleDisplayText(logicalIndex));
         painter->restore();
     }
 
