@@ -3,6 +3,7 @@
 
 #include <erpfwui/shell/busyindicator.h>
 #include <erpfwui/shell/moduleloader.h>
+#include <erpfwui/shell/screencursor.h>
 #include <erpfwui/shell/windowlock.h>
 #include <erpfwui/widgets/controls.h>
 #include <erpfwui/widgets/dbgrid.h>
@@ -10,12 +11,15 @@
 #include <erpfwui/widgets/pages.h>
 
 #include <erpfw/data/clientdataset.h>
+#include <erpfw/data/field.h>
 #include <erpfw/data/keylist.h>
 #include <erpwire/json.h>
 
+#include <QFile>
 #include <QJsonArray>
 #include <QJsonDocument>
 #include <QJsonObject>
+#include <QTemporaryDir>
 
 namespace rec {
 namespace {
@@ -52,6 +56,17 @@ protected:
         EXPECT_FALSE(frm->cdsContRec->controlsDisabled());
         EXPECT_FALSE(frm->sbtConfirmar->isEnabled());
         EXPECT_FALSE(frm->mnuConfirmar->isEnabled());
+    }
+
+    // The JSON of a packet laid out as the dataset's fields, without rows.
+    static QByteArray emptyPacketOf(const ClientDataSet *dataSet)
+    {
+        QList<wire::FieldDef> fields;
+        for (Field *f : dataSet->fields())
+            fields.append({f->fieldName(), f->dataType(), f->size()});
+        QByteArray json;
+        wire::appendPacketJson(json, wire::Packet(fields));
+        return json;
     }
 
     static QJsonArray paramsOf(const OpenedScreen &screen)
@@ -248,6 +263,123 @@ TEST_F(CommitTest, TheAccountingButtonTakesTheAdjustmentsPostingOnItsPage)
     EXPECT_EQ(paramsOf(opened[0])[1].toString(), adjustment);
     EXPECT_EQ(paramsOf(opened[1])[1].toString(), account);
     EXPECT_TRUE(presenter.shown.isEmpty()) << presenter.texts().join('\n').toStdString();
+}
+
+TEST_F(CommitTest, AFailingReloadAfterARecalculationIsShownInsteadOfTheSuccess)
+{
+    startServer(true);
+    useProxy();
+    openScreen();
+    chooseCompany(QStringLiteral("01"));
+    const int row = markAccountOfType(QStringLiteral("DUP"));
+    ASSERT_GE(row, 0);
+    const QString before = dbValue(QStringLiteral("NRLANCTBDOC"), row);
+    proxy->answer(QStringLiteral("GetContRec"),
+                  "\"error\":{\"code\":-32000,\"message\":\"Consulta de contas indisponível no momento.\"}");
+    clearCalls();
+
+    confirm();
+
+    // The server did recalculate; only the reload failed, and that is what the user reads.
+    EXPECT_EQ(presenter.texts(), QStringList{QStringLiteral("Consulta de contas indisponível no momento.")});
+    EXPECT_EQ(calls(QStringLiteral("SetConfirmar")), 1);
+    EXPECT_EQ(calls(QStringLiteral("GetContRec")), 1);
+    EXPECT_NE(dbValue(QStringLiteral("NRLANCTBDOC"), row), before);
+    EXPECT_TRUE(ModuleLoader::instance().openedScreens().isEmpty());
+    EXPECT_TRUE(frm->cdsContRec->active());
+    EXPECT_EQ(screenCursor(), crDefault);
+    expectRestored();
+
+    // A blank status is success as well: the list is reloaded and the user told once.
+    proxy->clear();
+    frm->dbgPadrao->dblClick();
+    frm->dbgPadrao->dblClick();
+    ASSERT_TRUE(frm->sbtConfirmar->isEnabled());
+    proxy->answer(QStringLiteral("SetConfirmar"),
+                  "\"result\":[\"\"," + emptyPacketOf(frm->cdsLancContTemp) + "," + emptyPacketOf(frm->cdsRateio) + ","
+                      + emptyPacketOf(frm->cdsErrosTemp) + "]");
+    presenter.shown.clear();
+    clearCalls();
+    confirm();
+    EXPECT_EQ(presenter.texts(),
+              QStringList{QStringLiteral(" Recálculo da contabilização de contas a receber foi realizado com sucesso.")});
+    EXPECT_EQ(calls(QStringLiteral("GetContRec")), 1);
+    EXPECT_EQ(frm->klContMarcadas->count(), 0);
+    EXPECT_TRUE(frm->cdsLancContTemp->active());
+    EXPECT_TRUE(frm->cdsLancContTemp->isEmpty());
+    expectRestored();
+}
+
+TEST_F(CommitTest, AnAccountingScreenThatCannotBeOpenedIsNamedAndNothingStaysFrozen)
+{
+    startServer();
+    useProxy();
+    openScreen();
+    chooseCompany(QStringLiteral("01"));
+    ASSERT_GE(markAccountOfType(QStringLiteral("PROM")), 0);
+    const QString modules = ModuleLoader::instance().moduleDir();
+    QTemporaryDir elsewhere;
+    struct Restore
+    {
+        QString dir;
+        ~Restore() { ModuleLoader::instance().setModuleDir(dir); }
+    } restore{modules};
+
+    // Accounting errors to hand over, but no module for them.
+    ModuleLoader::instance().setModuleDir(elsewhere.path());
+    confirm();
+    ASSERT_EQ(presenter.shown.size(), 1);
+    EXPECT_EQ(presenter.shown[0].type, DialogType::Error);
+    EXPECT_TRUE(presenter.shown[0].text.contains(QStringLiteral("CTB10200"))) << presenter.shown[0].text.toStdString();
+    EXPECT_TRUE(presenter.shown[0].text.contains(QStringLiteral("não foi encontrado")))
+        << presenter.shown[0].text.toStdString();
+    EXPECT_FALSE(frm->cdsErrosTemp->isEmpty());
+    EXPECT_EQ(frm->klContMarcadas->count(), 1);
+    EXPECT_EQ(calls(QStringLiteral("GetContRec")), 1);
+    EXPECT_EQ(screenCursor(), crDefault);
+    expectRestored();
+
+    // A file that is not a module, from the accounting button.
+    QFile broken(elsewhere.filePath(QStringLiteral("PKG_CTB10200.so")));
+    ASSERT_TRUE(broken.open(QIODevice::WriteOnly));
+    broken.write("isto não é um módulo");
+    broken.close();
+    presenter.shown.clear();
+    frm->sbtContab->click();
+    ASSERT_EQ(presenter.shown.size(), 1);
+    EXPECT_TRUE(presenter.shown[0].text.contains(QStringLiteral("CTB10200"))) << presenter.shown[0].text.toStdString();
+    EXPECT_TRUE(presenter.shown[0].text.contains(QStringLiteral("não pôde ser carregado")))
+        << presenter.shown[0].text.toStdString();
+    // The results were emptied before the failing hand-over and stay so.
+    EXPECT_TRUE(frm->cdsErrosTemp->active());
+    EXPECT_TRUE(frm->cdsErrosTemp->isEmpty());
+    EXPECT_TRUE(frm->sbtContab->isEnabled());
+
+    // The right module again: the button works at once.
+    ModuleLoader::instance().setModuleDir(modules);
+    presenter.shown.clear();
+    frm->sbtContab->click();
+    EXPECT_TRUE(presenter.shown.isEmpty()) << presenter.texts().join('\n').toStdString();
+    EXPECT_EQ(ModuleLoader::instance().openedScreens().size(), 1);
+}
+
+TEST_F(CommitTest, AResultOfAnotherShapeIsAnErrorAndLoadsNothing)
+{
+    startServer();
+    useProxy();
+    openScreen();
+    chooseCompany(QStringLiteral("01"));
+    ASSERT_GE(markAccountOfType(QStringLiteral("DUP")), 0);
+    proxy->answer(QStringLiteral("SetConfirmar"), "\"result\":[\"OK\"]");
+    confirm();
+    ASSERT_EQ(presenter.shown.size(), 1);
+    EXPECT_EQ(presenter.shown[0].type, DialogType::Error);
+    EXPECT_TRUE(presenter.shown[0].text.contains(QStringLiteral("SetConfirmar"))) << presenter.shown[0].text.toStdString();
+    EXPECT_FALSE(presenter.shown[0].text.contains(QStringLiteral("sucesso")));
+    EXPECT_FALSE(frm->cdsLancContTemp->active());
+    EXPECT_EQ(frm->klContMarcadas->count(), 1);
+    EXPECT_EQ(calls(QStringLiteral("GetContRec")), 1);
+    expectRestored();
 }
 
 } // namespace
