@@ -288,11 +288,10 @@ void ClientDataSet::edit()
         return;
     if (m_row < 0)
         throw Error(QStringLiteral("Não há registro para alterar no conjunto de dados %1.").arg(objectName()));
-    QVariantList buffer;
-    buffer.reserve(m_dataFields.size());
-    for (int c = 0; c < m_dataFields.size(); ++c)
-        buffer.append(m_packet.value(m_row, c));
-    m_editBuffer = std::move(buffer);
+    // Only the fields written are held; the rest are read from the row (marking a million rows
+    // must not copy a million rows).
+    m_editBuffer = QVariantList(m_dataFields.size());
+    m_editWritten.assign(size_t(m_dataFields.size()), false);
     m_editRow = m_row;
     setState(State::Edit);
 }
@@ -301,6 +300,7 @@ void ClientDataSet::append()
 {
     checkBrowseMode();
     m_editBuffer = QVariantList(m_dataFields.size());
+    m_editWritten.assign(size_t(m_dataFields.size()), true); // a new row is nulls until written
     m_editRow = -1;
     setState(State::Insert);
 }
@@ -312,8 +312,10 @@ void ClientDataSet::post()
         return;
     run(beforePost);
     for (const Field *f : std::as_const(m_dataFields)) {
-        const QVariant &v = m_editBuffer.at(f->m_slot);
-        if (f->required() && (!v.isValid() || v.isNull()))
+        if (!f->required())
+            continue;
+        const QVariant v = editValue(f->m_slot);
+        if (!v.isValid() || v.isNull())
             throw Error(QStringLiteral("O campo %1 deve ser informado.").arg(f->displayLabel()));
     }
     const bool inserting = m_state == State::Insert;
@@ -322,15 +324,17 @@ void ClientDataSet::post()
             m_packet.appendRow(m_editBuffer);
             m_row = m_packet.rowCount() - 1;
         } else {
-            QVariantList old;
-            for (int c = 0; c < m_dataFields.size(); ++c)
-                old.append(m_packet.value(m_editRow, c));
+            QList<std::pair<int, QVariant>> old; // the fields written, to put back when one is refused
             try {
-                for (int c = 0; c < m_dataFields.size(); ++c)
+                for (int c = 0; c < m_dataFields.size(); ++c) {
+                    if (!m_editWritten[size_t(c)])
+                        continue;
+                    old.append({c, m_packet.value(m_editRow, c)});
                     m_packet.setValue(m_editRow, c, m_editBuffer.at(c));
+                }
             } catch (...) {
-                for (int c = 0; c < m_dataFields.size(); ++c)
-                    m_packet.setValue(m_editRow, c, old.at(c));
+                for (auto it = old.crbegin(); it != old.crend(); ++it)
+                    m_packet.setValue(m_editRow, it->first, it->second);
                 throw;
             }
         }
@@ -528,12 +532,17 @@ ClientDataSet::Buffer ClientDataSet::activeBuffer(int *row) const
     return Buffer::Row;
 }
 
+QVariant ClientDataSet::editValue(int slot) const
+{
+    return m_editWritten[size_t(slot)] ? m_editBuffer.value(slot) : m_packet.value(m_editRow, slot);
+}
+
 QVariant ClientDataSet::readData(const Field &field) const
 {
     int row = -1;
     switch (activeBuffer(&row)) {
     case Buffer::Row: return m_packet.value(row, field.m_slot);
-    case Buffer::Edit: return m_editBuffer.value(field.m_slot);
+    case Buffer::Edit: return editValue(field.m_slot);
     case Buffer::None: break;
     }
     return {};
@@ -542,6 +551,7 @@ QVariant ClientDataSet::readData(const Field &field) const
 void ClientDataSet::writeData(const Field &field, const QVariant &value)
 {
     m_editBuffer[field.m_slot] = value;
+    m_editWritten[size_t(field.m_slot)] = true;
     invalidateCalc();
     if (m_state == State::Edit)
         notifyRow(m_editRow);

@@ -7,6 +7,7 @@
 #include <QVariant>
 
 #include <functional>
+#include <vector>
 
 namespace erp {
 
@@ -140,6 +141,7 @@ private:
     void checkBrowseMode();
     void scrollTo(int row, bool forceAfterScroll, bool bof, bool eof);
     Buffer activeBuffer(int *row) const;
+    QVariant editValue(int slot) const;
     QVariant readData(const Field &field) const;
     void writeData(const Field &field, const QVariant &value);
     QVariant readCalculated(const Field &field) const;
@@ -159,6 +161,7 @@ private:
     bool m_bof = true;
     bool m_eof = true;
     QVariantList m_editBuffer;
+    std::vector<bool> m_editWritten; // per data field: written since edit/append
     int m_editRow = -1; // the row being edited; -1 for an appended row
     mutable int m_scopeRow = -1;
     // calculated values of one record, valid for (m_calcKey, m_calcGeneration)
