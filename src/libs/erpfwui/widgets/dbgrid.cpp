@@ -442,6 +442,10 @@ void TDBGrid::keyPressEvent(QKeyEvent *event)
     QTableView::keyPressEvent(event);
 }
 
+void TDBGrid::keyboardSearch(const QString &)
+{
+}
+
 void TDBGrid::mouseDoubleClickEvent(QMouseEvent *event)
 {
     QTableView::mouseDoubleClickEvent(event);

@@ -130,6 +130,10 @@ public:
     // Draws the picture centred in the cell being drawn, its background colour transparent.
     void drawPicture(const QRect &rect, const Picture &picture, const QColor &transparent);
 
+    // The desktop grids have no search by typing: a typed key, Space above all (screens mark
+    // rows with it), never moves the current row.
+    void keyboardSearch(const QString &search) override;
+
     NotifyEvent onDblClick;
     TitleClickEvent onTitleClick;
     KeyEvent onKeyDown;
