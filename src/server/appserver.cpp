@@ -27,18 +27,6 @@ using Clock = std::chrono::steady_clock;
 const char *kVersion = "0.1.0";
 const char *kInternal = "Erro interno no servidor. Os detalhes foram registrados no log do servidor.";
 
-QByteArray idJson(const QJsonValue &id)
-{
-    QByteArray out;
-    if (id.isDouble())
-        wire::appendJsonNumber(out, id.toDouble());
-    else if (id.isString())
-        wire::appendJsonString(out, id.toString());
-    else
-        out = "null";
-    return out;
-}
-
 QByteArray errorJson(const QByteArray &id, int code, const QString &message)
 {
     QByteArray out = "{\"jsonrpc\":\"2.0\",\"id\":" + id + ",\"error\":{\"code\":" + QByteArray::number(code) +
@@ -144,42 +132,27 @@ public:
         }
         log.operatorName = operatorName;
 
-        QByteArray id = "null";
+        RpcCall call;
         const auto fail = [&](int code, const QString &message) {
-            const QByteArray body = errorJson(id, code, message);
+            const QByteArray body = errorJson(call.id, code, message);
             res.set_content(body.constData(), size_t(body.size()), "application/json");
             log.outcome = "erro " + std::to_string(code);
         };
-
-        QJsonParseError perr;
-        const QJsonDocument doc = QJsonDocument::fromJson(QByteArray::fromStdString(req.body), &perr);
-        if (perr.error != QJsonParseError::NoError)
-            return fail(rpc::ParseError, QStringLiteral("O corpo da requisição não é JSON válido: %1.").arg(perr.errorString()));
-        const QJsonObject o = doc.object();
-        if (!doc.isObject() || o.value(QStringLiteral("jsonrpc")).toString() != QLatin1String("2.0") ||
-            !o.value(QStringLiteral("method")).isString())
-            return fail(rpc::InvalidRequest, QStringLiteral("A requisição não é uma chamada JSON-RPC 2.0."));
-        const QJsonValue idValue = o.value(QStringLiteral("id"));
-        if (!idValue.isUndefined() && !idValue.isNull() && !idValue.isDouble() && !idValue.isString())
-            return fail(rpc::InvalidRequest, QStringLiteral("O identificador da chamada deve ser número ou texto."));
-        id = idJson(idValue);
-        const QString methodName = o.value(QStringLiteral("method")).toString();
-        log.method = methodName.left(60).toStdString();
-        const QJsonValue paramsValue = o.value(QStringLiteral("params"));
-        if (!paramsValue.isUndefined() && !paramsValue.isArray())
-            return fail(rpc::InvalidParams, QStringLiteral("Os parâmetros devem vir numa lista posicional."));
-        if (req.matches[1].str() != kServerObject)
-            return fail(rpc::MethodNotFound, QStringLiteral("Objeto de servidor desconhecido: \"%1\".")
-                                                 .arg(QString::fromStdString(req.matches[1].str()).left(60)));
-        const Method *method = findMethod(methodName);
-        if (!method)
-            return fail(rpc::MethodNotFound, QStringLiteral("O servidor %1 não tem o método \"%2\".")
-                                                 .arg(QLatin1String(kServerObject), methodName.left(60)));
+        try {
+            parseCall(QByteArray::fromStdString(req.body), req.matches[1].str(), call);
+        } catch (const RpcError &e) {
+            if (!call.method.isNull())
+                log.method = call.method.left(60).toStdString();
+            return fail(e.code(), e.message());
+        }
+        log.method = call.method.left(60).toStdString();
+        const Method *method = call.handler;
+        const QByteArray &id = call.id;
 
         CallContext ctx{std::move(lease), operatorName, options.today.value_or(QDate::currentDate())};
         MethodResult result;
         try {
-            result = (*method)(ctx, Params(methodName, paramsValue.toArray()));
+            result = (*method)(ctx, Params(call.method, call.params));
         } catch (const RpcError &e) {
             return fail(e.code(), e.message());
         } catch (const db::DbError &e) {

@@ -87,4 +87,16 @@ using Method = std::function<MethodResult(CallContext &, const Params &)>;
 // nullptr when the server object has no such method.
 const Method *findMethod(const QString &name);
 
+// A request body read as a call of one of the server object's methods.
+struct RpcCall
+{
+    QByteArray id = "null"; // as it goes back on the wire
+    QString method;
+    QJsonArray params;
+    const Method *handler = nullptr;
+};
+// Fills call as far as the body allows, so that a refusal still answers with its id;
+// throws RpcError (ParseError, InvalidRequest, InvalidParams, MethodNotFound).
+void parseCall(const QByteArray &body, const std::string &object, RpcCall &call);
+
 } // namespace erp::server
