@@ -112,3 +112,26 @@ TEST(Value, VariantsEncodeAsTheProtocolSays)
     EXPECT_EQ(back[5].value<Packet>().fieldCount(), 0);
     EXPECT_THROW(parseDate(u"01/03/2026"), WireError);
 }
+
+// Found by fuzz/fuzz_packet: "-024-01-31" was read as the year -24, which no "YYYY-MM-DD"
+// can carry back, so the packet did not survive its own encoding.
+TEST(Value, DatesAreReadFromDigitsOnlyAndAlwaysGoBackAsRead)
+{
+    for (const char16_t *bad : {u"-024-01-31", u"+024-01-31", u" 024-01-31", u"2024-+1-31", u"2024-01- 3",
+                                u"0000-01-01", u"-024-01-31T00:00:00"}) {
+        EXPECT_THROW(parseDate(bad), WireError) << QString::fromUtf16(bad).toStdString();
+        EXPECT_THROW(parseDateTime(bad), WireError) << QString::fromUtf16(bad).toStdString();
+    }
+    EXPECT_EQ(parseDate(u"0024-01-31"), QDate(24, 1, 31));
+    EXPECT_EQ(parseDateTime(u"2024-02-29T23:59:59"), QDateTime(QDate(2024, 2, 29), QTime(23, 59, 59), Qt::UTC));
+
+    const QJsonObject packet = QJsonDocument::fromJson(R"({"fields":[{"name":"DT","type":"date"},
+        {"name":"DTH","type":"datetime"}],"rows":[["0024-01-31","0001-01-01T00:00:00"],[null,"-024-01-31T00:00:00"]]})")
+                                   .object();
+    EXPECT_THROW(decodePacket(packet), WireError);
+    QJsonObject good = packet;
+    good.insert("rows", QJsonArray{QJsonArray{"0024-01-31", "0001-01-01T00:00:00"}});
+    const Packet p = decodePacket(good);
+    EXPECT_EQ(streamed(p), QByteArray(R"({"fields":[{"name":"DT","type":"date"},{"name":"DTH","type":"datetime"}],)"
+                                      R"("rows":[["0024-01-31","0001-01-01T00:00:00"]]})"));
+}

@@ -28,13 +28,23 @@ QDate parseDate(QStringView text)
     QStringView t = text;
     if (t.size() == 19 && t.endsWith(u"T00:00:00"))
         t = t.left(10);
+    // Digits only: toInt would also take a sign or blanks, and a year such as "-024" has no
+    // "YYYY-MM-DD" to go back as.
+    const auto digits = [&](qsizetype from, qsizetype n) {
+        int v = 0;
+        for (qsizetype i = from; i < from + n; ++i) {
+            if (t[i] < u'0' || t[i] > u'9')
+                return -1;
+            v = v * 10 + (t[i].unicode() - u'0');
+        }
+        return v;
+    };
     if (t.size() == 10 && t[4] == u'-' && t[7] == u'-') {
-        bool ok1 = false, ok2 = false, ok3 = false;
-        const int y = t.mid(0, 4).toInt(&ok1);
-        const int m = t.mid(5, 2).toInt(&ok2);
-        const int d = t.mid(8, 2).toInt(&ok3);
+        const int y = digits(0, 4);
+        const int m = digits(5, 2);
+        const int d = digits(8, 2);
         const QDate date(y, m, d);
-        if (ok1 && ok2 && ok3 && date.isValid())
+        if (y > 0 && m > 0 && d > 0 && date.isValid())
             return date;
     }
     throw WireError(QStringLiteral("Data inválida: \"%1\" (esperado AAAA-MM-DD).").arg(text.left(40)));
@@ -163,6 +173,7 @@ Packet decodePacket(const QJsonValue &json)
             }
         }
     }
+    packet.squeeze(); // a list of a million rows must not keep its growth slack
     return packet;
 }
 
