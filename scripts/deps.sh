@@ -5,7 +5,12 @@ pkgs=(cmake ninja-build g++ pkg-config
       qt6-base-dev qt6-base-dev-tools qt6-declarative-dev libqt6sql6-sqlite libqt6sql6-psql libgl-dev
       libcpp-httplib-dev libssl-dev libsqlite3-dev libpq-dev libsodium-dev libgtest-dev
       fonts-dejavu-core)
-if [ "${1:-}" = "--with-postgres" ]; then pkgs+=(postgresql); fi
+for opt in "$@"; do
+  case "$opt" in
+    --with-postgres) pkgs+=(postgresql) ;;
+    --with-fuzz) pkgs+=(clang-14 libclang-rt-14-dev) ;; # libFuzzer and the sanitizers
+  esac
+done
 missing=()
 for p in "${pkgs[@]}"; do
   dpkg-query -W -f='${Status}' "$p" 2>/dev/null | grep -q 'install ok installed' || missing+=("$p")

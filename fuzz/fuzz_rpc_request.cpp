@@ -1,0 +1,77 @@
+// A request body as the server receives it after authentication: read as a JSON-RPC call,
+// its params checked and its method run on a small demo database. Only the refusals of the
+// protocol may come out; any other failure, or a result that is not JSON, is a fault.
+#include <server/db.h>
+#include <server/pool.h>
+#include <server/rpc.h>
+#include <server/schema.h>
+#include <server/seed.h>
+
+#include <QDir>
+#include <QJsonDocument>
+#include <QTemporaryDir>
+
+#include <cstdio>
+#include <cstdlib>
+
+using namespace erp::server;
+
+namespace {
+
+const QDate kToday(2025, 6, 15);
+
+struct Demo
+{
+    QTemporaryDir dir;
+    std::unique_ptr<ConnectionPool> pool;
+
+    Demo()
+    {
+        const auto url = db::DbUrl::parse("sqlite:" + dir.filePath(QStringLiteral("fuzz.db")).toStdString());
+        auto c = db::connect(url);
+        migrate(*c);
+        SeedOptions options;
+        options.accounts = 60;
+        options.today = kToday;
+        seed(*c, options);
+        pool = std::make_unique<ConnectionPool>(url, 1);
+    }
+};
+
+[[noreturn]] void fault(const char *what, const std::string &detail)
+{
+    std::fprintf(stderr, "%s: %s\n", what, detail.c_str());
+    std::abort();
+}
+
+} // namespace
+
+extern "C" int LLVMFuzzerTestOneInput(const uint8_t *data, size_t size)
+{
+    static Demo demo;
+    RpcCall call;
+    try {
+        parseCall(QByteArray(reinterpret_cast<const char *>(data), qsizetype(size)), kServerObject, call);
+    } catch (const RpcError &e) {
+        return 0;
+    }
+    CallContext ctx{demo.pool->acquire(), "fuzz", kToday};
+    try {
+        MethodResult r = (*call.handler)(ctx, Params(call.method, call.params));
+        QByteArray out = r.json;
+        if (r.stream)
+            while (r.stream->produce(out)) {
+            }
+        QJsonParseError perr;
+        QJsonDocument::fromJson("[" + out + "]", &perr);
+        if (perr.error != QJsonParseError::NoError)
+            fault("resultado não é JSON", out.left(300).toStdString());
+    } catch (const RpcError &e) {
+        if (e.code() != rpc::InvalidParams && e.code() != rpc::Refused)
+            fault("código inesperado", std::to_string(e.code()) + " " + e.what());
+    } catch (const db::DbError &e) {
+        // Checked params never reach the database as an error.
+        fault("erro de banco", e.what());
+    }
+    return 0;
+}
