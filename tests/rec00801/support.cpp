@@ -24,23 +24,93 @@ namespace rec00801test {
 using namespace erp;
 
 ScriptedServer::ScriptedServer()
-    : m_server(std::make_unique<httplib::Server>())
 {
+    start();
+}
+
+void ScriptedServer::start()
+{
+    m_down = false;
+    m_server = std::make_unique<httplib::Server>();
     m_server->Get("/health", [](const httplib::Request &, httplib::Response &res) {
         res.set_content(R"({"server":"REC00800.rdmRecCont"})", "application/json");
     });
     m_server->Post("/rpc/REC00800.rdmRecCont", [this](const httplib::Request &req, httplib::Response &res) {
         const QJsonObject request = QJsonDocument::fromJson(QByteArray::fromStdString(req.body)).object();
-        res.set_content(QJsonDocument(answer(request)).toJson(QJsonDocument::Compact).toStdString(), "application/json");
+        QPair<Fault, int> fault{Fault::None, 0};
+        {
+            QMutexLocker lock(&m_mutex);
+            fault = m_faults.value(request.value(QLatin1String("method")).toString(), fault);
+        }
+        const std::string body = QJsonDocument(answer(request)).toJson(QJsonDocument::Compact).toStdString();
+        if (fault.first == Fault::Slow) {
+            std::unique_lock lock(m_wakeMutex);
+            m_wake.wait_for(lock, std::chrono::milliseconds(fault.second), [this] { return m_stopping; });
+        }
+        if (fault.first == Fault::Drop || fault.first == Fault::Dies) {
+            if (fault.first == Fault::Dies) {
+                m_down = true;
+                m_server->stop();
+            }
+            // Headers go out, then the connection closes without the body.
+            res.set_content_provider(body.size(), "application/json",
+                                     [](size_t, size_t, httplib::DataSink &) { return false; });
+            return;
+        }
+        res.set_content(body, "application/json");
     });
-    m_port = m_server->bind_to_any_port("127.0.0.1");
+    if (m_port == 0) {
+        m_port = m_server->bind_to_any_port("127.0.0.1");
+    } else {
+        for (int attempt = 0; attempt < 50 && !m_server->bind_to_port("127.0.0.1", m_port); ++attempt)
+            std::this_thread::sleep_for(std::chrono::milliseconds(20));
+    }
     m_thread = std::thread([this] { m_server->listen_after_bind(); });
+    for (int waited = 0; waited < 2000 && !m_server->is_running(); ++waited)
+        std::this_thread::sleep_for(std::chrono::milliseconds(1));
 }
 
 ScriptedServer::~ScriptedServer()
 {
+    shutDown();
+}
+
+void ScriptedServer::shutDown()
+{
+    m_down = true;
+    {
+        std::lock_guard lock(m_wakeMutex);
+        m_stopping = true;
+    }
+    m_wake.notify_all();
     m_server->stop();
-    m_thread.join();
+    if (m_thread.joinable())
+        m_thread.join();
+    std::lock_guard lock(m_wakeMutex);
+    m_stopping = false;
+}
+
+void ScriptedServer::restart()
+{
+    shutDown();
+    start();
+}
+
+bool ScriptedServer::running() const
+{
+    return !m_down && m_server->is_running();
+}
+
+void ScriptedServer::fault(const QString &method, Fault kind, int faultMs)
+{
+    QMutexLocker lock(&m_mutex);
+    m_faults.insert(method, {kind, faultMs});
+}
+
+void ScriptedServer::clearFaults()
+{
+    QMutexLocker lock(&m_mutex);
+    m_faults.clear();
 }
 
 QJsonObject ScriptedServer::answer(const QJsonObject &request)

@@ -24,7 +24,10 @@
 #include <QStringList>
 #include <QTemporaryDir>
 
+#include <atomic>
+#include <condition_variable>
 #include <functional>
+#include <mutex>
 #include <memory>
 #include <thread>
 
@@ -50,9 +53,19 @@ public:
         QJsonArray params;
     };
 
+    // How a method's call goes wrong: Drop closes the connection after the headers, Dies also
+    // stops the server (later connections are refused), Slow answers after faultMs.
+    enum class Fault { None, Drop, Dies, Slow };
+
     ScriptedServer();
     ~ScriptedServer();
     int port() const { return m_port; }
+    void fault(const QString &method, Fault kind, int faultMs = 0);
+    void clearFaults();
+    // Stops listening (connections refused) / listens again on the same port.
+    void shutDown();
+    void restart();
+    bool running() const;
 
     void reply(const QString &method, const QJsonValue &result);
     void fail(const QString &method, const QString &message); // a business refusal
@@ -62,8 +75,14 @@ public:
 
 private:
     QJsonObject answer(const QJsonObject &request);
+    void start();
 
     std::unique_ptr<httplib::Server> m_server;
+    QMap<QString, QPair<Fault, int>> m_faults;
+    std::condition_variable m_wake; // ends a slow answer early when the server stops
+    std::mutex m_wakeMutex;
+    bool m_stopping = false;
+    std::atomic<bool> m_down{false};
     std::thread m_thread;
     int m_port = 0;
     mutable QMutex m_mutex;

@@ -127,7 +127,12 @@ QString NetConnection::failure(int error, qint64 elapsedMs) const
         return QStringLiteral("sem resposta em %1 s (tempo esgotado)").arg(m_timeoutMs / 1000.0);
     if (e == httplib::Error::Connection)
         return QStringLiteral("conexão recusada ou servidor inacessível");
-    return QString::fromStdString(httplib::to_string(e));
+    // The library names its errors in English, in a word: the user reads what happened.
+    if (e == httplib::Error::Read)
+        return QStringLiteral("a conexão foi encerrada antes da resposta completa");
+    if (e == httplib::Error::Write)
+        return QStringLiteral("a conexão foi encerrada durante o envio da chamada");
+    return QStringLiteral("erro de comunicação (código %1)").arg(error);
 }
 
 void NetConnection::close()
