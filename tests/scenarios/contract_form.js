@@ -15,6 +15,12 @@ assert(screen.windowState === "normal", "opening it again restores it: " + scree
 screen.setWindowState("maximized");
 assert(screen.windowState === "maximized", screen.windowState);
 screen.setWindowState("normal");
+// A state change is no focus change: the empty company field keeps the focus, its panel's exit
+// does not run ("Empresa deve ser informada.").
+screen.setWindowState("minimized");
+screen.setWindowState("normal");
+assert(shell.messages.length === 0, "no message from a window state change: " + JSON.stringify(shell.messages));
+assert(screen.focused === "medCdEmpresa", "the focus is back in the company field: " + screen.focused);
 
 var thrown = [];
 function expectThrow(what, fn) {

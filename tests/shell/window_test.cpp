@@ -2,6 +2,10 @@
 #include <erpfwui/screens/tfrmfiltropadrao.h>
 #include <erpfwui/screens/tfrmpadrao.h>
 #include <erpfwui/shell/shellwindow.h>
+#include <erpfwui/widgets/controls.h>
+#include <erpfwui/widgets/dbgrid.h>
+#include <erpfwui/widgets/edits.h>
+#include <erpfwui/widgets/focus.h>
 
 #include <QApplication>
 #include <QMainWindow>
@@ -15,6 +19,11 @@
 #include <gtest/gtest.h>
 
 using namespace erp;
+
+inline void PrintTo(const QString &s, std::ostream *os)
+{
+    *os << '"' << s.toStdString() << '"';
+}
 
 namespace {
 
@@ -138,4 +147,66 @@ TEST(ScreenHosting, ChildWindowFollowsTheScreensCloseAction)
     delete a.form;
     QCoreApplication::sendPostedEvents(nullptr, QEvent::DeferredDelete);
     EXPECT_TRUE(frame.isNull()) << "a freed screen takes its frame along";
+}
+
+// Minimising, maximising and restoring a screen is no focus change of its controls: the
+// company panel's exit does not run (with an empty field it would say "Empresa deve ser
+// informada."), and the focus comes back to the field it left. Real moves still run every event.
+TEST(ScreenWindowState, ChangesRunNoExitOrEnterAndTheFocusComesBackWhereItWas)
+{
+    Shell shell;
+    CountedScreen screen(QStringLiteral("Tela A"));
+    auto *panel = new TPanel(screen.form);
+    panel->setObjectName(QStringLiteral("panEmpresa"));
+    panel->setGeometry(5, 40, 300, 40);
+    auto *company = new TMaskEdit(panel);
+    company->setObjectName(QStringLiteral("medCdEmpresa"));
+    company->setGeometry(5, 5, 60, 22);
+    auto *grid = screen.form->findChild<TDBGrid *>(QStringLiteral("dbgPadrao"));
+    ASSERT_NE(grid, nullptr);
+    QStringList log;
+    QStringList errors;
+    panel->onExit = [&](QObject *) {
+        log << QStringLiteral("panEmpresa.exit");
+        if (company->text().isEmpty())
+            errors << QStringLiteral("Empresa deve ser informada.");
+    };
+    company->onExit = [&](QObject *) { log << QStringLiteral("medCdEmpresa.exit"); };
+    company->onEnter = [&](QObject *) { log << QStringLiteral("medCdEmpresa.enter"); };
+    grid->onEnter = [&](QObject *) { log << QStringLiteral("dbgPadrao.enter"); };
+
+    QMdiSubWindow *window = showScreen(screen.form);
+    focusControl(company);
+    Shell::waitUntil([&] { return QApplication::focusWidget() == company; });
+    ASSERT_EQ(QApplication::focusWidget(), company);
+    log.clear();
+
+    const auto settle = [] { Shell::waitUntil([] { return false; }); };
+    window->showMinimized();
+    settle();
+    EXPECT_TRUE(window->isMinimized());
+    window->showNormal();
+    settle();
+    window->showMaximized();
+    settle();
+    window->showNormal();
+    settle();
+    screen.form->setWindowState(Qt::WindowMinimized); // the form's own state, as code may set it
+    screen.form->setWindowState(Qt::WindowNoState);
+    window->showMinimized();
+    settle();
+    showScreen(screen.form); // opening it again restores it
+    settle();
+
+    EXPECT_TRUE(log.isEmpty()) << log.join(QLatin1Char(',')).toStdString();
+    EXPECT_TRUE(errors.isEmpty()) << errors.join(QLatin1Char(',')).toStdString();
+    EXPECT_EQ(screen.form->focusedControl(), QStringLiteral("medCdEmpresa"));
+    EXPECT_EQ(QApplication::focusWidget(), company);
+    EXPECT_EQ(screen.activations, 1) << "a state change is not an activation";
+
+    // The next real move runs the whole chain.
+    focusControl(grid);
+    EXPECT_EQ(log, QStringList({QStringLiteral("medCdEmpresa.exit"), QStringLiteral("panEmpresa.exit"),
+                                QStringLiteral("dbgPadrao.enter")}));
+    EXPECT_EQ(errors, QStringList{QStringLiteral("Empresa deve ser informada.")});
 }

@@ -2,6 +2,7 @@
 
 #include <erpfw/core/error.h>
 #include <erpfwui/forms/form.h>
+#include <erpfwui/widgets/focus.h>
 
 #include <QMainWindow>
 #include <QMdiArea>
@@ -77,6 +78,9 @@ QMdiSubWindow *showScreen(Form *screen)
                             .arg(screen->windowTitle()));
         const QSize size = screen->size();
         window = g_mdiArea->addSubWindow(screen);
+        // The child follows the screen's own window state from its event filter; the focus
+        // manager must hear the change before that filter acts on it.
+        FocusManager::setScope(screen);
         window->setWindowTitle(screen->windowTitle());
         window->setWindowIcon(screen->windowIcon());
         window->resize(window->size() - window->contentsRect().size() + size);
@@ -90,6 +94,10 @@ QMdiSubWindow *showScreen(Form *screen)
         });
         QObject::connect(screen, &QObject::destroyed, window, &QObject::deleteLater);
     }
+    // A minimised screen is restored before it is shown, so that Qt's refocusing on the way
+    // counts as the window state change it is and runs no exit or enter.
+    if (window->isMinimized())
+        window->showNormal();
     screen->show();
     window->showNormal();
     window->raise();

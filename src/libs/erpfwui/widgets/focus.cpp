@@ -3,6 +3,8 @@
 #include <erpfw/core/messageservice.h>
 
 #include <QApplication>
+#include <QTimer>
+#include <QWindowStateChangeEvent>
 
 namespace erp {
 namespace {
@@ -39,6 +41,26 @@ FocusManager::FocusManager()
 void FocusManager::setScope(QWidget *root)
 {
     root->setProperty(kScopeProperty, true);
+    root->installEventFilter(&instance());
+}
+
+bool FocusManager::eventFilter(QObject *watched, QEvent *event)
+{
+    if (event->type() != QEvent::WindowStateChange || !watched->isWidgetType())
+        return false;
+    constexpr Qt::WindowStates sizeStates = Qt::WindowMinimized | Qt::WindowMaximized | Qt::WindowFullScreen;
+    auto *root = static_cast<QWidget *>(watched);
+    const auto *change = static_cast<QWindowStateChangeEvent *>(event);
+    if (((change->oldState() ^ root->windowState()) & sizeStates) && !m_settling.contains(root)) {
+        // Qt hides, shows and refocuses the form's widgets until the change is done.
+        m_settling.insert(root);
+        QTimer::singleShot(0, this, [this, root, form = QPointer<QWidget>(root)] {
+            m_settling.remove(root);
+            if (form)
+                settled(form);
+        });
+    }
+    return false;
 }
 
 QWidget *FocusManager::scopeOf(QWidget *widget)
@@ -114,14 +136,39 @@ void FocusManager::moveFocus(QWidget *widget)
         std::rethrow_exception(error);
 }
 
+// While the form's window state changes, the focus goes back to the form's own control without
+// any event. False when that control can no longer take it.
+bool FocusManager::keepControl(QWidget *root, Scope &scope)
+{
+    QWidget *control = scope.control;
+    if (!control || !control->isVisible() || !control->isEnabled() || control->focusPolicy() == Qt::NoFocus)
+        return !root->isVisible() && control; // hidden with the form: it comes back with it
+    QWidget *target = logicalControl(currentFocus(root), root);
+    if (target && target != control) {
+        m_busy = true;
+        control->setFocus(Qt::OtherFocusReason);
+        m_busy = false;
+    }
+    return true;
+}
+
+void FocusManager::settled(QWidget *root)
+{
+    auto it = m_scopes.find(root);
+    if (it == m_scopes.end() || m_busy || !keepControl(root, *it))
+        sync(root);
+}
+
 void FocusManager::sync(QWidget *root)
 {
     if (m_busy)
         return; // the running chain re-reads the focus after each handler
     if (!m_scopes.contains(root))
         connect(root, &QObject::destroyed, this, [this, root] { m_scopes.remove(root); });
-    m_busy = true;
     Scope &scope = m_scopes[root];
+    if (!m_fromCode && m_settling.contains(root) && keepControl(root, scope))
+        return;
+    m_busy = true;
     for (int i = 0; i < kMaxTransitions; ++i) {
         QWidget *target = logicalControl(currentFocus(root), root);
         if (!target || target == scope.control)

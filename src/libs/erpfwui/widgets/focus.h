@@ -5,6 +5,7 @@
 #include <QHash>
 #include <QObject>
 #include <QPointer>
+#include <QSet>
 #include <QWidget>
 
 namespace erp {
@@ -26,7 +27,8 @@ public:
 // the containers entered (outermost first), the new control's enter. An exception in an exit
 // ends the chain and the focus stays where the handler put it (back in the control when the
 // handler did not move it). Each form keeps its own current control, so a message box or
-// another screen taking the focus runs nothing.
+// another screen taking the focus runs nothing; nor does minimising, maximising or restoring
+// the form, after which the focus goes back to that control.
 class ERPFWUI_EXPORT FocusManager : public QObject
 {
     Q_OBJECT
@@ -35,7 +37,13 @@ public:
     static FocusManager &instance();
 
     // Marks the widget that bounds a focus chain (a form); by default the top-level window.
+    // Calling it again puts the manager's event filter before those installed since.
     static void setScope(QWidget *root);
+
+protected:
+    bool eventFilter(QObject *watched, QEvent *event) override;
+
+public:
 
     // Moves the focus as a click or Tab would, with every exit and enter event, also when
     // the window is not the active one. The exception of a handler comes back to the caller.
@@ -54,6 +62,8 @@ private:
     FocusManager();
     void focusChanged(QWidget *old, QWidget *now);
     void sync(QWidget *root);
+    bool keepControl(QWidget *root, Scope &scope);
+    void settled(QWidget *root);
     void transition(QWidget *root, Scope &scope);
     bool run(QWidget *control, bool enter);
     static QWidget *scopeOf(QWidget *widget);
@@ -62,6 +72,8 @@ private:
     static QList<QPointer<QWidget>> containersOf(QWidget *control, QWidget *root);
 
     QHash<QWidget *, Scope> m_scopes;
+    // Forms whose window state is changing: Qt moves their focus around, the user does not.
+    QSet<QWidget *> m_settling;
     bool m_busy = false;
     bool m_fromCode = false;
     std::exception_ptr m_captured;
