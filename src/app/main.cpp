@@ -105,11 +105,13 @@ std::unique_ptr<server::EmbeddedServer> startEmbeddedServer(const ShellConfig &c
                                                             ServerLog &log)
 {
     server::EmbeddedOptions options;
-    options.databasePath = (config.dbUrl.isEmpty() ? QDir(dataDir).filePath(QStringLiteral("demo.sqlite"))
-                                                   : config.dbUrl.mid(int(qstrlen("sqlite:"))))
-                               .toStdString();
+    if (config.dbUrl.isEmpty())
+        options.databasePath = QDir(dataDir).filePath(QStringLiteral("demo.sqlite")).toStdString();
+    else
+        options.databaseUrl = config.dbUrl.toStdString();
     if (!config.operatorName.isEmpty())
         options.operatorName = config.operatorName.toStdString();
+    options.password = config.password.toStdString();
     if (config.today.isValid())
         options.today = config.today.toString(Qt::ISODate).toStdString();
     options.log = [&log](const std::string &line) { log.write(line); };

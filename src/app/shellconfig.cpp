@@ -213,8 +213,6 @@ ShellConfig parseShellConfig(const QStringList &arguments)
             bad(QStringLiteral("--server: informe também a filial de processamento (--branch)."));
     } else if (!config.token.isEmpty()) {
         bad(QStringLiteral("--token: o token vale só para um servidor externo; informe também --server."));
-    } else if (!config.dbUrl.isEmpty() && !config.dbUrl.startsWith(QLatin1String("sqlite:"))) {
-        bad(QStringLiteral("--db: sem --server, o servidor embutido trabalha só com banco SQLite (sqlite:CAMINHO)."));
     }
     return config;
 }

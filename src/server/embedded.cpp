@@ -38,30 +38,70 @@ std::string randomPassword()
     return text;
 }
 
+// The operator the demo database is made for; on an existing database its password is the
+// only one the embedded server replaces.
+const char *const kSessionOperator = "demo";
+
+void requireCurrentSchema(db::Connection &c)
+{
+    const int version = schemaVersion(c);
+    const int latest = latestSchemaVersion();
+    const std::string migrate = " Atualize-o com \"rec-appserver migrate --db URL\".";
+    if (version == 0)
+        throw std::runtime_error("o banco não tem as tabelas do sistema; crie-as com \"rec-appserver migrate --db URL\".");
+    if (version < latest)
+        throw std::runtime_error("o banco está na versão " + std::to_string(version) +
+                                 " do esquema e o sistema precisa da versão " + std::to_string(latest) + "." + migrate);
+    if (version > latest)
+        throw std::runtime_error("o banco está na versão " + std::to_string(version) +
+                                 " do esquema, mais nova que a deste sistema (" + std::to_string(latest) +
+                                 "); use um erp-shell atualizado.");
+}
+
 } // namespace
 
 EmbeddedServer::EmbeddedServer(const EmbeddedOptions &o) : d(std::make_unique<Impl>())
 {
+    const bool existing = !o.databaseUrl.empty();
+    std::string shown = o.databasePath;
     try {
         std::optional<QDate> today;
         if (!o.today.empty())
             today = wire::parseDate(QString::fromStdString(o.today));
-        const db::DbUrl url = db::DbUrl::parse("sqlite:" + o.databasePath);
-        QDir().mkpath(QFileInfo(QString::fromStdString(o.databasePath)).absolutePath());
-        d->databaseUrl = "sqlite:" + o.databasePath;
+        const db::DbUrl url = db::DbUrl::parse(existing ? o.databaseUrl : "sqlite:" + o.databasePath);
+        shown = url.text;
+        d->databaseUrl = existing ? o.databaseUrl : "sqlite:" + o.databasePath;
+        d->operatorName = o.operatorName;
+        if (!existing)
+            QDir().mkpath(QFileInfo(QString::fromStdString(o.databasePath)).absolutePath());
+        else if (url.kind == db::Kind::Sqlite && !QFileInfo(QString::fromStdString(url.path)).isFile())
+            throw std::runtime_error("o arquivo não existe.");
         {
             auto c = db::connect(url);
-            migrate(*c);
-            if (!db::queryInt(*c, "SELECT COUNT(*) FROM EMPRESA")) {
-                SeedOptions s;
-                s.accounts = o.demoAccounts;
-                s.seed = o.demoSeed;
-                s.today = today.value_or(QDate::currentDate());
-                seed(*c, s);
+            if (existing) {
+                requireCurrentSchema(*c);
+            } else {
+                migrate(*c);
+                if (!db::queryInt(*c, "SELECT COUNT(*) FROM EMPRESA")) {
+                    SeedOptions s;
+                    s.accounts = o.demoAccounts;
+                    s.seed = o.demoSeed;
+                    s.today = today.value_or(QDate::currentDate());
+                    seed(*c, s);
+                }
             }
-            d->operatorName = o.operatorName;
-            d->password = randomPassword();
-            saveOperator(*c, d->operatorName, d->password);
+            if (existing && !o.password.empty()) {
+                if (!Authenticator().check(*c, o.operatorName, o.password))
+                    throw std::runtime_error("operador \"" + o.operatorName + "\" ou senha inválidos.");
+                d->password = o.password;
+            } else if (existing && o.operatorName != kSessionOperator) {
+                throw std::runtime_error("informe a senha do operador \"" + o.operatorName +
+                                         "\" (num banco existente o sistema só cria a senha do operador \"" +
+                                         kSessionOperator + "\").");
+            } else {
+                d->password = o.password.empty() ? randomPassword() : o.password;
+                saveOperator(*c, d->operatorName, d->password);
+            }
         }
         ServeOptions so;
         so.db = url;
@@ -75,9 +115,11 @@ EmbeddedServer::EmbeddedServer(const EmbeddedOptions &o) : d(std::make_unique<Im
         d->thread = std::thread([server = d->server.get()] { server->run(); });
     } catch (const wire::WireError &e) {
         throw std::runtime_error("Data inválida para o servidor embutido: " + std::string(e.what()));
+    } catch (const std::invalid_argument &e) {
+        throw std::runtime_error(e.what()); // a bad URL, which the message names already
     } catch (const std::exception &e) {
-        throw std::runtime_error("Não foi possível iniciar o servidor embutido com o banco \"" + o.databasePath +
-                                 "\": " + e.what());
+        throw std::runtime_error("Não foi possível iniciar o servidor embutido com o banco \"" + shown + "\": " +
+                                 e.what());
     }
 }
 

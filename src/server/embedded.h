@@ -9,10 +9,16 @@ namespace erp::server {
 
 struct EmbeddedOptions
 {
-    // The SQLite file; created (schema and demo data) when new, upgraded when older.
+    // The demo SQLite file; created (schema and demo data) when new, upgraded when older.
     std::string databasePath;
-    // The operator the random credential is made for.
+    // Or an existing database, "sqlite:PATH" or "postgresql://...": served as it is, never
+    // created, upgraded nor seeded, and refused when its schema is not the current one.
+    std::string databaseUrl;
     std::string operatorName = "demo";
+    // Empty: a random one is made and stored for the operator. On an existing database that is
+    // done only for the default operator, so a real operator's password is never replaced; a
+    // given password must be the operator's own, and nothing is written.
+    std::string password;
     // "YYYY-MM-DD": the date the server (and a new demo database) takes as today; empty for
     // the system date.
     std::string today;
@@ -36,8 +42,8 @@ public:
     const std::string &host() const;
     int port() const;
     const std::string &operatorName() const;
-    const std::string &password() const; // random, made at start
-    std::string databaseUrl() const;      // "sqlite:PATH", for the shell's own queries
+    const std::string &password() const;
+    std::string databaseUrl() const; // for the shell's own queries
 
 private:
     struct Impl;

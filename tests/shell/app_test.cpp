@@ -1,10 +1,10 @@
 #include "shellconfig.h"
+#include "shellrun.h"
 
 #include <erpfw/core/error.h>
 
 #include <QFile>
 #include <QImage>
-#include <QProcess>
 #include <QTemporaryDir>
 
 #include <gtest/gtest.h>
@@ -12,40 +12,9 @@
 using erp::app::ShellConfig;
 using erp::app::parseShellConfig;
 
-namespace {
-
-struct ShellRun
-{
-    int status = -1;
-    QString out;
-    QString err;
-};
-
-// The real executable, with a config folder of its own so the user's settings stay out.
-ShellRun runShell(const QStringList &args, const QString &configHome)
-{
-    QProcess shell;
-    QProcessEnvironment env = QProcessEnvironment::systemEnvironment();
-    env.insert(QStringLiteral("XDG_CONFIG_HOME"), configHome);
-    env.insert(QStringLiteral("QT_QPA_PLATFORM"), QStringLiteral("offscreen"));
-    shell.setProcessEnvironment(env);
-    shell.start(qEnvironmentVariable("ERP_BUILD_DIR") + QStringLiteral("/bin/erp-shell"), args);
-    if (!shell.waitForFinished(120000)) {
-        shell.kill();
-        shell.waitForFinished();
-    }
-    return {shell.exitStatus() == QProcess::NormalExit ? shell.exitCode() : -1,
-            QString::fromUtf8(shell.readAllStandardOutput()), QString::fromUtf8(shell.readAllStandardError())};
-}
-
-void writeFile(const QString &path, const QByteArray &text)
-{
-    QFile f(path);
-    ASSERT_TRUE(f.open(QIODevice::WriteOnly));
-    f.write(text);
-}
-
-} // namespace
+using erp::shelltest::ShellRun;
+using erp::shelltest::runShell;
+using erp::shelltest::writeFile;
 
 TEST(ShellCommandLine, BadOptionsExitWithStatusTwoAndSayWhy)
 {
@@ -68,7 +37,7 @@ TEST(ShellCommandLine, BadOptionsExitWithStatusTwoAndSayWhy)
         {{QStringLiteral("--config"), badIni}, QStringLiteral("chave desconhecida \"servidor\"")},
         {{QStringLiteral("--script"), QStringLiteral("x.js")}, QStringLiteral("roteiro x.js não encontrado")},
         {{QStringLiteral("--server"), QStringLiteral("http://127.0.0.1:9")}, QStringLiteral("informe também o banco")},
-        {{QStringLiteral("--db"), QStringLiteral("postgresql://u:p@h:5432/erp")}, QStringLiteral("só com banco SQLite")},
+        {{QStringLiteral("--db"), QStringLiteral("postgresql://u:p@h:5432")}, QStringLiteral("--db:")},
     };
     for (const auto &[args, message] : cases) {
         const ShellRun run = runShell(args, home.path());
