@@ -2,11 +2,17 @@
 #include <erpfw/core/shellcontext.h>
 #include <erpfw/db/database.h>
 #include <erpfwui/forms/form.h>
+#include <erpfwui/screens/tfrmfiltropadrao.h>
+#include <erpfwui/screens/tfrmpadrao.h>
+#include <erpwire/packet.h>
 #include <erpfwui/shell/moduleloader.h>
 #include <erpfwui/shell/screencursor.h>
 #include <erpfwui/shell/shellwindow.h>
 
 #include <QApplication>
+#include <QDir>
+#include <QJsonDocument>
+#include <QJsonObject>
 #include <QLabel>
 #include <QLibrary>
 #include <QMainWindow>
@@ -224,4 +230,46 @@ TEST_F(Rec00800Module, FilterModesAreComparedExactlyAndTheCursorAlwaysComesBack)
     LoadBPL(QStringLiteral("REC00800"));
     filter(QStringLiteral("other"));
     EXPECT_EQ(findForm(QStringLiteral("frmFiltroRecalLancContReceber")), dialog.data());
+}
+
+// Promise 7 over every form file of the modules and of the base screens: the loader refuses a
+// handler that the file names and the class lacks, and a handler of the class that no file
+// binds, so building each screen from its file proves the two agree. A new file in forms/
+// with no screen built from it fails here.
+TEST_F(Rec00800Module, EveryFormFileBuildsItsScreenWithFileAndHandlersInAgreement)
+{
+    LoadBPL(QStringLiteral("REC00800"));
+    filter(QStringLiteral("other")); // makes the filter dialog without showing it
+    const QVariant none = QVariant::fromValue(wire::Packet());
+    LoadBPL(QStringLiteral("CTB10200"), {QStringLiteral("01"), QString(), none, none, none});
+    std::unique_ptr<Form> base(createForm<TfrmPadrao>());
+    std::unique_ptr<Form> filterBase(createForm<TfrmFiltroPadrao>());
+
+    const auto builtAs = [](const QString &className) -> Form * {
+        for (QWidget *w : QApplication::allWidgets()) {
+            auto *form = qobject_cast<Form *>(w);
+            if (form && QString::fromLatin1(form->metaObject()->className()).section(QStringLiteral("::"), -1) == className)
+                return form;
+        }
+        return nullptr;
+    };
+    const QString source = qEnvironmentVariable("ERP_SOURCE_DIR");
+    for (const char *folder : {"src/modules/PKG_REC00800/forms", "src/modules/PKG_CTB10200/forms",
+                               "src/libs/erpfwui/screens/forms"}) {
+        const QFileInfoList files = QDir(source + QLatin1Char('/') + QLatin1String(folder))
+                                        .entryInfoList({QStringLiteral("*.json")}, QDir::Files, QDir::Name);
+        EXPECT_FALSE(files.isEmpty()) << folder;
+        for (const QFileInfo &file : files) {
+            QFile text(file.absoluteFilePath());
+            ASSERT_TRUE(text.open(QIODevice::ReadOnly));
+            const QByteArray content = text.readAll();
+            const QString className = QJsonDocument::fromJson(content).object().value(QStringLiteral("class")).toString();
+            Form *form = builtAs(className);
+            ASSERT_NE(form, nullptr) << "no screen built from " << file.filePath().toStdString();
+            QFile built(form->formFile());
+            ASSERT_TRUE(built.open(QIODevice::ReadOnly)) << form->formFile().toStdString();
+            EXPECT_EQ(built.readAll(), content) << file.filePath().toStdString() << " is what " << className.toStdString()
+                                                << " was built from";
+        }
+    }
 }
