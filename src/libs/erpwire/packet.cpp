@@ -4,6 +4,7 @@
 
 #include <cstring>
 #include <limits>
+#include <unordered_map>
 #include <vector>
 
 namespace erp::wire {
@@ -44,7 +45,6 @@ bool isStringType(FieldType type)
 
 namespace {
 
-constexpr quint32 kNullLen = std::numeric_limits<quint32>::max();
 constexpr qint64 kNullInt = std::numeric_limits<qint64>::min();
 
 // Dates are kept as days, date-times as seconds, both counted from the epoch in UTC so that
@@ -54,10 +54,14 @@ const QDate kEpoch(1970, 1, 1);
 struct Column
 {
     FieldType type;
-    // strings
+    // strings: the cells' text one after the other, each ending where the next begins (4 bytes
+    // a cell besides the text, as in the JSON); a cell rewritten with another length moves to
+    // the spill area
     std::vector<char> arena;
-    std::vector<quint32> offset;
-    std::vector<quint32> length; // kNullLen = null
+    std::vector<quint32> end;
+    std::vector<bool> null;
+    std::vector<char> spill;
+    std::unordered_map<quint32, std::pair<quint32, quint32>> moved; // row -> offset, length in spill
     // numbers, booleans, dates: one 64-bit slot per row
     std::vector<qint64> ints;    // Integer, Boolean, Date (days), DateTime (seconds); kNullInt = null
     std::vector<double> floats;  // Float
@@ -66,8 +70,8 @@ struct Column
     void appendNull()
     {
         if (isStringType(type)) {
-            offset.push_back(0);
-            length.push_back(kNullLen);
+            end.push_back(quint32(arena.size()));
+            null.push_back(true);
         } else if (type == FieldType::Float) {
             floats.push_back(0);
             floatNull.push_back(true);
@@ -78,8 +82,8 @@ struct Column
     void reserve(size_t n)
     {
         if (isStringType(type)) {
-            offset.reserve(n);
-            length.reserve(n);
+            end.reserve(n);
+            null.reserve(n);
         } else if (type == FieldType::Float) {
             floats.reserve(n);
             floatNull.reserve(n);
@@ -87,18 +91,50 @@ struct Column
             ints.reserve(n);
         }
     }
+    void squeeze()
+    {
+        arena.shrink_to_fit();
+        end.shrink_to_fit();
+        null.shrink_to_fit();
+        spill.shrink_to_fit();
+        ints.shrink_to_fit();
+        floats.shrink_to_fit();
+        floatNull.shrink_to_fit();
+    }
+    quint32 start(size_t row) const { return row ? end[row - 1] : 0; }
+    // Where the text of a cell is (not null).
+    std::pair<const char *, quint32> text(size_t row) const
+    {
+        if (!moved.empty()) {
+            const auto it = moved.find(quint32(row));
+            if (it != moved.end())
+                return {spill.data() + it->second.first, it->second.second};
+        }
+        return {arena.data() + start(row), end[row] - start(row)};
+    }
+    void dropLast()
+    {
+        const size_t row = end.size() - 1;
+        arena.resize(start(row));
+        end.pop_back();
+        null.pop_back();
+        moved.erase(quint32(row));
+    }
     void clear()
     {
         arena.clear();
-        offset.clear();
-        length.clear();
+        end.clear();
+        null.clear();
+        spill.clear();
+        moved.clear();
         ints.clear();
         floats.clear();
         floatNull.clear();
     }
     qsizetype bytes() const
     {
-        return qsizetype(arena.capacity() + offset.capacity() * 4 + length.capacity() * 4
+        return qsizetype(arena.capacity() + end.capacity() * 4 + null.capacity() / 8 + spill.capacity()
+                         + moved.size() * 32
                          + ints.capacity() * 8 + floats.capacity() * 8 + floatNull.capacity() / 8);
     }
 };
@@ -159,6 +195,12 @@ void Packet::reserve(int rows)
         c.reserve(size_t(rows));
 }
 
+void Packet::squeeze()
+{
+    for (Column &c : d->columns)
+        c.squeeze();
+}
+
 int Packet::appendRow()
 {
     for (Column &c : d->columns)
@@ -180,8 +222,7 @@ void Packet::appendRow(const QVariantList &values)
         // nothing half-loaded: the row goes with the error
         for (Column &col : d->columns) {
             if (isStringType(col.type)) {
-                col.offset.pop_back();
-                col.length.pop_back();
+                col.dropLast();
             } else if (col.type == FieldType::Float) {
                 col.floats.pop_back();
                 col.floatNull.pop_back();
@@ -214,7 +255,7 @@ bool Packet::isNull(int row, int col) const
     checkCell(row, col);
     const Column &c = d->columns[size_t(col)];
     if (isStringType(c.type))
-        return c.length[size_t(row)] == kNullLen;
+        return c.null[size_t(row)];
     if (c.type == FieldType::Float)
         return c.floatNull[size_t(row)];
     return c.ints[size_t(row)] == kNullInt;
@@ -225,7 +266,7 @@ void Packet::setNull(int row, int col)
     checkCell(row, col);
     Column &c = d->columns[size_t(col)];
     if (isStringType(c.type)) {
-        c.length[size_t(row)] = kNullLen;
+        c.null[size_t(row)] = true;
     } else if (c.type == FieldType::Float) {
         c.floats[size_t(row)] = 0;
         c.floatNull[size_t(row)] = true;
@@ -318,10 +359,12 @@ QByteArray Packet::utf8(int row, int col) const
     const Column &c = d->columns[size_t(col)];
     if (!isStringType(c.type))
         throw WireError(QStringLiteral("Campo %1 não é texto.").arg(d->fields[col].name));
-    const quint32 len = c.length[size_t(row)];
-    if (len == kNullLen || len == 0)
+    if (c.null[size_t(row)])
         return {};
-    return QByteArray(c.arena.data() + c.offset[size_t(row)], qsizetype(len));
+    const auto [data, len] = c.text(size_t(row));
+    if (len == 0)
+        return {};
+    return QByteArray(data, qsizetype(len));
 }
 
 double Packet::number(int row, int col) const
@@ -395,17 +438,36 @@ void Packet::setUtf8(int row, int col, const char *data, qsizetype size)
     Column &c = d->columns[size_t(col)];
     if (!isStringType(c.type))
         throw WireError(QStringLiteral("Campo %1 não é texto.").arg(d->fields[col].name));
-    const quint32 cur = c.length[size_t(row)];
-    if (cur != kNullLen && quint32(size) <= cur) {
-        // reuse the old place: marking a row rewrites one character in place
-        std::memcpy(c.arena.data() + c.offset[size_t(row)], data, size_t(size));
-    } else {
-        if (c.arena.size() + size_t(size) > std::numeric_limits<quint32>::max())
+    const size_t r = size_t(row);
+    const auto tooBig = [&](size_t total) {
+        if (total + size_t(size) > std::numeric_limits<quint32>::max())
             throw WireError(QStringLiteral("Pacote de dados grande demais no campo %1.").arg(d->fields[col].name));
-        c.offset[size_t(row)] = quint32(c.arena.size());
-        c.arena.insert(c.arena.end(), data, data + size);
+    };
+    const auto spilled = c.moved.find(quint32(r));
+    if (spilled != c.moved.end()) {
+        auto &[at, len] = spilled->second;
+        if (quint32(size) > len) {
+            tooBig(c.spill.size());
+            at = quint32(c.spill.size());
+            c.spill.resize(c.spill.size() + size_t(size));
+        }
+        std::memcpy(c.spill.data() + at, data, size_t(size));
+        len = quint32(size);
+    } else if (c.end[r] - c.start(r) == quint32(size)) {
+        // the same length in place: marking a row rewrites one character
+        std::memcpy(c.arena.data() + c.start(r), data, size_t(size));
+    } else if (r + 1 == c.end.size()) {
+        // the last row (a packet being filled) grows or shrinks at the arena's end
+        tooBig(c.start(r));
+        c.arena.resize(c.start(r) + size_t(size));
+        std::memcpy(c.arena.data() + c.start(r), data, size_t(size));
+        c.end[r] = quint32(c.arena.size());
+    } else {
+        tooBig(c.spill.size());
+        c.moved[quint32(r)] = {quint32(c.spill.size()), quint32(size)};
+        c.spill.insert(c.spill.end(), data, data + size);
     }
-    c.length[size_t(row)] = quint32(size);
+    c.null[r] = false;
 }
 
 void Packet::setNumber(int row, int col, double value)

@@ -60,6 +60,7 @@ public:
     bool isEmpty() const { return rowCount() == 0; }
 
     void reserve(int rows);
+    void squeeze(); // gives back what growing the columns left unused
     int appendRow(); // a row of nulls; returns its index
     void appendRow(const QVariantList &values);
     void removeAllRows();
