@@ -1,5 +1,8 @@
 // A server reply's value as the client decodes it. What decodes must encode again, by both
-// encoders alike, and decode to the same packet.
+// encoders alike, and decode to the same packet; loaded into a dataset as the screens load it
+// (the account list's fields, or fields taken from the packet), every value reads and shows.
+#include <erpfw/core/error.h>
+#include <erpfw/data/clientdataset.h>
 #include <erpwire/json.h>
 
 #include <QJsonArray>
@@ -47,10 +50,62 @@ void checkPacket(const Packet &p)
             (void)p.value(r, c);
 }
 
+// The account list's data fields, with the display formats the screen gives them.
+void defineAccounts(erp::ClientDataSet &ds)
+{
+    static const QList<FieldDef> layout = [] {
+        const QJsonObject seed = QJsonDocument::fromJson(R"({"fields":[
+            {"name":"IDMARCADO","type":"fixedstring","size":1},{"name":"DTATUAVENREC","type":"datetime"},
+            {"name":"NRPARCELAREC","type":"string","size":2},{"name":"NMRAZSOCCLIE","type":"string","size":50},
+            {"name":"IDSTATREC","type":"string","size":1},{"name":"VRATUAREC","type":"float"},
+            {"name":"CDSERIE","type":"string","size":5},{"name":"NRNOTAFISC","type":"string","size":20},
+            {"name":"CDFILIAL","type":"string","size":4},{"name":"DTENTRSAID","type":"datetime"},
+            {"name":"ATIVO","type":"boolean"},{"name":"QTD","type":"integer"},{"name":"DT","type":"date"}],
+            "rows":[]})").object();
+        return decodePacket(seed).fields();
+    }();
+    for (const FieldDef &f : layout) {
+        erp::Field *field = ds.addField(f.name, f.type, f.size);
+        if (f.type == FieldType::Float)
+            field->setDisplayFormat(QStringLiteral("#,##0.00"));
+    }
+}
+
+void load(erp::ClientDataSet &ds, const Packet &p)
+{
+    try {
+        ds.setPacket(p);
+    } catch (const erp::Error &) {
+        return; // a packet that does not fit is refused whole
+    }
+    for (int recNo = 1; recNo <= ds.recordCount(); ++recNo) {
+        ds.moveTo(recNo);
+        for (erp::Field *f : ds.fields()) {
+            (void)f->asString();
+            (void)f->text();
+            if (f->dataType() == FieldType::Float || f->dataType() == FieldType::Integer)
+                (void)f->asFloat();
+            if (f->dataType() == FieldType::Date || f->dataType() == FieldType::DateTime)
+                (void)f->asDateTime();
+        }
+    }
+    const Packet back = ds.packet();
+    if (back.rowCount() != p.rowCount())
+        fault("o conjunto de dados perdeu linhas", text(encodePacket(p)), text(encodePacket(back)));
+}
+
 void checkValue(const QVariant &v)
 {
-    if (v.metaType() == QMetaType::fromType<Packet>())
+    if (v.metaType() == QMetaType::fromType<Packet>()) {
         checkPacket(v.value<Packet>());
+        erp::ClientDataSet accounts;
+        accounts.setObjectName(QStringLiteral("cdsContRec"));
+        defineAccounts(accounts);
+        load(accounts, v.value<Packet>());
+        erp::ClientDataSet loose;
+        loose.setObjectName(QStringLiteral("cdsErrosTemp"));
+        load(loose, v.value<Packet>());
+    }
     else if (v.typeId() == QMetaType::QVariantList)
         for (const QVariant &item : v.toList())
             checkValue(item);
