@@ -20,6 +20,7 @@
 
 #include <QAbstractButton>
 #include <QCoreApplication>
+#include <QHeaderView>
 #include <QImage>
 
 namespace rec {
@@ -93,6 +94,9 @@ TEST_F(FrameTest, CompanyIsFittedValidatedAndLookedUp)
     QStringList listed;
     Form::setModalHook([&](Form *form) {
         auto *grid = form->component<TDBGrid>(QStringLiteral("dbgPesquisa"));
+        // The two-digit code's column still shows its title whole.
+        EXPECT_GT(grid->columnOf(QStringLiteral("CDEMPRESA"))->width(),
+                  grid->horizontalHeader()->fontMetrics().horizontalAdvance(QStringLiteral("Código")));
         for (int row = 0; row < grid->rowCount(); ++row)
             listed.append(grid->cellText(row, QStringLiteral("CDEMPRESA")));
         grid->setCurrentRow(1);

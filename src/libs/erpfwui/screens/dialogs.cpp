@@ -12,6 +12,7 @@
 
 #include <QApplication>
 #include <QHBoxLayout>
+#include <QHeaderView>
 #include <QPainter>
 #include <QVBoxLayout>
 
@@ -53,8 +54,12 @@ TDBGrid *addGrid(Form *form, QVBoxLayout *layout, const QString &name, DataSourc
     ClientDataSet *dataSet = source ? source->dataSet() : nullptr;
     for (const QString &name : fields) {
         GridColumn *column = grid->addColumn(name);
-        if (Field *field = dataSet ? dataSet->findField(name) : nullptr)
-            column->setWidth(qBound(40, field->displayWidth() * grid->fontMetrics().averageCharWidth() + 8, 320));
+        if (Field *field = dataSet ? dataSet->findField(name) : nullptr) {
+            // A short code under a longer title ("Código") shows its title whole.
+            const int text = field->displayWidth() * grid->fontMetrics().averageCharWidth() + 8;
+            const int title = grid->horizontalHeader()->fontMetrics().horizontalAdvance(column->title()) + 8;
+            column->setWidth(qBound(40, qMax(text, title), 320));
+        }
     }
     layout->addWidget(grid);
     return grid;
