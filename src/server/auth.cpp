@@ -31,12 +31,13 @@ std::string utcText(const QDateTime &t) { return t.toUTC().toString(QStringLiter
 
 } // namespace
 
-std::string hashPassword(const std::string &password)
+std::string hashPassword(const std::string &password, bool randomKey)
 {
     ensureSodium();
     char out[crypto_pwhash_STRBYTES];
-    if (crypto_pwhash_str(out, password.data(), password.size(), crypto_pwhash_OPSLIMIT_INTERACTIVE,
-                          crypto_pwhash_MEMLIMIT_INTERACTIVE) != 0)
+    if (crypto_pwhash_str(out, password.data(), password.size(),
+                          randomKey ? crypto_pwhash_OPSLIMIT_MIN : crypto_pwhash_OPSLIMIT_INTERACTIVE,
+                          randomKey ? crypto_pwhash_MEMLIMIT_MIN : crypto_pwhash_MEMLIMIT_INTERACTIVE) != 0)
         throw std::runtime_error("Memória insuficiente para gerar o hash da senha.");
     return out;
 }
@@ -47,9 +48,9 @@ bool verifyPassword(const std::string &hash, const std::string &password)
     return crypto_pwhash_str_verify(hash.c_str(), password.data(), password.size()) == 0;
 }
 
-void saveOperator(db::Connection &c, const std::string &name, const std::string &password)
+void saveOperator(db::Connection &c, const std::string &name, const std::string &password, bool randomKey)
 {
-    const std::string hash = hashPassword(password);
+    const std::string hash = hashPassword(password, randomKey);
     const std::string now = QDateTime::currentDateTime().toString(QStringLiteral("yyyy-MM-dd HH:mm:ss")).toStdString();
     db::Transaction tx(c, db::TxMode::Write);
     db::Statement &up =

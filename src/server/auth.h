@@ -12,11 +12,13 @@
 namespace erp::server {
 
 // A password hash in the standard modular format of the password KDF (Argon2id).
-std::string hashPassword(const std::string &password);
+// A random key (the embedded server's credential) is hashed at the lowest cost: 192 random bits
+// cannot be guessed whatever the cost, and the start of the shell should not wait for it.
+std::string hashPassword(const std::string &password, bool randomKey = false);
 bool verifyPassword(const std::string &hash, const std::string &password);
 
 // Creates the operator or replaces its password.
-void saveOperator(db::Connection &c, const std::string &name, const std::string &password);
+void saveOperator(db::Connection &c, const std::string &name, const std::string &password, bool randomKey = false);
 
 // "Basic base64(operator:password)" -> operator and password.
 std::optional<std::pair<std::string, std::string>> parseBasicAuth(const std::string &header);

@@ -100,7 +100,7 @@ EmbeddedServer::EmbeddedServer(const EmbeddedOptions &o) : d(std::make_unique<Im
                                          kSessionOperator + "\").");
             } else {
                 d->password = o.password.empty() ? randomPassword() : o.password;
-                saveOperator(*c, d->operatorName, d->password);
+                saveOperator(*c, d->operatorName, d->password, o.password.empty());
             }
         }
         ServeOptions so;
