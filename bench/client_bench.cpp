@@ -245,7 +245,7 @@ void listMetrics(const QString &serverBin, const std::string &url, long size, in
     const double addedMb = (after - before) / 1024.0;
     const double jsonMb = packetBytes(s.m_server.port()) / 1048576.0;
     print({"list_resident_memory", rows, addedMb, jsonMb, addedMb / jsonMb, 1, peakRssMb(),
-           extra + ", \"unit\": \"MB\""});
+           extra + ", \"unit\": \"MB\", \"packet_mb\": " + std::to_string(ds->packet().byteSize() / 1048576.0)});
 
     if (paintToo) {
         std::vector<double> big, small;
