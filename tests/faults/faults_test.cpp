@@ -19,6 +19,8 @@
 #include <QJsonObject>
 #include <QTest>
 
+#include <cstdio>
+
 using namespace erp;
 using namespace rec00801test;
 
@@ -95,9 +97,9 @@ protected:
         FilterTest::SetUp();
         if (HasFatalFailure())
             return;
-        // A short timeout, taken at the next connect.
+        // A short timeout, also for the connection REC00800 opened when it was activated.
+        ASSERT_TRUE(recCont()->netRecCont->connected());
         recCont()->netRecCont->setTimeoutMs(kTimeoutMs);
-        recCont()->netRecCont->close();
     }
 
     void TearDown() override
@@ -142,6 +144,8 @@ protected:
     void expectReportedAndUsable()
     {
         const qint64 elapsed = m_clock.elapsed();
+        std::printf("FIGURES %s: %lld ms, \"%s\"\n", testing::UnitTest::GetInstance()->current_test_info()->name(),
+                    elapsed, qUtf8Printable(m_messages.texts.value(0)));
         EXPECT_LT(elapsed, kMaxActionMs) << "a failed call must not hang past the connection's timeout";
         ASSERT_EQ(m_messages.texts.size(), 1) << m_messages.texts.join(QStringLiteral(" | ")).toStdString();
         const QString text = m_messages.texts.first();
@@ -155,7 +159,7 @@ protected:
         for (const char *word : english)
             EXPECT_FALSE(text.contains(QLatin1String(word))) << text.toStdString();
         if (GetParam().kind == Kind::Slow) {
-            EXPECT_TRUE(text.contains(QStringLiteral("tempo esgotado"))) << text.toStdString();
+            EXPECT_TRUE(text.endsWith(QStringLiteral("sem resposta em 0,8 s (tempo esgotado)."))) << text.toStdString();
         }
 
         EXPECT_FALSE(busyAnimationVisible());

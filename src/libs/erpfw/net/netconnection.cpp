@@ -2,6 +2,7 @@
 
 #include <erpfw/core/error.h>
 #include <erpfw/core/messageservice.h>
+#include <erpfw/core/ptbr.h>
 #include <erpfw/core/shellcontext.h>
 #include <erpwire/json.h>
 
@@ -73,6 +74,23 @@ bool NetConnection::connected() const
     return m_client != nullptr;
 }
 
+void NetConnection::setTimeoutMs(int ms)
+{
+    m_timeoutMs = ms;
+    applyTimeout();
+}
+
+void NetConnection::applyTimeout()
+{
+    if (!m_client)
+        return;
+    const time_t sec = m_timeoutMs / 1000;
+    const time_t usec = (m_timeoutMs % 1000) * 1000;
+    m_client->http->set_connection_timeout(sec, usec);
+    m_client->http->set_read_timeout(sec, usec);
+    m_client->http->set_write_timeout(sec, usec);
+}
+
 QString NetConnection::address() const
 {
     return m_client ? QStringLiteral("%1:%2").arg(m_client->host).arg(m_client->port)
@@ -102,12 +120,8 @@ void NetConnection::open()
     client->http = std::make_unique<httplib::Client>(host.toStdString(), m_port);
     client->http->set_keep_alive(true);
     client->http->set_tcp_nodelay(true); // a request's body must not wait for the ACK of its headers
-    const time_t sec = m_timeoutMs / 1000;
-    const time_t usec = (m_timeoutMs % 1000) * 1000;
-    client->http->set_connection_timeout(sec, usec);
-    client->http->set_read_timeout(sec, usec);
-    client->http->set_write_timeout(sec, usec);
     m_client = std::move(client);
+    applyTimeout();
     // the health check needs no credentials: it proves that the server answers
     QElapsedTimer clock;
     clock.start();
@@ -124,7 +138,7 @@ QString NetConnection::failure(int error, qint64 elapsedMs) const
 {
     const auto e = httplib::Error(error);
     if (e == httplib::Error::ConnectionTimeout || (e == httplib::Error::Read && elapsedMs >= m_timeoutMs - 50))
-        return QStringLiteral("sem resposta em %1 s (tempo esgotado)").arg(m_timeoutMs / 1000.0);
+        return QStringLiteral("sem resposta em %1 s (tempo esgotado)").arg(ptBR().toString(m_timeoutMs / 1000.0));
     if (e == httplib::Error::Connection)
         return QStringLiteral("conexão recusada ou servidor inacessível");
     // The library names its errors in English, in a word: the user reads what happened.

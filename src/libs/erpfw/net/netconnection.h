@@ -46,7 +46,8 @@ public:
     int port() const { return m_port; }
     void setPort(int port) { m_port = port; }
     int timeoutMs() const { return m_timeoutMs; } // 30 s unless set
-    void setTimeoutMs(int ms) { m_timeoutMs = ms; }
+    // Also for the calls of a connection already open.
+    void setTimeoutMs(int ms);
 
     // Runs before every connect; the screens set host and port from the shell here.
     Handler beforeConnect;
@@ -61,6 +62,7 @@ public:
 
 private:
     QByteArray post(const QByteArray &body);
+    void applyTimeout();
     QString address() const;
     QString failure(int httpError, qint64 elapsedMs) const;
 
