@@ -125,6 +125,23 @@ std::string postgresDemo(const std::string &adminUrl, long accounts, std::uint64
     return url;
 }
 
+namespace {
+// One connection per database for the whole run, as the server keeps its pool: the floor
+// reads from a warm cache too.
+std::map<std::string, sqlite3 *> sqliteHandles;
+std::map<std::string, PGconn *> pgHandles;
+} // namespace
+
+void closeAccountReaders()
+{
+    for (auto &[path, h] : sqliteHandles)
+        sqlite3_close(h);
+    for (auto &[conninfo, h] : pgHandles)
+        PQfinish(h);
+    sqliteHandles.clear();
+    pgHandles.clear();
+}
+
 long readAccountsWithCApi(const db::DbUrl &url)
 {
     const std::string sql =
@@ -139,10 +156,6 @@ long readAccountsWithCApi(const db::DbUrl &url)
                     "WHERE C.CDEMPRESA = '01' AND C.DTATUAVENREC >= '")
         + kDueFrom + "' AND C.DTATUAVENREC <= '" + kDueTo
         + "' ORDER BY C.DTATUAVENREC, CL.NMRAZSOCCLIE, C.CDFILIAL, C.NRPARCELAREC, C.NRLANCTONF, C.NRSEQVENREC";
-    // One connection per database for the whole run, as the server keeps its pool: the floor
-    // reads from a warm cache too.
-    static std::map<std::string, sqlite3 *> sqliteHandles;
-    static std::map<std::string, PGconn *> pgHandles;
     long rows = 0;
     if (url.kind == db::Kind::Sqlite) {
         sqlite3 *&h = sqliteHandles[url.path];

@@ -42,6 +42,7 @@ std::string postgresDemo(const std::string &adminUrl, long accounts, std::uint64
 // The server's account query for company 01 with every due date, as the screen's widest filter
 // makes it; read to the last column with the database's own C API. Gives rows read.
 long readAccountsWithCApi(const erp::server::db::DbUrl &url);
+void closeAccountReaders(); // a PostgreSQL database cannot be copied while they stay connected
 extern const char *kDueFrom; // the widest due range the screens send
 extern const char *kDueTo;
 

@@ -220,6 +220,7 @@ struct WritableCopy
 void confirmMetric(const db::DbUrl &source, const std::string &backend, const std::string &scratch,
                    const std::string &pgAdmin, const std::vector<long> &counts, int reps)
 {
+    closeAccountReaders();
     WritableCopy copy(source, scratch, pgAdmin);
     Server server(copy.url);
     httplib::Client http("127.0.0.1", server.port());
