@@ -135,3 +135,27 @@ TEST(Value, DatesAreReadFromDigitsOnlyAndAlwaysGoBackAsRead)
     EXPECT_EQ(streamed(p), QByteArray(R"({"fields":[{"name":"DT","type":"date"},{"name":"DTH","type":"datetime"}],)"
                                       R"("rows":[["0024-01-31","0001-01-01T00:00:00"]]})"));
 }
+
+// Found by fuzz/fuzz_packet under UBSan: an empty text written where the column had no bytes
+// yet copied from no storage. Empty texts are values, not nulls, on every way a text is stored.
+TEST(Packet, EmptyTextsAreStoredAsEmptyOnEveryPath)
+{
+    Packet p({{"IDMARCADO", FieldType::FixedString, 1}, {"DS", FieldType::String, 40}});
+    p.appendRow();
+    p.setString(0, 0, u"");          // the last row, into an empty column
+    p.setString(0, 1, u"");
+    p.appendRow();
+    p.setString(1, 1, u"abc");
+    p.setString(0, 1, u"");          // the same length in place
+    p.setString(0, 1, u"xy");        // longer: moved aside
+    p.setString(0, 1, u"");          // and back to empty where it was moved
+    for (int col : {0, 1}) {
+        EXPECT_FALSE(p.isNull(0, col));
+    }
+    EXPECT_EQ(p.string(0, 0), QString());
+    EXPECT_EQ(p.string(0, 1), QString());
+    EXPECT_EQ(p.string(1, 1), QStringLiteral("abc"));
+    EXPECT_EQ(streamed(decodePacket(QJsonDocument::fromJson(streamed(p)).object())), streamed(p));
+    EXPECT_EQ(streamed(p), QByteArray(R"({"fields":[{"name":"IDMARCADO","type":"fixedstring","size":1},)"
+                                      R"({"name":"DS","type":"string","size":40}],"rows":[["",""],[null,"abc"]]})"));
+}

@@ -432,6 +432,18 @@ void Packet::setString(int row, int col, QStringView text)
     setUtf8(row, col, b.constData(), b.size());
 }
 
+namespace {
+
+// An empty text into a column without any bytes yet copies from or to no storage at all,
+// which memcpy does not allow even for no bytes.
+void copyBytes(char *to, const char *from, qsizetype size)
+{
+    if (size > 0)
+        std::memcpy(to, from, size_t(size));
+}
+
+} // namespace
+
 void Packet::setUtf8(int row, int col, const char *data, qsizetype size)
 {
     checkCell(row, col);
@@ -451,16 +463,16 @@ void Packet::setUtf8(int row, int col, const char *data, qsizetype size)
             at = quint32(c.spill.size());
             c.spill.resize(c.spill.size() + size_t(size));
         }
-        std::memcpy(c.spill.data() + at, data, size_t(size));
+        copyBytes(c.spill.data() + at, data, size);
         len = quint32(size);
     } else if (c.end[r] - c.start(r) == quint32(size)) {
         // the same length in place: marking a row rewrites one character
-        std::memcpy(c.arena.data() + c.start(r), data, size_t(size));
+        copyBytes(c.arena.data() + c.start(r), data, size);
     } else if (r + 1 == c.end.size()) {
         // the last row (a packet being filled) grows or shrinks at the arena's end
         tooBig(c.start(r));
         c.arena.resize(c.start(r) + size_t(size));
-        std::memcpy(c.arena.data() + c.start(r), data, size_t(size));
+        copyBytes(c.arena.data() + c.start(r), data, size);
         c.end[r] = quint32(c.arena.size());
     } else {
         tooBig(c.spill.size());
