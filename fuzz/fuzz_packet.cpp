@@ -1,6 +1,7 @@
 // A server reply's value as the client decodes it. What decodes must encode again, by both
 // encoders alike, and decode to the same packet; loaded into a dataset as the screens load it
 // (the account list's fields, or fields taken from the packet), every value reads and shows.
+// The direct reader of replies reads the same bytes to the same value, or leaves them.
 #include <erpfw/core/error.h>
 #include <erpfw/data/clientdataset.h>
 #include <erpwire/json.h>
@@ -112,10 +113,32 @@ void checkValue(const QVariant &v)
     (void)encodeValue(v);
 }
 
+// The input as the result of a reply: whatever the direct reader takes, the tree path takes
+// too and gives the same value.
+void checkReader(const QByteArray &input)
+{
+    const QByteArray reply = R"({"jsonrpc":"2.0","id":1,"result":)" + input + "}";
+    const std::optional<QVariant> direct = readRpcResult(reply.constData(), reply.size(), 1);
+    if (!direct)
+        return;
+    const QJsonDocument doc = QJsonDocument::fromJson(reply);
+    if (!doc.isObject())
+        fault("o leitor direto aceitou o que o JSON recusa", reply);
+    QVariant tree;
+    try {
+        tree = decodeValue(doc.object().value(QLatin1String("result")));
+    } catch (const WireError &e) {
+        fault("o leitor direto aceitou um valor inválido", reply, e.what());
+    }
+    if (text(encodeValue(*direct)) != text(encodeValue(tree)))
+        fault("o leitor direto e a árvore divergem", text(encodeValue(*direct)), text(encodeValue(tree)));
+}
+
 } // namespace
 
 extern "C" int LLVMFuzzerTestOneInput(const uint8_t *data, size_t size)
 {
+    checkReader(QByteArray(reinterpret_cast<const char *>(data), qsizetype(size)));
     const QJsonDocument doc =
         QJsonDocument::fromJson(QByteArray::fromRawData(reinterpret_cast<const char *>(data), qsizetype(size)));
     if (doc.isNull())

@@ -115,15 +115,27 @@ TEST_F(Grid, ALoadDoesNoWorkPerRowAndDisabledControlsHoldTheReset)
     EXPECT_LE(calculations, 1); // at most the first row, never one per row
     EXPECT_EQ(model.data(model.index(199999, 0)).toString(), QStringLiteral("doc 199999"));
 
+    // the same columns: the rows are replaced in place, in one refresh
     QSignalSpy resets(&model, &QAbstractItemModel::modelReset);
+    QSignalSpy removed(&model, &QAbstractItemModel::rowsRemoved);
     cds.disableControls();
     cds.setData(QVariant::fromValue(rows(3)));
-    EXPECT_EQ(resets.count(), 0);
+    EXPECT_EQ(resets.count() + removed.count(), 0);
     EXPECT_EQ(model.rowCount(), 200000); // still the old picture, and safe to ask
     EXPECT_FALSE(model.data(model.index(100, 0)).isValid());
     cds.enableControls();
-    EXPECT_EQ(resets.count(), 1);
+    EXPECT_EQ(resets.count(), 0);
+    ASSERT_EQ(removed.count(), 1);
+    EXPECT_EQ(removed[0].at(1).toInt(), 3);
     EXPECT_EQ(model.rowCount(), 3);
+    EXPECT_EQ(model.data(model.index(2, 0)).toString(), QStringLiteral("doc 2"));
+
+    // other columns reset the model
+    cds.close();
+    model.setColumns({QStringLiteral("DOCUMENTO"), QStringLiteral("NRNOTAFISC")});
+    EXPECT_EQ(resets.count(), 1);
+    cds.setData(QVariant::fromValue(rows(2)));
+    EXPECT_EQ(model.rowCount(), 2);
 }
 
 TEST_F(Grid, AFailingCalculationDoesNotEscapeThePaintAndIsShownOnce)

@@ -5,6 +5,9 @@
 #include <QJsonObject>
 #include <gtest/gtest.h>
 
+#include <cmath>
+#include <optional>
+
 using namespace erp::wire;
 
 namespace {
@@ -158,4 +161,108 @@ TEST(Packet, EmptyTextsAreStoredAsEmptyOnEveryPath)
     EXPECT_EQ(streamed(decodePacket(QJsonDocument::fromJson(streamed(p)).object())), streamed(p));
     EXPECT_EQ(streamed(p), QByteArray(R"({"fields":[{"name":"IDMARCADO","type":"fixedstring","size":1},)"
                                       R"({"name":"DS","type":"string","size":40}],"rows":[["",""],[null,"abc"]]})"));
+}
+
+namespace {
+
+// What the tree path gives for a reply's result, as text: the reference the direct reader must
+// match whenever it reads a reply at all.
+QByteArray viaTree(const QByteArray &reply)
+{
+    const QJsonObject o = QJsonDocument::fromJson(reply).object();
+    return QJsonDocument(QJsonArray{encodeValue(decodeValue(o.value("result")))}).toJson(QJsonDocument::Compact);
+}
+
+std::optional<QByteArray> viaReader(const QByteArray &reply, double id = 7)
+{
+    const auto v = readRpcResult(reply.constData(), reply.size(), id);
+    if (!v)
+        return std::nullopt;
+    return QJsonDocument(QJsonArray{encodeValue(*v)}).toJson(QJsonDocument::Compact);
+}
+
+QByteArray reply(const QByteArray &result)
+{
+    return R"({"jsonrpc":"2.0","id":7,"result":)" + result + "}";
+}
+
+} // namespace
+
+TEST(Reader, ReadsRepliesStraightIntoPacketsAsTheTreeDoes)
+{
+    Packet big = accounts();
+    for (int i = 0; i < 3000; ++i) // past the sample the reader sizes its columns from
+        big.appendRow({"N", QDateTime(QDate(2026, 1, 1), QTime(12, 30, 5), Qt::UTC), QString::fromUtf8("Raz\u00e3o \U0001F600 %1").arg(i),
+                       i * 0.25, QDate(2025, 12, 31), i % 2 == 0, double(i)});
+    const QList<QByteArray> results{
+        streamed(accounts()),
+        streamed(big),
+        streamed(Packet()),
+        R"([])",
+        R"(["01", null, true, false, -0, 0.5, 1e3, -12, 123456789012345678901234, "a\u00e7\u0000\/\"\\\b\f\n\r\t"])",
+        R"({ "rows" : [ ] , "x" : {"y":[1,{}]}, "fields" : [ ] })",                       // rows first
+        R"({"fields":[{"size":3,"name":"A","extra":[1],"type":"string"}],"rows":[["ab"],[null]]})",
+        R"({"fields":[{"name":"N","type":"integer","size":"x"},{"name":"F","type":"float"}],"rows":[[-0,-0.0],[3,1.5e-3]]})",
+        R"({"fields":[{"name":"A","type":"string","size":2}],"rows":[["\u00e7\n"]]})",
+        R"({"fields":[{"name":"D","type":"datetime"}],"rows":[["2026-02-28"],["2026-02-28T10:11:12"]]})",
+    };
+    for (const QByteArray &r : results) {
+        const QByteArray whole = reply(r);
+        ASSERT_FALSE(QJsonDocument::fromJson(whole).isNull()) << r.left(200).toStdString();
+        const auto direct = viaReader(whole);
+        if (r.contains("\"rows\" : [ ] ,")) {
+            EXPECT_FALSE(direct); // rows before fields: left to the tree
+            continue;
+        }
+        ASSERT_TRUE(direct) << r.left(200).toStdString();
+        EXPECT_EQ(*direct, viaTree(whole)) << r.left(200).toStdString();
+    }
+    const auto p = readRpcResult(reply(streamed(big)).constData(), reply(streamed(big)).size(), 7);
+    EXPECT_EQ(p->value<Packet>().rowCount(), big.rowCount());
+    EXPECT_LE(p->value<Packet>().byteSize(), big.byteSize() * 11 / 10);
+}
+
+TEST(Reader, LeavesErrorsFaultsAndUnusualRepliesToTheTree)
+{
+    const QList<QByteArray> others{
+        R"({"jsonrpc":"2.0","id":7,"error":{"code":-32000,"message":"x"}})",
+        R"({"jsonrpc":"2.0","id":8,"result":1})",                      // another call's id
+        R"({"jsonrpc":"1.0","id":7,"result":1})",
+        R"({"jsonrpc":"2.0","id":7,"result":1,"result":2})",           // the tree keeps one
+        R"({"jsonrpc":"2.0","id":7})",
+        R"({"jsonrpc":"2.0","id":7,"result":1} x)",
+        R"({"jsonrpc":"2.0","id":7,"result":[01]})",
+        R"({"jsonrpc":"2.0","id":7,"result":[1e999]})",
+        R"({"jsonrpc":"2.0","id":7,"result":[1e-400]})",
+        R"({"jsonrpc":"2.0","id":7,"result":["\ud83d\ude00"]})",       // surrogates
+        "{\"jsonrpc\":\"2.0\",\"id\":7,\"result\":[\"a\x01\"]}",       // a raw control character
+        "{\"jsonrpc\":\"2.0\",\"id\":7,\"result\":[\"\xc3\x28\"]}",    // broken UTF-8
+        "{\"jsonrpc\":\"2.0\",\"id\":7,\"result\":[\"\xed\xa0\x80\"]}", // an encoded surrogate
+        R"({"jsonrpc":"2.0","id":7,"result":{"fields":[{"name":"A","type":"string","size":2}],"rows":[["abc"]]}})",
+        R"({"jsonrpc":"2.0","id":7,"result":{"fields":[{"name":"A","type":"float"}],"rows":[[1,2]]}})",
+        R"({"jsonrpc":"2.0","id":7,"result":{"fields":[{"name":"A","type":"date"}],"rows":[["2026-02-30"]]}})",
+        R"({"jsonrpc":"2.0","id":7,"result":{"fields":[{"name":"A","type":"integer"}],"rows":[[1.5]]}})",
+        R"({"jsonrpc":"2.0","id":7,"result":{"fields":[],"rows":[],"fields":[]}})",
+        R"({"jsonrpc":"2.0","id":7,"result":{"fields":[{"name":"A","type":"blob"}],"rows":[]}})",
+        R"({"jsonrpc":"2.0","id":7,"result":{"rows":[]}})",
+        R"({"jsonrpc":"2.0","id":7,"result":[)",
+    };
+    for (const QByteArray &r : others)
+        EXPECT_FALSE(viaReader(r)) << r.toStdString();
+}
+
+// Found by fuzz/fuzz_packet under UBSan: a number beyond 64 bits into an integer field was
+// converted before it was checked.
+TEST(Packet, IntegersBeyondSixtyFourBitsAreRefused)
+{
+    Packet p({{"QTD", FieldType::Integer, 0}});
+    p.appendRow();
+    for (double bad : {1e20, -1e20, -9223372036854775808.0, 9223372036854775808.0, 0.5, std::nan("")})
+        EXPECT_THROW(p.setNumber(0, 0, bad), WireError) << bad;
+    p.setNumber(0, 0, -9223372036854774784.0);
+    EXPECT_FALSE(p.isNull(0, 0));
+    EXPECT_EQ(p.number(0, 0), -9223372036854774784.0);
+    const QByteArray r = R"({"jsonrpc":"2.0","id":7,"result":{"fields":[{"name":"QTD","type":"integer"}],"rows":[[1e20]]}})";
+    EXPECT_FALSE(readRpcResult(r.constData(), r.size(), 7));
+    EXPECT_THROW(decodeValue(QJsonDocument::fromJson(r).object().value("result")), WireError);
 }

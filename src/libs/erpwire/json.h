@@ -6,6 +6,8 @@
 #include <QJsonValue>
 #include <QVariant>
 
+#include <optional>
+
 // The Variant and data-packet encoding of the application server protocol (JSON).
 namespace erp::wire {
 
@@ -18,6 +20,11 @@ ERPWIRE_EXPORT QVariant decodeValue(const QJsonValue &json);
 
 ERPWIRE_EXPORT QJsonValue encodePacket(const Packet &packet);
 ERPWIRE_EXPORT Packet decodePacket(const QJsonValue &json);
+
+// The "result" of a JSON-RPC 2.0 reply with this id, read from its bytes straight into
+// Variants and packets as decodeValue would give them. nullopt for an error reply, a fault or
+// any shape it does not take: read those through QJsonDocument and decodeValue.
+ERPWIRE_EXPORT std::optional<QVariant> readRpcResult(const char *data, qsizetype size, double id);
 
 // Streaming encoders: append JSON text to out without building a JSON tree.
 ERPWIRE_EXPORT void appendPacketJson(QByteArray &out, const Packet &packet);

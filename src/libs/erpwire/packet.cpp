@@ -2,6 +2,7 @@
 
 #include <QTimeZone>
 
+#include <cmath>
 #include <cstring>
 #include <limits>
 #include <unordered_map>
@@ -101,6 +102,16 @@ struct Column
         floats.shrink_to_fit();
         floatNull.shrink_to_fit();
     }
+    void reserveScaled(double factor)
+    {
+        const auto grow = [factor](auto &v) { v.reserve(size_t(double(v.size()) * factor) + 1); };
+        grow(arena);
+        grow(end);
+        grow(null);
+        grow(ints);
+        grow(floats);
+        grow(floatNull);
+    }
     quint32 start(size_t row) const { return row ? end[row - 1] : 0; }
     // Where the text of a cell is (not null).
     std::pair<const char *, quint32> text(size_t row) const
@@ -199,6 +210,12 @@ void Packet::squeeze()
 {
     for (Column &c : d->columns)
         c.squeeze();
+}
+
+void Packet::reserveScaled(double factor)
+{
+    for (Column &c : d->columns)
+        c.reserveScaled(factor);
 }
 
 int Packet::appendRow()
@@ -490,7 +507,9 @@ void Packet::setNumber(int row, int col, double value)
         c.floats[size_t(row)] = value;
         c.floatNull[size_t(row)] = false;
     } else if (c.type == FieldType::Integer) {
-        if (value != double(qint64(value)))
+        // outside the 64-bit range the conversion itself is undefined; the lowest value is null
+        constexpr double kLimit = 9223372036854775808.0; // 2^63
+        if (!(value > -kLimit && value < kLimit) || value != std::trunc(value))
             throw WireError(QStringLiteral("Valor %1 não é inteiro para o campo %2.").arg(value).arg(d->fields[col].name));
         c.ints[size_t(row)] = qint64(value);
     } else {

@@ -61,6 +61,7 @@ public:
 
     void reserve(int rows);
     void squeeze(); // gives back what growing the columns left unused
+    void reserveScaled(double factor); // room for factor times the rows and text held now
     int appendRow(); // a row of nulls; returns its index
     void appendRow(const QVariantList &values);
     void removeAllRows();

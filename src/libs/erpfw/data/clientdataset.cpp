@@ -168,8 +168,22 @@ void ClientDataSet::setPacket(const Packet &packet)
     } catch (const wire::WireError &e) {
         throw Error(e.message());
     }
-    close();
-    openWith(fitted);
+    // the controls see the new rows once, not an empty dataset first; the events run as always
+    m_holdReload = true;
+    try {
+        close();
+    } catch (...) {
+        m_holdReload = false;
+        notifyReload();
+        throw;
+    }
+    m_holdReload = false;
+    try {
+        openWith(fitted);
+    } catch (...) {
+        notifyReload();
+        throw;
+    }
 }
 
 QVariant ClientDataSet::data() const
@@ -474,7 +488,7 @@ void ClientDataSet::notifyState()
 
 void ClientDataSet::notifyReload()
 {
-    if (m_disabled == 0)
+    if (m_disabled == 0 && !m_holdReload)
         emit dataSetChanged();
 }
 

@@ -171,6 +171,7 @@ private:
     mutable bool m_calculating = false;
     quint64 m_generation = 1;
     int m_disabled = 0;
+    bool m_holdReload = false;
     QList<DataSource *> m_sources;
 };
 

@@ -39,20 +39,38 @@ void DataSetModel::setColumns(const QStringList &fieldNames)
 
 void DataSetModel::reload()
 {
-    beginResetModel();
-    m_fields.clear();
     const ClientDataSet *ds = m_source ? m_source->dataSet() : nullptr;
+    QList<QPointer<Field>> fields;
     if (m_columns.isEmpty()) {
         if (ds)
             for (Field *f : ds->fields())
                 if (f->visible())
-                    m_fields.append(f);
+                    fields.append(f);
     } else {
         for (const QString &name : std::as_const(m_columns))
-            m_fields.append(ds ? ds->findField(name) : nullptr);
+            fields.append(ds ? ds->findField(name) : nullptr);
     }
-    m_rows = ds ? ds->recordCount() : 0;
-    endResetModel();
+    const int rows = ds ? ds->recordCount() : 0;
+    if (fields != m_fields || m_fields.isEmpty()) {
+        beginResetModel();
+        m_fields = fields;
+        m_rows = rows;
+        endResetModel();
+        return;
+    }
+    // the same columns: new rows in place, so that a view keeps its layout (one row moved to
+    // reloads the adjustments of the next)
+    if (rows < m_rows) {
+        beginRemoveRows({}, rows, m_rows - 1);
+        m_rows = rows;
+        endRemoveRows();
+    } else if (rows > m_rows) {
+        beginInsertRows({}, m_rows, rows - 1);
+        m_rows = rows;
+        endInsertRows();
+    }
+    if (m_rows > 0)
+        emit dataChanged(index(0, 0), index(m_rows - 1, int(m_fields.size()) - 1));
 }
 
 void DataSetModel::rowChanged(int row)

@@ -154,7 +154,7 @@ void NetConnection::close()
     m_client.reset();
 }
 
-QByteArray NetConnection::post(const QByteArray &body)
+std::string NetConnection::post(const QByteArray &body)
 {
     const ShellContext &ctx = ShellContext::instance();
     const QByteArray auth = ctx.token().isEmpty()
@@ -180,7 +180,7 @@ QByteArray NetConnection::post(const QByteArray &body)
         throw Error(QStringLiteral("O servidor %1 em %2 respondeu com o código HTTP %3.")
                         .arg(m_serverName, where)
                         .arg(res->status));
-    return QByteArray::fromStdString(res->body);
+    return std::move(res->body);
 }
 
 QVariant NetConnection::call(const QString &method, const QVariantList &params)
@@ -197,13 +197,21 @@ QVariant NetConnection::call(const QString &method, const QVariantList &params)
     body += R"(,"params":)" + paramsJson + '}';
 
     const QString where = address();
-    const QByteArray reply = post(body);
+    const std::string reply = post(body);
+    body.clear();
+    if (std::optional<QVariant> payload = wire::readRpcResult(reply.data(), qsizetype(reply.size()), double(id))) {
+        ServerResult result;
+        result.ok = true;
+        result.payload = std::move(*payload);
+        return QVariant::fromValue(result);
+    }
+    // errors and unusual replies: the tree says exactly what is wrong
     const auto invalid = [&](const QString &why) {
         return Error(QStringLiteral("Resposta inválida do servidor %1 em %2 à chamada %3: %4.")
                          .arg(m_serverName, where, method, why));
     };
     QJsonParseError parseError;
-    const QJsonDocument doc = QJsonDocument::fromJson(reply, &parseError);
+    const QJsonDocument doc = QJsonDocument::fromJson(QByteArray::fromRawData(reply.data(), qsizetype(reply.size())), &parseError);
     if (!doc.isObject())
         throw invalid(QStringLiteral("não é JSON-RPC"));
     const QJsonObject o = doc.object();

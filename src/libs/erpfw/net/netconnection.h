@@ -9,6 +9,7 @@
 
 #include <functional>
 #include <memory>
+#include <string>
 
 namespace erp {
 
@@ -61,7 +62,7 @@ public:
     QVariant call(const QString &method, const QVariantList &params = {});
 
 private:
-    QByteArray post(const QByteArray &body);
+    std::string post(const QByteArray &body);
     void applyTimeout();
     QString address() const;
     QString failure(int httpError, qint64 elapsedMs) const;

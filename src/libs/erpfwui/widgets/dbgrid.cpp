@@ -171,6 +171,13 @@ TDBGrid::TDBGrid(QWidget *parent)
         applyColumnLayout();
         m_pictures.clear();
     });
+    // rows replaced without a reset (same columns): what was drawn belongs to the old rows
+    connect(m_model, &QAbstractItemModel::rowsRemoved, this, [this] { m_pictures.clear(); });
+    connect(m_model, &QAbstractItemModel::rowsInserted, this, [this] { m_pictures.clear(); });
+    connect(m_model, &QAbstractItemModel::dataChanged, this, [this](const QModelIndex &from, const QModelIndex &to) {
+        if (from.row() == 0 && to.row() == m_model->rowCount() - 1)
+            m_pictures.clear();
+    });
     connect(horizontalHeader(), &QHeaderView::sectionClicked, this, [this](int section) {
         if (section >= 0 && section < m_columns.size()) {
             GridColumn *column = m_columns[section];

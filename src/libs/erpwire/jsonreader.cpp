@@ -1,0 +1,572 @@
+// A JSON-RPC reply read straight from its bytes: no JSON tree, a text cell copied once into its
+// packet column. It takes only the usual shape; whatever it is not sure to read exactly as the
+// tree path does (errors, escapes of surrogates, odd numbers, repeated keys...) it leaves to it.
+#include "json.h"
+
+#include <cfloat>
+#include <charconv>
+#include <cmath>
+#include <cstring>
+#include <vector>
+
+namespace erp::wire {
+
+namespace {
+
+struct Unsure
+{};
+
+constexpr int kMaxDepth = 500;
+
+class Reader
+{
+public:
+    Reader(const char *data, qsizetype size)
+        : p(data)
+        , end(data + size)
+    {}
+
+    struct Str
+    {
+        const char *begin;
+        const char *stop;
+        bool escaped;
+        qsizetype units; // UTF-16 code units, as the fields' sizes count
+        bool is(const char *word) const
+        {
+            const size_t n = std::strlen(word);
+            return !escaped && size_t(stop - begin) == n && std::memcmp(begin, word, n) == 0;
+        }
+    };
+
+    void ws()
+    {
+        while (p < end && (*p == ' ' || *p == '\n' || *p == '\r' || *p == '\t'))
+            ++p;
+    }
+    bool take(char c)
+    {
+        ws();
+        if (p < end && *p == c) {
+            ++p;
+            return true;
+        }
+        return false;
+    }
+    void expect(char c)
+    {
+        if (!take(c))
+            throw Unsure{};
+    }
+    char peek()
+    {
+        ws();
+        if (p >= end)
+            throw Unsure{};
+        return *p;
+    }
+    bool word(const char *w, size_t n)
+    {
+        ws();
+        if (size_t(end - p) >= n && std::memcmp(p, w, n) == 0) {
+            p += n;
+            return true;
+        }
+        return false;
+    }
+    bool atEnd()
+    {
+        ws();
+        return p == end;
+    }
+
+    Str string()
+    {
+        expect('"');
+        Str s{p, nullptr, false, 0};
+        for (;;) {
+            if (p >= end)
+                throw Unsure{};
+            const auto c = static_cast<unsigned char>(*p);
+            if (c == '"') {
+                s.stop = p++;
+                return s;
+            }
+            if (c == '\\') {
+                s.escaped = true;
+                if (end - p < 2)
+                    throw Unsure{};
+                const char e = p[1];
+                p += 2;
+                if (e == 'u') {
+                    const int v = hex4(p, end);
+                    if (v < 0 || (v >= 0xD800 && v <= 0xDFFF))
+                        throw Unsure{};
+                    p += 4;
+                } else if (!std::strchr("\"\\/bfnrt", e) || e == 0) {
+                    throw Unsure{};
+                }
+                ++s.units;
+            } else if (c < 0x20) {
+                throw Unsure{};
+            } else if (c < 0x80) {
+                ++p;
+                ++s.units;
+            } else {
+                const char32_t cp = utf8();
+                s.units += cp >= 0x10000 ? 2 : 1;
+            }
+        }
+    }
+
+    // The text of an escaped string, as UTF-8.
+    static void unescape(const Str &s, QByteArray &out)
+    {
+        out.clear();
+        for (const char *q = s.begin; q < s.stop;) {
+            if (*q != '\\') {
+                const char *run = q;
+                while (q < s.stop && *q != '\\')
+                    ++q;
+                out.append(run, q - run);
+                continue;
+            }
+            const char e = q[1];
+            q += 2;
+            switch (e) {
+            case 'b': out.append('\b'); break;
+            case 'f': out.append('\f'); break;
+            case 'n': out.append('\n'); break;
+            case 'r': out.append('\r'); break;
+            case 't': out.append('\t'); break;
+            case 'u': {
+                const int v = hex4(q, s.stop);
+                q += 4;
+                if (v < 0x80) {
+                    out.append(char(v));
+                } else if (v < 0x800) {
+                    out.append(char(0xC0 | (v >> 6))).append(char(0x80 | (v & 0x3F)));
+                } else {
+                    out.append(char(0xE0 | (v >> 12))).append(char(0x80 | ((v >> 6) & 0x3F))).append(char(0x80 | (v & 0x3F)));
+                }
+                break;
+            }
+            default: out.append(e);
+            }
+        }
+    }
+
+    double number()
+    {
+        ws();
+        const char *s = p;
+        if (p < end && *p == '-')
+            ++p;
+        if (p < end && *p == '0')
+            ++p;
+        else if (!digits())
+            throw Unsure{};
+        bool integral = true;
+        if (p < end && *p == '.') {
+            integral = false;
+            ++p;
+            if (!digits())
+                throw Unsure{};
+        }
+        if (p < end && (*p == 'e' || *p == 'E')) {
+            integral = false;
+            ++p;
+            if (p < end && (*p == '+' || *p == '-'))
+                ++p;
+            if (!digits())
+                throw Unsure{};
+        }
+        if (integral) {
+            long long n = 0;
+            const auto r = std::from_chars(s, p, n);
+            if (r.ec == std::errc() && r.ptr == p)
+                return double(n); // "-0" is the integer 0
+        }
+        double d = 0;
+        const auto r = std::from_chars(s, p, d);
+        if (r.ec != std::errc() || r.ptr != p || !std::isfinite(d) || (d != 0 && std::fabs(d) < DBL_MIN))
+            throw Unsure{};
+        if (d == 0) {
+            // an underflow to zero is refused by the tree path; a plain zero is an integer there
+            for (const char *q = s; q < p && *q != 'e' && *q != 'E'; ++q)
+                if (*q >= '1' && *q <= '9')
+                    throw Unsure{};
+            return 0.0;
+        }
+        return d;
+    }
+
+    // Any value, only checked.
+    void skip(int depth = 0)
+    {
+        if (depth > kMaxDepth)
+            throw Unsure{};
+        switch (peek()) {
+        case '"': string(); return;
+        case '[':
+            ++p;
+            if (take(']'))
+                return;
+            do
+                skip(depth + 1);
+            while (take(','));
+            expect(']');
+            return;
+        case '{':
+            ++p;
+            if (take('}'))
+                return;
+            do {
+                string();
+                expect(':');
+                skip(depth + 1);
+            } while (take(','));
+            expect('}');
+            return;
+        default:
+            if (word("true", 4) || word("false", 5) || word("null", 4))
+                return;
+            number();
+        }
+    }
+
+    // decodeValue's kinds: QString, double, bool, null, QVariantList, Packet.
+    QVariant value(int depth = 0)
+    {
+        if (depth > kMaxDepth)
+            throw Unsure{};
+        switch (peek()) {
+        case '"': {
+            const Str s = string();
+            if (!s.escaped)
+                return QString::fromUtf8(s.begin, s.stop - s.begin);
+            unescape(s, m_text);
+            return QString::fromUtf8(m_text);
+        }
+        case '[': {
+            ++p;
+            QVariantList list;
+            if (take(']'))
+                return list;
+            do
+                list.append(value(depth + 1));
+            while (take(','));
+            expect(']');
+            return list;
+        }
+        case '{': return QVariant::fromValue(packet());
+        default:
+            if (word("true", 4))
+                return true;
+            if (word("false", 5))
+                return false;
+            if (word("null", 4))
+                return {};
+            return number();
+        }
+    }
+
+    const char *p;
+    const char *end;
+
+private:
+    bool digits()
+    {
+        const char *s = p;
+        while (p < end && *p >= '0' && *p <= '9')
+            ++p;
+        return p != s;
+    }
+
+    static int hex4(const char *q, const char *end)
+    {
+        if (end - q < 4)
+            return -1;
+        int v = 0;
+        for (int i = 0; i < 4; ++i) {
+            const char c = q[i];
+            v <<= 4;
+            if (c >= '0' && c <= '9')
+                v |= c - '0';
+            else if (c >= 'a' && c <= 'f')
+                v |= c - 'a' + 10;
+            else if (c >= 'A' && c <= 'F')
+                v |= c - 'A' + 10;
+            else
+                return -1;
+        }
+        return v;
+    }
+
+    // One well-formed UTF-8 character that is not a noncharacter; p moves past it.
+    char32_t utf8()
+    {
+        const auto *q = reinterpret_cast<const unsigned char *>(p);
+        const auto *e = reinterpret_cast<const unsigned char *>(end);
+        const unsigned char c = q[0];
+        int n = 0;
+        char32_t cp = 0;
+        unsigned char lo = 0x80, hi = 0xBF;
+        if (c >= 0xC2 && c <= 0xDF) {
+            n = 1;
+            cp = c & 0x1F;
+        } else if (c >= 0xE0 && c <= 0xEF) {
+            n = 2;
+            cp = c & 0x0F;
+            if (c == 0xE0)
+                lo = 0xA0;
+            if (c == 0xED)
+                hi = 0x9F;
+        } else if (c >= 0xF0 && c <= 0xF4) {
+            n = 3;
+            cp = c & 0x07;
+            if (c == 0xF0)
+                lo = 0x90;
+            if (c == 0xF4)
+                hi = 0x8F;
+        } else {
+            throw Unsure{};
+        }
+        if (e - q <= n)
+            throw Unsure{};
+        for (int i = 1; i <= n; ++i) {
+            const unsigned char t = q[i];
+            if (t < (i == 1 ? lo : 0x80) || t > (i == 1 ? hi : 0xBF))
+                throw Unsure{};
+            cp = (cp << 6) | (t & 0x3F);
+        }
+        if ((cp >= 0xFDD0 && cp <= 0xFDEF) || (cp & 0xFFFE) == 0xFFFE)
+            throw Unsure{};
+        p += n + 1;
+        return cp;
+    }
+
+    QList<FieldDef> fieldDefs()
+    {
+        expect('[');
+        QList<FieldDef> defs;
+        if (take(']'))
+            return defs;
+        do {
+            expect('{');
+            QString name;
+            std::optional<FieldType> type;
+            double size = -1;
+            bool seen[3] = {};
+            if (!take('}')) {
+                do {
+                    const Str k = string();
+                    expect(':');
+                    const int which = k.is("name") ? 0 : k.is("type") ? 1 : k.is("size") ? 2 : -1;
+                    if (k.escaped || (which >= 0 && seen[which]))
+                        throw Unsure{};
+                    if (which >= 0)
+                        seen[which] = true;
+                    if (which == 0 && peek() == '"') {
+                        const Str v = string();
+                        if (v.escaped)
+                            throw Unsure{};
+                        name = QString::fromUtf8(v.begin, v.stop - v.begin);
+                    } else if (which == 1 && peek() == '"') {
+                        const Str v = string();
+                        if (v.escaped)
+                            throw Unsure{};
+                        type = fieldTypeFromName(QString::fromUtf8(v.begin, v.stop - v.begin));
+                    } else if (which == 2 && peek() != '"' && peek() != '[' && peek() != '{' && peek() != 't'
+                               && peek() != 'f' && peek() != 'n') {
+                        size = number();
+                    } else {
+                        skip();
+                    }
+                } while (take(','));
+                expect('}');
+            }
+            if (name.isEmpty() || !type)
+                throw Unsure{};
+            FieldDef f{name, *type, 0};
+            if (isStringType(*type)) {
+                if (size < 1 || size > 1e9 || size != std::floor(size))
+                    throw Unsure{};
+                f.size = int(size);
+            }
+            defs.append(f);
+        } while (take(','));
+        expect(']');
+        return defs;
+    }
+
+    void cell(Packet &packet, int row, int col, FieldType type, int size)
+    {
+        if (word("null", 4))
+            return;
+        switch (type) {
+        case FieldType::String:
+        case FieldType::FixedString: {
+            if (peek() != '"')
+                throw Unsure{};
+            const Str s = string();
+            if (s.units > size)
+                throw Unsure{};
+            if (s.escaped) {
+                unescape(s, m_text);
+                packet.setUtf8(row, col, m_text.constData(), m_text.size());
+            } else {
+                packet.setUtf8(row, col, s.begin, s.stop - s.begin);
+            }
+            return;
+        }
+        case FieldType::Float:
+        case FieldType::Integer: {
+            const char c = peek();
+            if (c != '-' && (c < '0' || c > '9'))
+                throw Unsure{};
+            packet.setNumber(row, col, number());
+            return;
+        }
+        case FieldType::Boolean:
+            if (word("true", 4))
+                packet.setBoolean(row, col, true);
+            else if (word("false", 5))
+                packet.setBoolean(row, col, false);
+            else
+                throw Unsure{};
+            return;
+        case FieldType::Date:
+        case FieldType::DateTime: {
+            if (peek() != '"')
+                throw Unsure{};
+            const Str s = string();
+            const qsizetype n = s.stop - s.begin;
+            if (s.escaped || n > 19)
+                throw Unsure{};
+            char16_t buf[19];
+            for (qsizetype i = 0; i < n; ++i)
+                buf[i] = static_cast<unsigned char>(s.begin[i]); // ASCII, or the parse refuses it
+            const QStringView text(buf, n);
+            if (type == FieldType::Date)
+                packet.setDate(row, col, parseDate(text));
+            else
+                packet.setDateTime(row, col, parseDateTime(text));
+            return;
+        }
+        }
+    }
+
+    void rows(Packet &packet)
+    {
+        expect('[');
+        if (take(']'))
+            return;
+        std::vector<std::pair<FieldType, int>> layout;
+        for (const FieldDef &f : packet.fields())
+            layout.emplace_back(f.type, f.size);
+        const int nf = int(layout.size());
+        const char *first = p;
+        constexpr int kSample = 256;
+        do {
+            expect('[');
+            const int row = packet.appendRow();
+            for (int c = 0; c < nf; ++c) {
+                if (c)
+                    expect(',');
+                cell(packet, row, c, layout[size_t(c)].first, layout[size_t(c)].second);
+            }
+            expect(']');
+            if (row + 1 == kSample && end - p > (1 << 20)) {
+                // room for the rest, guessed from the first rows, so that a long list neither
+                // doubles its columns nor copies them on the way
+                const double perRow = double(p - first) / kSample;
+                packet.reserveScaled((kSample + double(end - p) / perRow) * 1.02 / kSample);
+            }
+        } while (take(','));
+        expect(']');
+    }
+
+    // Only "fields" then "rows", each once; any other key is passed over as the tree path does.
+    Packet packet()
+    {
+        expect('{');
+        std::optional<Packet> packet;
+        bool haveRows = false;
+        if (take('}'))
+            throw Unsure{};
+        do {
+            const Str k = string();
+            expect(':');
+            if (k.escaped)
+                throw Unsure{};
+            if (k.is("fields")) {
+                if (packet)
+                    throw Unsure{};
+                packet.emplace(fieldDefs());
+            } else if (k.is("rows")) {
+                if (!packet || haveRows)
+                    throw Unsure{};
+                rows(*packet);
+                haveRows = true;
+            } else {
+                skip();
+            }
+        } while (take(','));
+        expect('}');
+        if (!packet || !haveRows)
+            throw Unsure{};
+        packet->squeeze();
+        return *packet;
+    }
+
+    QByteArray m_text;
+};
+
+} // namespace
+
+std::optional<QVariant> readRpcResult(const char *data, qsizetype size, double id)
+{
+    try {
+        Reader r(data, size);
+        r.expect('{');
+        bool version = false, haveId = false, haveResult = false;
+        QVariant result;
+        if (r.take('}'))
+            return std::nullopt;
+        do {
+            const Reader::Str k = r.string();
+            r.expect(':');
+            if (k.escaped)
+                return std::nullopt;
+            if (k.is("jsonrpc")) {
+                if (version || r.peek() != '"' || !r.string().is("2.0"))
+                    return std::nullopt;
+                version = true;
+            } else if (k.is("id")) {
+                const char c = r.peek();
+                if (haveId || (c != '-' && (c < '0' || c > '9')) || r.number() != id)
+                    return std::nullopt;
+                haveId = true;
+            } else if (k.is("result")) {
+                if (haveResult)
+                    return std::nullopt;
+                result = r.value();
+                haveResult = true;
+            } else if (k.is("error")) {
+                return std::nullopt;
+            } else {
+                r.skip();
+            }
+        } while (r.take(','));
+        r.expect('}');
+        if (!r.atEnd() || !version || !haveId || !haveResult)
+            return std::nullopt;
+        return result;
+    } catch (const Unsure &) {
+    } catch (const WireError &) {
+    }
+    return std::nullopt;
+}
+
+} // namespace erp::wire
