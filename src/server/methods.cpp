@@ -23,17 +23,22 @@ void requireCompany(db::Connection &c, const Params &p, int i, const std::string
         p.fail(i, "empresa", QStringLiteral("não cadastrada: \"%1\".").arg(QString::fromStdString(company)));
 }
 
-// A read in its own transaction, answered as one packet.
+// One statement, answered as one packet. A single statement reads one snapshot by itself: a
+// transaction around it would only add a BEGIN and a COMMIT (two round trips on PostgreSQL) to
+// calls made once per row moved to.
 MethodResult packetOf(CallContext &ctx, const std::string &sql, std::initializer_list<Value> params,
                       const QList<wire::FieldDef> &layout)
 {
-    db::Transaction tx(*ctx.db, db::TxMode::Read);
     db::Statement &st = ctx.db->prepare(sql);
+    // a read left open would hold its snapshot on the pooled connection
+    struct Done
+    {
+        db::Statement &st;
+        ~Done() { st.reset(); }
+    } done{st};
     st.bindAll(params);
     MethodResult r;
     appendPacketJson(r.json, st, layout);
-    st.reset();
-    tx.commit();
     return r;
 }
 
