@@ -339,6 +339,8 @@ TEST_P(ScrollingAccounts, TheMoveStandsAndTheNextMoveReadsAgain)
     EXPECT_EQ(accounts->recNo(), 2) << "the move stands";
     EXPECT_EQ(accounts->recordCount(), 2);
     EXPECT_EQ(accounts->fieldByName(u"NMRAZSOCCLIE")->asString(), QStringLiteral("Mercearia Boa Vista"));
+    // As the screen is meant to: the adjustments page keeps the previous account's rows.
+    EXPECT_EQ(screen->cdsAjusCont->fieldByName(u"DSAJUSTEREC")->asString(), QStringLiteral("primeira"));
 
     healServer();
     m_server.reply(QStringLiteral("GetAjusCont"), adjustments(QStringLiteral("de novo")));
