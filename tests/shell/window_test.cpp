@@ -12,7 +12,9 @@
 #include <QMdiArea>
 #include <QMdiSubWindow>
 #include <QMessageBox>
+#include <QHeaderView>
 #include <QPointer>
+#include <QScrollBar>
 #include <QSignalSpy>
 #include <QTimer>
 
@@ -147,6 +149,36 @@ TEST(ScreenHosting, ChildWindowFollowsTheScreensCloseAction)
     delete a.form;
     QCoreApplication::sendPostedEvents(nullptr, QEvent::DeferredDelete);
     EXPECT_TRUE(frame.isNull()) << "a freed screen takes its frame along";
+}
+
+// A screen whose grid lacks room for its columns beside the vertical scroll bar opens wider by
+// just that, once; its height stays and a screen whose grid fits keeps its design size.
+TEST(ScreenHosting, ScreenOpensWideEnoughToShowEveryColumnOfItsGrid)
+{
+    Shell shell;
+    CountedScreen fits(QStringLiteral("Tela A"));
+    auto *small = fits.form->findChild<TDBGrid *>(QStringLiteral("dbgPadrao"));
+    small->addColumn(QStringLiteral("A"))->setWidth(200);
+    showScreen(fits.form);
+    EXPECT_EQ(fits.form->size(), QSize(542, 371));
+
+    CountedScreen wide(QStringLiteral("Tela B"));
+    auto *grid = wide.form->findChild<TDBGrid *>(QStringLiteral("dbgPadrao"));
+    for (int width : {67, 249, 64, 63, 70, 20})
+        grid->addColumn(QStringLiteral("C%1").arg(width))->setWidth(width);
+    EXPECT_EQ(grid->columnsWidth(), 533) << "a 20-pixel column keeps its width against the style's minimum";
+    QMdiSubWindow *window = showScreen(wide.form);
+    EXPECT_GT(wide.form->width(), 542);
+    EXPECT_EQ(wide.form->height(), 371);
+    EXPECT_EQ(grid->width(), grid->widthShowingColumns());
+    EXPECT_EQ(grid->horizontalHeader()->length(), 533);
+    EXPECT_FALSE(grid->horizontalScrollBar()->isVisible()) << "an empty grid whose columns fit has no scroll bar";
+
+    const QSize opened = wide.form->size();
+    window->resize(400, 300);
+    showScreen(wide.form);
+    EXPECT_EQ(window->size(), QSize(400, 300)) << "a size the user gave stays when the screen comes forward";
+    EXPECT_NE(wide.form->size(), opened);
 }
 
 // Minimising, maximising and restoring a screen is no focus change of its controls: the

@@ -2,6 +2,7 @@
 
 #include <erpfw/core/error.h>
 #include <erpfwui/forms/form.h>
+#include <erpfwui/widgets/dbgrid.h>
 #include <erpfwui/widgets/focus.h>
 
 #include <QMainWindow>
@@ -42,6 +43,27 @@ QPointer<QMdiArea> g_mdiArea;
 
 const char *const kHostProperty = "_erp_mdiChild";
 
+// A screen's design width leaves no room for its grid's vertical scroll bar, and the mark
+// column would hide under it: the screen opens wider by what its widest grid lacks to show
+// every column, as far as the MDI area allows, growing leftwards where the area ends. Its
+// height and its design data stay.
+void widenToShowGrids(QMdiSubWindow *window, Form *screen)
+{
+    int missing = 0;
+    for (const TDBGrid *grid : screen->findChildren<TDBGrid *>())
+        if (grid->isVisibleTo(screen))
+            missing = qMax(missing, grid->widthShowingColumns() - grid->width());
+    const int area = g_mdiArea->viewport()->width();
+    missing = qMin(missing, area - window->width());
+    if (missing <= 0)
+        return;
+    QRect geometry = window->geometry();
+    const int past = geometry.right() + 1 + missing - area;
+    geometry.moveLeft(qMax(0, geometry.left() - qMax(0, qMin(past, missing))));
+    geometry.setWidth(geometry.width() + missing);
+    window->setGeometry(geometry);
+}
+
 } // namespace
 
 void setShellWindow(QMainWindow *mainWindow, QMdiArea *mdiArea)
@@ -71,6 +93,7 @@ QMdiSubWindow *screenWindow(const QWidget *screen)
 QMdiSubWindow *showScreen(Form *screen)
 {
     QMdiSubWindow *window = screenWindow(screen);
+    const bool first = !window;
     if (!window) {
         if (!g_mdiArea)
             throw Error(QStringLiteral("A tela \"%1\" não pode ser mostrada: a janela principal do "
@@ -100,6 +123,8 @@ QMdiSubWindow *showScreen(Form *screen)
         window->showNormal();
     screen->show();
     window->showNormal();
+    if (first)
+        widenToShowGrids(window, screen);
     window->raise();
     g_mdiArea->setActiveSubWindow(window);
     return window;

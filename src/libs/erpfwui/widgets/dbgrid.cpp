@@ -9,6 +9,7 @@
 #include <QBitmap>
 #include <QKeyEvent>
 #include <QPainter>
+#include <QScrollBar>
 #include <QStyledItemDelegate>
 #include <QTimer>
 
@@ -164,6 +165,7 @@ TDBGrid::TDBGrid(QWidget *parent)
     verticalHeader()->setSectionResizeMode(QHeaderView::Fixed);
     verticalHeader()->setDefaultSectionSize(fontMetrics().height() + 4);
     horizontalHeader()->setSectionResizeMode(QHeaderView::Interactive);
+    m_minimumWidth = horizontalHeader()->minimumSectionSize();
     horizontalHeader()->setDefaultSectionSize(m_defaultWidth);
     connect(m_model, &QAbstractItemModel::modelReset, this, [this] {
         if (!m_ownColumns)
@@ -283,6 +285,12 @@ void TDBGrid::applyColumnLayout()
 {
     QHeaderView *header = horizontalHeader();
     int titleHeight = fontMetrics().height() + 6;
+    // The style's minimum would widen a narrow column (a 20-pixel mark) past its design width,
+    // and the columns would no longer fit where they were drawn to fit.
+    int narrowest = m_minimumWidth;
+    for (GridColumn *c : std::as_const(m_columns))
+        narrowest = qMin(narrowest, c->width() >= 0 ? c->width() : m_defaultWidth);
+    header->setMinimumSectionSize(qMax(narrowest, 1));
     for (int i = 0; i < m_columns.size() && i < header->count(); ++i) {
         const int width = m_columns[i]->width();
         header->resizeSection(i, width >= 0 ? width : m_defaultWidth);
@@ -361,6 +369,25 @@ QVariantList TDBGrid::columnList() const
                                 {QStringLiteral("width"), width}});
     }
     return list;
+}
+
+int TDBGrid::columnsWidth() const
+{
+    int total = 0;
+    for (GridColumn *c : m_columns)
+        total += c->width() >= 0 ? c->width() : m_defaultWidth;
+    return total;
+}
+
+int TDBGrid::widthShowingColumns() const
+{
+    int bar = 0;
+    if (verticalScrollBarPolicy() != Qt::ScrollBarAlwaysOff) {
+        bar = verticalScrollBar()->sizeHint().width();
+        if (style()->styleHint(QStyle::SH_ScrollView_FrameOnlyAroundContents, nullptr, this))
+            bar += style()->pixelMetric(QStyle::PM_ScrollView_ScrollBarSpacing, nullptr, this);
+    }
+    return columnsWidth() + 2 * frameWidth() + bar;
 }
 
 QString TDBGrid::cellText(int row, const QString &fieldName) const

@@ -115,6 +115,10 @@ public:
     // As a click on that row: the dataset moves with its scroll events.
     void setCurrentRow(int row);
     QVariantList columnList() const;
+    // The columns' widths added up, and the grid's width that shows them all beside a
+    // vertical scroll bar (rows come and go; the bar with them).
+    int columnsWidth() const;
+    int widthShowingColumns() const;
 
     Q_INVOKABLE QString cellText(int row, const QString &fieldName) const;
     // The picture component drawn in that cell the last time it was painted, or "".
@@ -163,6 +167,7 @@ private:
     bool m_colLines = true;
     bool m_rowLines = true;
     int m_defaultWidth = 64;
+    int m_minimumWidth = 0; // the style's least column width
     bool m_following = false;
     QPainter *m_canvas = nullptr;
     QRect m_cellRect;
