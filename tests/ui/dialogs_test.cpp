@@ -9,6 +9,9 @@
 #include <erpfw/data/datasource.h>
 #include <erpfw/data/field.h>
 
+#include <QHeaderView>
+#include <QScrollBar>
+
 using namespace erp;
 
 namespace {
@@ -141,6 +144,38 @@ TEST_F(Lists, PickerTogglesWithSpaceAndDoubleClickKeepingTheOrderPicked)
     });
     EXPECT_FALSE(PesquisaLista(&source, QStringLiteral("CODE"), QStringLiteral("Clientes"), false, list));
     EXPECT_EQ(list, QStringLiteral("004;001"));
+}
+
+// A column is as wide as the text the grid shows (a CNPJ with its punctuation, longer than the
+// field's size) and the list opens wide enough to show every column whole.
+TEST_F(Lists, ListColumnsFitTheTextShownAndTheListShowsThemAll)
+{
+    cds.fieldByName(QStringLiteral("CODE"))->onGetText = [](Field &field, QString &text, bool) {
+        text = QStringLiteral("43.572.825/0001-%1").arg(field.asString().right(2));
+    };
+    cds.fieldByName(QStringLiteral("NAME"))->setDisplayLabel(QStringLiteral("Razão Social"));
+    cds.edit();
+    cds.fieldByName(QStringLiteral("NAME"))->setAsString(QStringLiteral("Agropecuária Bandeirantes Ltda EPP"));
+    cds.post();
+    auto check = [](Form *form, const char *name) {
+        TDBGrid *list = grid(form, name);
+        QCoreApplication::processEvents();
+        const QFontMetrics metrics = list->fontMetrics();
+        for (const char *field : {"CODE", "NAME"}) {
+            GridColumn *column = list->columnOf(QString::fromLatin1(field));
+            ASSERT_NE(column, nullptr);
+            const QString text = list->cellText(0, column->fieldName());
+            EXPECT_GT(column->width(), metrics.horizontalAdvance(text)) << field << " " << text.toStdString();
+        }
+        EXPECT_LE(list->horizontalHeader()->length(), list->viewport()->width()) << name;
+        EXPECT_FALSE(list->horizontalScrollBar()->isVisible()) << name;
+        form->close();
+    };
+    Form::setModalHook([&](Form *form) { check(form, "dbgLista"); });
+    QString list;
+    PesquisaLista(&source, QStringLiteral("CODE"), QStringLiteral("Clientes"), false, list);
+    Form::setModalHook([&](Form *form) { check(form, "dbgPesquisa"); });
+    QTest::mouseClick(button, Qt::LeftButton);
 }
 
 TEST_F(Lists, PickerThatNeedsAChoiceSaysSoAndStaysOpen)

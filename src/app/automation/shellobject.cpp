@@ -22,6 +22,7 @@
 #include <QPainter>
 #include <QPixmap>
 
+#include <algorithm>
 #include <cstdio>
 
 namespace erp::app::automation {
@@ -139,8 +140,17 @@ QPixmap ShellObject::snapshot() const
     // The main window as the user sees it: with the dialogs open over it.
     QPixmap image = m_window.grab();
     QPainter painter(&image);
-    const auto windows = QApplication::topLevelWidgets();
-    for (QWidget *w : windows) {
+    // A dialog opened from another dialog lies over it: windows are drawn owners first.
+    auto depth = [](const QWidget *w) {
+        int n = 0;
+        for (const QWidget *p = w->parentWidget(); p; p = p->window()->parentWidget())
+            ++n;
+        return n;
+    };
+    QWidgetList windows = QApplication::topLevelWidgets();
+    std::stable_sort(windows.begin(), windows.end(),
+                     [&](const QWidget *a, const QWidget *b) { return depth(a) < depth(b); });
+    for (QWidget *w : std::as_const(windows)) {
         const Qt::WindowType type = w->windowType();
         if (w == &m_window || !w->isVisible() || type == Qt::ToolTip || type == Qt::Popup)
             continue;

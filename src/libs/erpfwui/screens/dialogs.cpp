@@ -1,5 +1,6 @@
 #include "dialogs.h"
 
+#include <erpfwui/shell/shellwindow.h>
 #include <erpfwui/widgets/controls.h>
 #include <erpfwui/widgets/dbgrid.h>
 #include <erpfwui/widgets/edits.h>
@@ -13,16 +14,22 @@
 #include <QApplication>
 #include <QHBoxLayout>
 #include <QHeaderView>
+#include <QMainWindow>
 #include <QPainter>
+#include <QScreen>
 #include <QVBoxLayout>
 
 namespace erp {
 
 namespace {
 
+// The window in front, or the shell's while none is active (a dialog just closed): a dialog
+// without owner would open in a corner of the screen instead of over the screen it serves.
 QWidget *dialogOwner()
 {
-    return QApplication::activeWindow();
+    if (QWidget *active = QApplication::activeWindow())
+        return active;
+    return shellMainWindow();
 }
 
 // The buttons row of the framework's dialogs: OK (Return) and Cancelar (Escape).
@@ -45,6 +52,21 @@ std::pair<TButton *, TButton *> addButtons(Form *form, QVBoxLayout *layout)
     return {ok, cancel};
 }
 
+// The widest text of the field among the first rows, as the grid shows it (a CPF or CNPJ with
+// its punctuation); the field's width in characters while there are no rows.
+int contentWidth(ClientDataSet *dataSet, Field *field, const QFontMetrics &metrics)
+{
+    const int rows = dataSet->active() ? qMin(dataSet->recordCount(), 500) : 0;
+    if (rows == 0)
+        return field->displayWidth() * metrics.averageCharWidth();
+    int widest = 0;
+    for (int row = 0; row < rows; ++row) {
+        ClientDataSet::RowScope scope(*dataSet, row);
+        widest = qMax(widest, metrics.horizontalAdvance(field->displayText()));
+    }
+    return widest;
+}
+
 TDBGrid *addGrid(Form *form, QVBoxLayout *layout, const QString &name, DataSource *source, const QStringList &fields)
 {
     auto *grid = new TDBGrid(form);
@@ -52,17 +74,29 @@ TDBGrid *addGrid(Form *form, QVBoxLayout *layout, const QString &name, DataSourc
     grid->setRowSelect(true);
     grid->setDataSource(source);
     ClientDataSet *dataSet = source ? source->dataSet() : nullptr;
+    // The cell's text sits between the style's margins and the column line.
+    const int margins = 2 * (grid->style()->pixelMetric(QStyle::PM_FocusFrameHMargin, nullptr, grid) + 1) + 2;
     for (const QString &name : fields) {
         GridColumn *column = grid->addColumn(name);
         if (Field *field = dataSet ? dataSet->findField(name) : nullptr) {
             // A short code under a longer title ("Código") shows its title whole.
-            const int text = field->displayWidth() * grid->fontMetrics().averageCharWidth() + 8;
+            const int text = contentWidth(dataSet, field, grid->fontMetrics()) + margins;
             const int title = grid->horizontalHeader()->fontMetrics().horizontalAdvance(column->title()) + 8;
             column->setWidth(qBound(40, qMax(text, title), 320));
         }
     }
     layout->addWidget(grid);
     return grid;
+}
+
+// The list opens wide enough to show every column whole, as far as the screen allows.
+void resizeToGrid(Form *form, TDBGrid *grid, int width, int height)
+{
+    const QMargins margins = form->layout()->contentsMargins();
+    width = qMax(width, grid->widthShowingColumns() + margins.left() + margins.right());
+    if (const QScreen *screen = form->screen())
+        width = qMin(width, screen->availableGeometry().width() * 9 / 10);
+    form->resize(width, height);
 }
 
 QStringList shownFields(ClientDataSet *dataSet, const QStringList &given)
@@ -106,7 +140,7 @@ PesquisaForm::PesquisaForm(DataSource *source, const QString &title, const QStri
     auto [ok, cancel] = addButtons(this, layout);
     ok->setModalResult(mrOk);
     m_grid->onDblClick = [this](QObject *) { setModalResult(mrOk); };
-    resize(480, 320);
+    resizeToGrid(this, m_grid, 480, 320);
 }
 
 PesquisaListaForm::PesquisaListaForm(DataSource *source, const QString &keyField, const QString &title,
@@ -150,7 +184,7 @@ PesquisaListaForm::PesquisaListaForm(DataSource *source, const QString &keyField
         }
         setModalResult(mrOk);
     };
-    resize(480, 360);
+    resizeToGrid(this, m_grid, 480, 360);
 }
 
 // The key of the row being read: the current row, or while drawing the row being drawn.
