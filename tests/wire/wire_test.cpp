@@ -127,6 +127,9 @@ TEST(Value, DatesAreReadFromDigitsOnlyAndAlwaysGoBackAsRead)
     }
     EXPECT_EQ(parseDate(u"0024-01-31"), QDate(24, 1, 31));
     EXPECT_EQ(parseDateTime(u"2024-02-29T23:59:59"), QDateTime(QDate(2024, 2, 29), QTime(23, 59, 59), Qt::UTC));
+    for (const char16_t *bad : {u"2024-02-29T24:00:00", u"2024-02-29T+1:00:00", u"2024-02-29T 1:00:00",
+                                u"2024-02-29T10:60:00", u"2024-02-29T10:00:60", u"2024-02-29T10-00-00"})
+        EXPECT_THROW(parseDateTime(bad), WireError) << QString::fromUtf16(bad).toStdString();
 
     const QJsonObject packet = QJsonDocument::fromJson(R"({"fields":[{"name":"DT","type":"date"},
         {"name":"DTH","type":"datetime"}],"rows":[["0024-01-31","0001-01-01T00:00:00"],[null,"-024-01-31T00:00:00"]]})")

@@ -23,22 +23,29 @@ QString dateTimeText(const QDateTime &dt)
 
 } // namespace
 
+namespace {
+
+// Digits only: toInt would also take a sign or blanks, and a year such as "-024" has no
+// "YYYY-MM-DD" to go back as. -1 when any is not a digit.
+int digits(QStringView t, qsizetype from, qsizetype n)
+{
+    int v = 0;
+    for (qsizetype i = from; i < from + n; ++i) {
+        if (t[i] < u'0' || t[i] > u'9')
+            return -1;
+        v = v * 10 + (t[i].unicode() - u'0');
+    }
+    return v;
+}
+
+} // namespace
+
 QDate parseDate(QStringView text)
 {
     QStringView t = text;
     if (t.size() == 19 && t.endsWith(u"T00:00:00"))
         t = t.left(10);
-    // Digits only: toInt would also take a sign or blanks, and a year such as "-024" has no
-    // "YYYY-MM-DD" to go back as.
-    const auto digits = [&](qsizetype from, qsizetype n) {
-        int v = 0;
-        for (qsizetype i = from; i < from + n; ++i) {
-            if (t[i] < u'0' || t[i] > u'9')
-                return -1;
-            v = v * 10 + (t[i].unicode() - u'0');
-        }
-        return v;
-    };
+    const auto digits = [&](qsizetype from, qsizetype n) { return wire::digits(t, from, n); };
     if (t.size() == 10 && t[4] == u'-' && t[7] == u'-') {
         const int y = digits(0, 4);
         const int m = digits(5, 2);
@@ -56,7 +63,9 @@ QDateTime parseDateTime(QStringView text)
         return parseDate(text).startOfDay(Qt::UTC);
     if (text.size() == 19 && text[10] == u'T') {
         const QDate d = parseDate(text.left(10));
-        const QTime t = QTime::fromString(text.mid(11).toString(), QStringLiteral("HH:mm:ss"));
+        // read by hand: QTime::fromString was most of the time of reading a list of date-times
+        const int h = digits(text, 11, 2), m = digits(text, 14, 2), sec = digits(text, 17, 2);
+        const QTime t = text[13] == u':' && text[16] == u':' && h >= 0 && m >= 0 && sec >= 0 ? QTime(h, m, sec) : QTime();
         if (t.isValid())
             return QDateTime(d, t, Qt::UTC);
     }
