@@ -8,7 +8,11 @@
 
 #include <QDateTime>
 
+#include <algorithm>
 #include <map>
+#include <tuple>
+#include <unordered_map>
+#include <unordered_set>
 #include <set>
 
 namespace erp::server {
@@ -48,18 +52,18 @@ std::vector<Marked> markedRows(const wire::Packet &p, const std::string &company
               value = p.indexOf(u"VRATUAREC"), due = p.indexOf(u"DTATUAVENREC"), type = p.indexOf(u"CDTPCTRECEB"),
               split = p.indexOf(u"CDMOTIPARC"), comp = p.indexOf(u"CDEMPRESA");
     std::vector<Marked> out;
-    std::set<std::string> seen;
+    std::unordered_set<std::string> seen;
     for (int r = 0; r < p.rowCount(); ++r) {
-        if (p.string(r, mark) != QLatin1String("S"))
+        if (p.utf8(r, mark) != "S")
             continue;
-        Marked m{p.string(r, branch).toStdString(), p.string(r, entry).toStdString(),
-                 p.string(r, dueSeq).toStdString(), p.string(r, instalment).toStdString(),
+        Marked m{p.utf8(r, branch).toStdString(), p.utf8(r, entry).toStdString(),
+                 p.utf8(r, dueSeq).toStdString(), p.utf8(r, instalment).toStdString(),
                  accounting::toCents(p.number(r, value)),
                  p.isNull(r, due) ? std::string() : p.date(r, due).toString(Qt::ISODate).toStdString(),
-                 p.string(r, type).toStdString(), p.string(r, split).toStdString()};
+                 p.utf8(r, type).toStdString(), p.utf8(r, split).toStdString()};
         if (m.branch.empty() || m.entry.empty() || m.dueSeq.empty() || m.instalment.empty())
             params.fail(0, "contas", QStringLiteral("tem na linha %1 uma conta marcada sem chave completa.").arg(r + 1));
-        if (p.string(r, comp).toStdString() != company)
+        if (p.utf8(r, comp).toStdString() != company)
             params.fail(0, "contas", QStringLiteral("tem na linha %1 uma conta de outra empresa.").arg(r + 1));
         if (seen.insert(m.key()).second)
             out.push_back(std::move(m));
@@ -67,11 +71,28 @@ std::vector<Marked> markedRows(const wire::Packet &p, const std::string &company
     return out;
 }
 
+// Positions of the rows in key order: lookups and updates in the order of the tables' keys
+// visit each page once, where the list's own order jumps all over them.
+template<typename Row>
+std::vector<size_t> keyOrder(const std::vector<Row> &rows)
+{
+    std::vector<size_t> order(rows.size());
+    for (size_t i = 0; i < order.size(); ++i)
+        order[i] = i;
+    const auto key = [&](size_t i) {
+        const Row &r = rows[i];
+        return std::tie(r.branch, r.entry, r.dueSeq, r.instalment);
+    };
+    std::sort(order.begin(), order.end(), [&](size_t a, size_t b) { return key(a) < key(b); });
+    return order;
+}
+
 std::string keysJson(const std::vector<Marked> &marked)
 {
     QByteArray out("[");
-    for (size_t i = 0; i < marked.size(); ++i) {
-        const Marked &m = marked[i];
+    const std::vector<size_t> order = keyOrder(marked);
+    for (size_t i = 0; i < order.size(); ++i) {
+        const Marked &m = marked[order[i]];
         out.append(i ? ",[" : "[");
         int n = 0;
         for (const std::string *s : {&m.branch, &m.entry, &m.dueSeq, &m.instalment}) {
@@ -100,10 +121,11 @@ std::string keyJoin(const db::Statement &st)
     return str(st, 0) + '|' + str(st, 1) + '|' + str(st, 2) + '|' + str(st, 3);
 }
 
-std::map<std::string, Current> loadCurrent(db::Connection &c, const std::string &keys)
+std::unordered_map<std::string, Current> loadCurrent(db::Connection &c, const std::string &keys, size_t count)
 {
     const std::string from = " FROM " + c.jsonRows(4) + " AS K ";
-    std::map<std::string, Current> out;
+    std::unordered_map<std::string, Current> out;
+    out.reserve(count);
     db::Statement &st = c.prepare(
         "SELECT K.K0, K.K1, K.K2, K.K3, C.CDEMPRESA, C.CDTPCTRECEB, C.VRATUAREC, C.DTATUAVENREC, C.CDMOTIPARC, "
         "C.IDCTBLCTREC, C.NRLANCTBDOC, L.CDASSINATURA, N.NRNOTAFISC, N.CDSERIE, "
@@ -148,8 +170,7 @@ std::map<std::string, Current> loadCurrent(db::Connection &c, const std::string 
         "JOIN AJCTRECEBER A ON A.CDFILIAL = K.K0 AND A.NRLANCTONF = K.K1 AND A.NRSEQVENREC = K.K2 "
         "AND A.NRPARCELAREC = K.K3 "
         "JOIN TIPOAJRECEBER T ON T.CDAJUCTREC = A.CDAJUCTREC "
-        "LEFT JOIN LANCCTB L ON L.NRLANCCTB = A.NRLCTBAJREC "
-        "ORDER BY A.CDFILIAL, A.NRLANCTONF, A.NRSEQVENREC, A.NRPARCELAREC, A.NRSEQAJUREC");
+        "LEFT JOIN LANCCTB L ON L.NRLANCCTB = A.NRLCTBAJREC");
     adj.bind(1, keys);
     while (adj.next()) {
         const auto it = out.find(keyJoin(adj));
@@ -159,6 +180,14 @@ std::map<std::string, Current> loadCurrent(db::Connection &c, const std::string 
                                                   accounting::toCents(adj.real(8)), str(adj, 9), str(adj, 10)});
     }
     adj.reset();
+    // Sorted here rather than by the query, which would sort every adjustment of the batch at once.
+    for (auto &[key, cur] : out) {
+        std::vector<accounting::Adjustment> &list = cur.account.adjustments;
+        if (list.size() > 1)
+            std::sort(list.begin(), list.end(), [](const accounting::Adjustment &a, const accounting::Adjustment &b) {
+                return a.seq < b.seq;
+            });
+    }
     return out;
 }
 
@@ -182,11 +211,19 @@ const char *staleText(const Marked &m, const Current *cur, const std::string &co
 QByteArray answer(const char *status, const accounting::Config *cfg = nullptr,
                   const std::vector<accounting::Account> *accounts = nullptr, const accounting::Result *r = nullptr)
 {
-    QByteArray out("[");
+    QByteArray out;
+    // About the size of a row of each packet: grows the buffer once instead of copying it as it doubles.
+    if (r)
+        out.reserve(qsizetype(r->entries.size() * 240 + r->shares.size() * 120 + 4096));
+    out.append('[');
     wire::appendJsonString(out, QString::fromUtf8(status));
     out.append(',');
     PacketWriter entries(out, layouts::lancContTemp());
     if (r) {
+        std::vector<std::string> commercialKeys;
+        commercialKeys.reserve(accounts->size());
+        for (const accounting::Account &a : *accounts)
+            commercialKeys.push_back(a.commercialKey());
         for (const accounting::Entry &e : r->entries) {
             const accounting::Posting &p = r->postings[size_t(e.posting)];
             const auto ledger = cfg->chart.find(e.ledger);
@@ -206,7 +243,7 @@ QByteArray answer(const char *status, const accounting::Config *cfg = nullptr,
             entries.date(p.date);
             entries.number(double(e.value) / 100.0);
             entries.string(std::string_view(&e.side, 1));
-            entries.string((*accounts)[size_t(p.account)].commercialKey());
+            entries.string(commercialKeys[size_t(p.account)]);
             entries.string(cfg->companyName);
             entries.string(p.document);
         }
@@ -318,9 +355,9 @@ void write(db::Connection &c, const accounting::Config &cfg, std::vector<account
             out.append(',');
         }
     };
-    for (size_t i = 0; i < accounts.size(); ++i) {
+    for (const size_t i : keyOrder(accounts)) {
         const accounting::Account &a = accounts[i];
-        accRows.append(i ? ",[" : "[");
+        accRows.append(accRows.size() > 1 ? ",[" : "[");
         appendKey(accRows, a);
         wire::appendJsonUtf8String(accRows, accountNumber[i].data(), qsizetype(accountNumber[i].size()));
         accRows.append(']');
@@ -448,7 +485,7 @@ QByteArray recalculate(db::Connection &c, const std::string &company, const std:
     if (!c.tryLockKeys(lockKeys))
         return answer(kLocked);
 
-    std::map<std::string, Current> current = loadCurrent(c, keysJson(marked));
+    std::unordered_map<std::string, Current> current = loadCurrent(c, keysJson(marked), marked.size());
     std::vector<accounting::Account> accounts;
     accounts.reserve(marked.size());
     for (const Marked &m : marked) {
