@@ -21,6 +21,8 @@
 #include <QMainWindow>
 #include <QPainter>
 #include <QPixmap>
+#include <QStyle>
+#include <QStyleOptionTitleBar>
 
 #include <algorithm>
 #include <cstdio>
@@ -135,6 +137,33 @@ QString ShellObject::today() const
     return erp::today().toString(Qt::ISODate);
 }
 
+namespace {
+
+// The offscreen platform draws no window frames: a dialog gets the title bar the user sees
+// above it, drawn as the MDI area draws a screen's.
+void drawTitleBar(QPainter &painter, const QWidget *window, const QRect &client)
+{
+    QStyleOptionTitleBar bar;
+    bar.initFrom(window);
+    bar.text = window->windowTitle();
+    bar.titleBarFlags = Qt::Dialog | Qt::WindowTitleHint | Qt::WindowSystemMenuHint | Qt::WindowCloseButtonHint;
+    bar.subControls = QStyle::SC_TitleBarLabel | QStyle::SC_TitleBarCloseButton;
+    bar.titleBarState = int(QStyle::State_Active);
+    bar.state |= QStyle::State_Active;
+    const QStyle *style = window->style();
+    const int height = style->pixelMetric(QStyle::PM_TitleBarHeight, &bar, window);
+    const int border = 1;
+    bar.rect = QRect(client.left() - border, client.top() - height, client.width() + 2 * border, height);
+    bar.palette.setCurrentColorGroup(QPalette::Active);
+    style->drawComplexControl(QStyle::CC_TitleBar, &bar, &painter, window);
+    painter.save();
+    painter.setPen(bar.palette.color(QPalette::Dark));
+    painter.drawRect(client.adjusted(-border, -height, border - 1, border - 1));
+    painter.restore();
+}
+
+} // namespace
+
 QPixmap ShellObject::snapshot() const
 {
     // The main window as the user sees it: with the dialogs open over it.
@@ -154,7 +183,9 @@ QPixmap ShellObject::snapshot() const
         const Qt::WindowType type = w->windowType();
         if (w == &m_window || !w->isVisible() || type == Qt::ToolTip || type == Qt::Popup)
             continue;
-        painter.drawPixmap(w->geometry().topLeft() - m_window.geometry().topLeft(), w->grab());
+        const QPoint at = w->geometry().topLeft() - m_window.geometry().topLeft();
+        drawTitleBar(painter, w, QRect(at, w->size()));
+        painter.drawPixmap(at, w->grab());
     }
     return image;
 }
