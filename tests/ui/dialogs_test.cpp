@@ -147,7 +147,8 @@ TEST_F(Lists, PickerTogglesWithSpaceAndDoubleClickKeepingTheOrderPicked)
 }
 
 // A column is as wide as the text the grid shows (a CNPJ with its punctuation, longer than the
-// field's size) and the list opens wide enough to show every column whole.
+// field's size), the list opens wide enough to show every column whole, and the row that OK
+// would choose is marked.
 TEST_F(Lists, ListColumnsFitTheTextShownAndTheListShowsThemAll)
 {
     cds.fieldByName(QStringLiteral("CODE"))->onGetText = [](Field &field, QString &text, bool) {
@@ -169,6 +170,7 @@ TEST_F(Lists, ListColumnsFitTheTextShownAndTheListShowsThemAll)
         }
         EXPECT_LE(list->horizontalHeader()->length(), list->viewport()->width()) << name;
         EXPECT_FALSE(list->horizontalScrollBar()->isVisible()) << name;
+        EXPECT_TRUE(list->selectionModel()->isRowSelected(list->currentRow(), {})) << name << ": the current row shows";
         form->close();
     };
     Form::setModalHook([&](Form *form) { check(form, "dbgLista"); });

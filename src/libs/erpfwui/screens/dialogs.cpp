@@ -75,7 +75,7 @@ TDBGrid *addGrid(Form *form, QVBoxLayout *layout, const QString &name, DataSourc
     grid->setDataSource(source);
     ClientDataSet *dataSet = source ? source->dataSet() : nullptr;
     // The cell's text sits between the style's margins and the column line.
-    const int margins = 2 * (grid->style()->pixelMetric(QStyle::PM_FocusFrameHMargin, nullptr, grid) + 1) + 2;
+    const int margins = 2 * (grid->style()->pixelMetric(QStyle::PM_FocusFrameHMargin, nullptr, grid) + 1) + 4;
     for (const QString &name : fields) {
         GridColumn *column = grid->addColumn(name);
         if (Field *field = dataSet ? dataSet->findField(name) : nullptr) {

@@ -266,6 +266,8 @@ void TDBGrid::columnChanged()
         names.append(c->fieldName());
     m_model->setColumns(names);
     applyColumnLayout();
+    // The model's reset dropped the selection: the dataset's current row is shown again.
+    followDataSet();
 }
 
 // Without columns of its own the grid mirrors the model, which shows the visible fields.
