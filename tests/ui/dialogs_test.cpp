@@ -180,6 +180,22 @@ TEST_F(Lists, ListColumnsFitTheTextShownAndTheListShowsThemAll)
     QTest::mouseClick(button, Qt::LeftButton);
 }
 
+// A text handler that fails does not keep the list from opening.
+TEST_F(Lists, ListOpensWhenATextHandlerFails)
+{
+    cds.fieldByName(QStringLiteral("NAME"))->onGetText = [](Field &, QString &, bool) {
+        throw Error(QStringLiteral("Texto indisponível."));
+    };
+    bool opened = false;
+    Form::setModalHook([&](Form *form) {
+        opened = true;
+        form->close();
+    });
+    QString list;
+    EXPECT_FALSE(PesquisaLista(&source, QStringLiteral("CODE"), QStringLiteral("Clientes"), false, list));
+    EXPECT_TRUE(opened);
+}
+
 TEST_F(Lists, PickerThatNeedsAChoiceSaysSoAndStaysOpen)
 {
     int attempts = 0;

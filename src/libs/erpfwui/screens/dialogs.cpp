@@ -60,9 +60,14 @@ int contentWidth(ClientDataSet *dataSet, Field *field, const QFontMetrics &metri
     if (rows == 0)
         return field->displayWidth() * metrics.averageCharWidth();
     int widest = 0;
-    for (int row = 0; row < rows; ++row) {
-        ClientDataSet::RowScope scope(*dataSet, row);
-        widest = qMax(widest, metrics.horizontalAdvance(field->displayText()));
+    try {
+        for (int row = 0; row < rows; ++row) {
+            ClientDataSet::RowScope scope(*dataSet, row);
+            widest = qMax(widest, metrics.horizontalAdvance(field->displayText()));
+        }
+    } catch (const std::exception &) {
+        // A text handler that fails is reported when the grid draws that cell.
+        return field->displayWidth() * metrics.averageCharWidth();
     }
     return widest;
 }
