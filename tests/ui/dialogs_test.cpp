@@ -180,6 +180,29 @@ TEST_F(Lists, ListColumnsFitTheTextShownAndTheListShowsThemAll)
     QTest::mouseClick(button, Qt::LeftButton);
 }
 
+// The picker's own mark column stands for a list's mark field: no column of "N" beside it.
+TEST_F(Lists, PickerLeavesOutTheListsOwnMarkField)
+{
+    wire::Packet packet({{QStringLiteral("IDMARCADO"), wire::FieldType::FixedString, 1},
+                         {QStringLiteral("CDTPCTRECEB"), wire::FieldType::String, 6}});
+    const int row = packet.appendRow();
+    packet.setValue(row, 0, QStringLiteral("N"));
+    packet.setValue(row, 1, QStringLiteral("PROM"));
+    ClientDataSet types;
+    types.setPacket(packet);
+    DataSource typesSource;
+    typesSource.setDataSet(&types);
+    QStringList shown;
+    Form::setModalHook([&](Form *form) {
+        for (GridColumn *column : grid(form, "dbgLista")->gridColumns())
+            shown.append(column->fieldName());
+        form->close();
+    });
+    QString list;
+    PesquisaLista(&typesSource, QStringLiteral("CDTPCTRECEB"), QStringLiteral("Tipo de Conta"), false, list);
+    EXPECT_EQ(shown, (QStringList{QString(), QStringLiteral("CDTPCTRECEB")}));
+}
+
 // A text handler that fails does not keep the list from opening.
 TEST_F(Lists, ListOpensWhenATextHandlerFails)
 {

@@ -160,6 +160,9 @@ PesquisaListaForm::PesquisaListaForm(DataSource *source, const QString &keyField
     auto *hint = new QLabel(QStringLiteral("Espaço ou duplo clique marca ou desmarca a linha."), this);
     layout->addWidget(hint);
     QStringList fields = shownFields(source ? source->dataSet() : nullptr, {});
+    // A list that carries its rows' mark (IDMARCADO) shows it in the picker's own mark column,
+    // not as letters beside it.
+    fields.removeIf([](const QString &name) { return name.compare(QLatin1String("IDMARCADO"), Qt::CaseInsensitive) == 0; });
     fields.prepend(QString()); // the mark column
     m_grid = addGrid(this, layout, QStringLiteral("dbgLista"), source, fields);
     GridColumn *mark = m_grid->gridColumns().constFirst();
