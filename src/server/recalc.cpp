@@ -123,11 +123,15 @@ std::string keyJoin(const db::Statement &st)
 
 std::unordered_map<std::string, Current> loadCurrent(db::Connection &c, const std::string &keys, size_t count)
 {
-    const std::string from = " FROM " + c.jsonRows(4) + " AS K ";
+    // The keys as the table K, taken out of the JSON once: SQLite would otherwise extract them
+    // again at every use in the joins (PostgreSQL inlines the query as before).
+    const std::string with = std::string("WITH K AS ") + (c.kind() == db::Kind::Sqlite ? "MATERIALIZED " : "") +
+                             c.jsonRows(4) + " ";
+    const std::string from = " FROM K ";
     std::unordered_map<std::string, Current> out;
     out.reserve(count);
     db::Statement &st = c.prepare(
-        "SELECT K.K0, K.K1, K.K2, K.K3, C.CDEMPRESA, C.CDTPCTRECEB, C.VRATUAREC, C.DTATUAVENREC, C.CDMOTIPARC, "
+        with + "SELECT K.K0, K.K1, K.K2, K.K3, C.CDEMPRESA, C.CDTPCTRECEB, C.VRATUAREC, C.DTATUAVENREC, C.CDMOTIPARC, "
         "C.IDCTBLCTREC, C.NRLANCTBDOC, L.CDASSINATURA, N.NRNOTAFISC, N.CDSERIE, "
         "COALESCE(N.DTENTRSAID, N.DTEMISSAO), CL.NMRAZSOCCLIE" +
         from +
@@ -164,7 +168,7 @@ std::unordered_map<std::string, Current> loadCurrent(db::Connection &c, const st
     st.reset();
 
     db::Statement &adj = c.prepare(
-        "SELECT A.CDFILIAL, A.NRLANCTONF, A.NRSEQVENREC, A.NRPARCELAREC, A.NRSEQAJUREC, A.CDAJUCTREC, T.IDAJUCTREC, "
+        with + "SELECT A.CDFILIAL, A.NRLANCTONF, A.NRSEQVENREC, A.NRPARCELAREC, A.NRSEQAJUREC, A.CDAJUCTREC, T.IDAJUCTREC, "
         "A.DSAJUSTEREC, A.VRAJUSTEREC, A.NRLCTBAJREC, L.CDASSINATURA" +
         from +
         "JOIN AJCTRECEBER A ON A.CDFILIAL = K.K0 AND A.NRLANCTONF = K.K1 AND A.NRSEQVENREC = K.K2 "
