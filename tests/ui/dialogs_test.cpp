@@ -203,6 +203,27 @@ TEST_F(Lists, PickerLeavesOutTheListsOwnMarkField)
     EXPECT_EQ(shown, (QStringList{QString(), QStringLiteral("CDTPCTRECEB")}));
 }
 
+// A list opened from a modal dialog, also right after another list closed, lies over that
+// dialog.
+TEST_F(Lists, ListsOpenedFromADialogAreOwnedByIt)
+{
+    Form dialog(&window);
+    dialog.setWindowFlags(Qt::Dialog);
+    QList<QWidget *> owners;
+    Form::setModalHook([&](Form *form) {
+        if (form == &dialog) {
+            QString list;
+            PesquisaLista(&source, QStringLiteral("CODE"), QStringLiteral("Clientes"), false, list);
+            PesquisaLista(&source, QStringLiteral("CODE"), QStringLiteral("Clientes"), false, list);
+        } else {
+            owners.append(form->parentWidget());
+        }
+        form->close();
+    });
+    dialog.showModal();
+    EXPECT_EQ(owners, (QList<QWidget *>{&dialog, &dialog}));
+}
+
 // A text handler that fails does not keep the list from opening.
 TEST_F(Lists, ListOpensWhenATextHandlerFails)
 {

@@ -23,10 +23,13 @@ namespace erp {
 
 namespace {
 
-// The window in front, or the shell's while none is active (a dialog just closed): a dialog
-// without owner would open in a corner of the screen instead of over the screen it serves.
+// The modal dialog open, else the window in front, else the shell's (none is active while a
+// dialog closes): a dialog without owner would open in a corner of the screen, or under the
+// dialog it was opened from.
 QWidget *dialogOwner()
 {
+    if (QWidget *modal = QApplication::activeModalWidget())
+        return modal;
     if (QWidget *active = QApplication::activeWindow())
         return active;
     return shellMainWindow();
