@@ -58,6 +58,7 @@ public:
             throw std::runtime_error("O banco " + options.db.text + " está na versão " + std::to_string(version) +
                                      " do esquema; a atual é " + std::to_string(latestSchemaVersion()) +
                                      ". Execute \"rec-appserver migrate\".");
+        pool.startCheckpoints([this](const std::string &line) { writeLine(line); });
         setUp();
     }
 
@@ -237,6 +238,11 @@ public:
                            " " + log.method + " operador=" + log.operatorName + " " + duration + " " + log.outcome;
         if (rows >= 0)
             line += " linhas=" + std::to_string(rows);
+        writeLine(line);
+    }
+
+    void writeLine(const std::string &line)
+    {
         if (options.log) {
             options.log(line);
             return;
@@ -313,6 +319,7 @@ void AppServer::stop()
     while (d->runActive && !d->http.is_running())
         std::this_thread::sleep_for(std::chrono::milliseconds(1));
     d->http.stop();
+    d->pool.stopCheckpoints();
 }
 
 int AppServer::port() const { return d->port; }

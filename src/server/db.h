@@ -1,6 +1,7 @@
 #pragma once
 
 #include <cstdint>
+#include <functional>
 #include <initializer_list>
 #include <map>
 #include <memory>
@@ -129,6 +130,21 @@ private:
 };
 
 std::unique_ptr<Connection> connect(const DbUrl &url);
+
+// SQLite's WAL checkpoints, on a thread and a connection of their own, so that no call's commit
+// pays for one. Stopping (or destroying) it runs a final TRUNCATE checkpoint.
+class WalCheckpointer
+{
+public:
+    virtual ~WalCheckpointer() = default;
+    // Turns the connection's automatic checkpoints off; its commits wake this thread instead.
+    virtual void adopt(Connection &c) = 0;
+    virtual void stop() = 0;
+};
+
+// Null for PostgreSQL. `log` gets a line when the WAL stays large (readers holding it).
+std::unique_ptr<WalCheckpointer> startWalCheckpointer(const DbUrl &url,
+                                                      std::function<void(const std::string &)> log);
 
 // Rolls back unless committed.
 class Transaction

@@ -4,11 +4,48 @@
 
 #include <sqlite3.h>
 
+#include <chrono>
+#include <condition_variable>
+#include <mutex>
+#include <thread>
+
 namespace erp::server::db {
 
 namespace {
 
 constexpr int kBusyTimeoutMs = 5000;
+// SQLite's own automatic threshold: below it a checkpoint waits for the timer.
+constexpr int kCheckpointFrames = 1000;
+constexpr auto kCheckpointInterval = std::chrono::seconds(1);
+// About 80 MB of 4 KiB pages: past it, readers are holding the WAL back.
+constexpr int kLargeWalFrames = 20000;
+// A WAL reset keeps the file's size; a commit after one trims it back to this.
+constexpr const char *kWalSizeLimit = "PRAGMA journal_size_limit=67108864";
+
+// Shared by the checkpointer and the connections whose commits wake it.
+struct WalState
+{
+    std::mutex mutex;
+    std::condition_variable wake;
+    bool dirty = false; // committed frames not yet all checkpointed
+    bool full = false;  // the WAL passed kCheckpointFrames
+    bool stopping = false;
+};
+
+int walCommitted(void *arg, sqlite3 *, const char *, int frames)
+{
+    auto *st = static_cast<WalState *>(arg);
+    bool wake = false;
+    {
+        std::lock_guard lock(st->mutex);
+        st->dirty = true;
+        if (frames >= kCheckpointFrames && !st->full)
+            wake = st->full = true;
+    }
+    if (wake)
+        st->wake.notify_one();
+    return SQLITE_OK;
+}
 
 [[noreturn]] void fail(sqlite3 *db, int rc, const std::string &what)
 {
@@ -141,6 +178,16 @@ public:
 
     Kind kind() const override { return Kind::Sqlite; }
 
+    // The hook replaces SQLite's automatic checkpoint on this connection.
+    void handCheckpointsTo(const std::shared_ptr<WalState> &st)
+    {
+        if (m_wal == st)
+            return;
+        execScript(kWalSizeLimit);
+        sqlite3_wal_hook(m_db, walCommitted, st.get());
+        m_wal = st;
+    }
+
     void execScript(const std::string &sql) override
     {
         char *err = nullptr;
@@ -198,6 +245,89 @@ protected:
 
 private:
     sqlite3 *m_db = nullptr;
+    std::shared_ptr<WalState> m_wal; // outlives m_db, which its hook points to
+};
+
+class SqliteCheckpointer final : public WalCheckpointer
+{
+public:
+    SqliteCheckpointer(const std::string &path, std::function<void(const std::string &)> log)
+        : m_path(path), m_log(std::move(log))
+    {
+        const int rc = sqlite3_open_v2(path.c_str(), &m_db, SQLITE_OPEN_READWRITE | SQLITE_OPEN_NOMUTEX, nullptr);
+        if (rc != SQLITE_OK) {
+            const std::string msg = "Não foi possível abrir o banco SQLite \"" + path + "\" para os checkpoints: " +
+                                    (m_db ? sqlite3_errmsg(m_db) : sqlite3_errstr(rc));
+            sqlite3_close(m_db);
+            throw DbError(msg);
+        }
+        // Only the final checkpoint waits, and not for long: what it leaves, the next open recovers.
+        sqlite3_busy_timeout(m_db, 1000);
+        // Until it has read the file, a connection does not know it is in WAL mode and checkpoints nothing.
+        sqlite3_exec(m_db, "PRAGMA journal_mode=WAL", nullptr, nullptr, nullptr);
+        m_thread = std::thread([this] { run(); });
+    }
+    ~SqliteCheckpointer() override
+    {
+        stop();
+        sqlite3_close_v2(m_db);
+    }
+
+    void adopt(Connection &c) override
+    {
+        if (auto *s = dynamic_cast<SqliteConnection *>(&c))
+            s->handCheckpointsTo(m_state);
+    }
+
+    void stop() override
+    {
+        {
+            std::lock_guard lock(m_state->mutex);
+            if (m_state->stopping)
+                return;
+            m_state->stopping = true;
+        }
+        m_state->wake.notify_one();
+        m_thread.join();
+        sqlite3_wal_checkpoint_v2(m_db, nullptr, SQLITE_CHECKPOINT_TRUNCATE, nullptr, nullptr);
+    }
+
+private:
+    void run()
+    {
+        std::unique_lock lock(m_state->mutex);
+        for (;;) {
+            m_state->wake.wait_for(lock, kCheckpointInterval, [this] { return m_state->stopping || m_state->full; });
+            if (m_state->stopping)
+                return;
+            if (!m_state->dirty)
+                continue;
+            m_state->dirty = m_state->full = false;
+            lock.unlock();
+            int frames = 0, done = 0;
+            const int rc = sqlite3_wal_checkpoint_v2(m_db, nullptr, SQLITE_CHECKPOINT_PASSIVE, &frames, &done);
+            lock.lock();
+            // Readers still on older frames (or another checkpoint): the timer tries again.
+            if (rc != SQLITE_OK || done < frames)
+                m_state->dirty = true;
+            if (frames >= kLargeWalFrames && !m_warned && m_log) {
+                m_warned = true;
+                lock.unlock();
+                m_log("WAL de " + m_path + " com " + std::to_string(frames) + " páginas (" + std::to_string(done) +
+                      " já no banco): leituras longas impedem que ele recomece.");
+                lock.lock();
+            } else if (frames < kLargeWalFrames / 2) {
+                m_warned = false;
+            }
+        }
+    }
+
+    std::string m_path;
+    std::function<void(const std::string &)> m_log;
+    sqlite3 *m_db = nullptr;
+    std::shared_ptr<WalState> m_state = std::make_shared<WalState>();
+    bool m_warned = false; // touched by the thread only
+    std::thread m_thread;
 };
 
 } // namespace
@@ -205,6 +335,14 @@ private:
 std::unique_ptr<Connection> connectSqlite(const std::string &path)
 {
     return std::make_unique<SqliteConnection>(path);
+}
+
+std::unique_ptr<WalCheckpointer> startWalCheckpointer(const DbUrl &url,
+                                                      std::function<void(const std::string &)> log)
+{
+    if (url.kind != Kind::Sqlite)
+        return nullptr;
+    return std::make_unique<SqliteCheckpointer>(url.path, std::move(log));
 }
 
 } // namespace erp::server::db

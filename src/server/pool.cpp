@@ -15,11 +15,28 @@ Lease ConnectionPool::acquire()
         while (!m_idle.empty()) {
             auto c = std::move(m_idle.back());
             m_idle.pop_back();
-            if (!c->broken())
+            if (!c->broken()) {
+                if (m_checkpointer)
+                    m_checkpointer->adopt(*c);
                 return Lease(this, std::move(c));
+            }
         }
     }
-    return Lease(this, db::connect(m_url));
+    auto c = db::connect(m_url);
+    if (m_checkpointer)
+        m_checkpointer->adopt(*c);
+    return Lease(this, std::move(c));
+}
+
+void ConnectionPool::startCheckpoints(std::function<void(const std::string &)> log)
+{
+    m_checkpointer = db::startWalCheckpointer(m_url, std::move(log));
+}
+
+void ConnectionPool::stopCheckpoints()
+{
+    if (m_checkpointer)
+        m_checkpointer->stop();
 }
 
 void ConnectionPool::release(std::unique_ptr<db::Connection> c)

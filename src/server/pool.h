@@ -34,6 +34,10 @@ public:
     ConnectionPool(db::DbUrl url, size_t keepIdle) : m_url(std::move(url)), m_keepIdle(keepIdle) {}
     const db::DbUrl &url() const { return m_url; }
     Lease acquire();
+    // SQLite: from now on the pool's connections leave their checkpoints to a thread of the pool.
+    void startCheckpoints(std::function<void(const std::string &)> log);
+    // The final checkpoint; the calls must be over.
+    void stopCheckpoints();
 
 private:
     friend class Lease;
@@ -41,6 +45,7 @@ private:
 
     db::DbUrl m_url;
     size_t m_keepIdle;
+    std::unique_ptr<db::WalCheckpointer> m_checkpointer;
     std::mutex m_mutex;
     std::vector<std::unique_ptr<db::Connection>> m_idle;
 };

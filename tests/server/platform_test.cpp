@@ -1,10 +1,11 @@
 // The database side: migrations, NVL, the read-only role, the demo data, the apportionment
-// arithmetic and the embedded server.
+// arithmetic, the WAL checkpoints of the pool and the embedded server.
 #include "harness.h"
 
 #include <server/accounting.h>
 #include <server/brdocs.h>
 #include <server/embedded.h>
+#include <server/pool.h>
 #include <server/schema.h>
 #include <server/seed.h>
 
@@ -17,7 +18,13 @@
 #include <QUrl>
 #include <QVariant>
 
+#include <chrono>
+#include <cstdint>
+#include <cstring>
+#include <filesystem>
+#include <fstream>
 #include <numeric>
+#include <thread>
 #include <unistd.h>
 
 using namespace erp::server;
@@ -217,6 +224,77 @@ TEST(Apportionment, SharesAddUpToTheEntryWithTheRemainderOnTheLast)
     }
     EXPECT_EQ(accounting::toCents(0.29), 29);
     EXPECT_EQ(accounting::toCents(1234567.895), 123456790);
+}
+
+// The WAL's last frame and how far checkpoints have copied it back, from the shared index.
+std::pair<std::uint32_t, std::uint32_t> walProgress(const std::string &path)
+{
+    std::ifstream shm(path + "-shm", std::ios::binary);
+    char buf[100] = {};
+    shm.read(buf, sizeof buf);
+    std::uint32_t last = 0, backfilled = 0;
+    std::memcpy(&last, buf + 16, 4);
+    std::memcpy(&backfilled, buf + 96, 4);
+    return {last, backfilled};
+}
+
+bool checkpointedWithin(const std::string &path, std::chrono::seconds limit)
+{
+    const auto end = std::chrono::steady_clock::now() + limit;
+    while (std::chrono::steady_clock::now() < end) {
+        const auto [last, backfilled] = walProgress(path);
+        if (last > 0 && backfilled == last)
+            return true;
+        std::this_thread::sleep_for(std::chrono::milliseconds(50));
+    }
+    return false;
+}
+
+TEST(WalCheckpoints, PooledCommitsAreCheckpointedAwayFromTheCallsAndTheLogEmptiedAtStop)
+{
+    auto t = TestDatabase::create(Backend::Sqlite);
+    const std::string path = t->url().path;
+    // Open throughout, so that no close checkpoints in the pool's place.
+    auto watcher = t->connect();
+    watcher->execScript("CREATE TABLE T (ID INTEGER PRIMARY KEY, B BLOB)");
+    std::vector<std::string> lines;
+    ConnectionPool pool(t->url(), 2);
+    pool.startCheckpoints([&](const std::string &l) { lines.push_back(l); });
+    const auto write = [&](int rows) {
+        Lease c = pool.acquire();
+        db::Transaction tx(*c, db::TxMode::Write);
+        db::Statement &st = c->prepare("WITH RECURSIVE N(I) AS (SELECT 1 UNION ALL SELECT I + 1 FROM N WHERE I < ?) "
+                                       "INSERT INTO T (B) SELECT randomblob(3000) FROM N");
+        st.bindAll({std::int64_t(rows)});
+        st.exec();
+        tx.commit();
+    };
+    write(1500); // past the threshold: the commit wakes the checkpointer
+    EXPECT_TRUE(checkpointedWithin(path, std::chrono::seconds(10)));
+    const auto walSize = std::filesystem::file_size(path + "-wal");
+    // The log restarts from its beginning instead of growing.
+    for (int i = 0; i < 4; ++i) {
+        write(1500);
+        ASSERT_TRUE(checkpointedWithin(path, std::chrono::seconds(10)));
+    }
+    EXPECT_LE(std::filesystem::file_size(path + "-wal"), walSize + walSize / 2);
+
+    // A reader holds the frames it may still need; the timer finishes the work once it is gone.
+    watcher->begin(db::TxMode::Read);
+    EXPECT_EQ(count(*watcher, "SELECT COUNT(*) FROM T"), 1500 * 5);
+    write(1500);
+    write(10); // below the threshold
+    std::this_thread::sleep_for(std::chrono::milliseconds(1500));
+    const auto [last, backfilled] = walProgress(path);
+    EXPECT_LT(backfilled, last);
+    watcher->rollback();
+    EXPECT_TRUE(checkpointedWithin(path, std::chrono::seconds(10)));
+
+    write(10);
+    pool.stopCheckpoints();
+    EXPECT_EQ(std::filesystem::file_size(path + "-wal"), 0u);
+    EXPECT_EQ(count(*watcher, "SELECT COUNT(*) FROM T"), 1500 * 6 + 20);
+    EXPECT_TRUE(lines.empty());
 }
 
 TEST(EmbeddedServer, MakesItsDemoDatabaseAndServesWithARandomCredential)
