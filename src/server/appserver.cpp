@@ -53,11 +53,11 @@ public:
     explicit Impl(ServeOptions o) : options(std::move(o)), pool(options.db, size_t(std::max(1, options.workers)))
     {
         Lease c = pool.acquire();
-        const int version = schemaVersion(*c);
-        if (version < latestSchemaVersion())
-            throw std::runtime_error("O banco " + options.db.text + " está na versão " + std::to_string(version) +
-                                     " do esquema; a atual é " + std::to_string(latestSchemaVersion()) +
-                                     ". Execute \"rec-appserver migrate\".");
+        try {
+            requireCurrentSchema(*c);
+        } catch (const std::runtime_error &e) {
+            throw std::runtime_error(options.db.text + ": " + e.what());
+        }
         pool.startCheckpoints([this](const std::string &line) { writeLine(line); });
         setUp();
     }

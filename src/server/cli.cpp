@@ -155,12 +155,6 @@ void checkOperatorName(const std::string &name)
         throw UsageError{"nome de operador inválido: até 30 caracteres, sem espaços nem ':'."};
 }
 
-void requireCurrentSchema(db::Connection &c)
-{
-    if (schemaVersion(c) < latestSchemaVersion())
-        throw std::runtime_error("o banco não tem o esquema atual; execute \"rec-appserver migrate\" antes.");
-}
-
 int addOperatorCommand(int argc, char **argv)
 {
     const Args a = parse(argc, argv, {"db"});

@@ -42,22 +42,6 @@ std::string randomPassword()
 // only one the embedded server replaces.
 const char *const kSessionOperator = "demo";
 
-void requireCurrentSchema(db::Connection &c)
-{
-    const int version = schemaVersion(c);
-    const int latest = latestSchemaVersion();
-    const std::string migrate = " Atualize-o com \"rec-appserver migrate --db URL\".";
-    if (version == 0)
-        throw std::runtime_error("o banco não tem as tabelas do sistema; crie-as com \"rec-appserver migrate --db URL\".");
-    if (version < latest)
-        throw std::runtime_error("o banco está na versão " + std::to_string(version) +
-                                 " do esquema e o sistema precisa da versão " + std::to_string(latest) + "." + migrate);
-    if (version > latest)
-        throw std::runtime_error("o banco está na versão " + std::to_string(version) +
-                                 " do esquema, mais nova que a deste sistema (" + std::to_string(latest) +
-                                 "); use um erp-shell atualizado.");
-}
-
 } // namespace
 
 EmbeddedServer::EmbeddedServer(const EmbeddedOptions &o) : d(std::make_unique<Impl>())

@@ -308,6 +308,22 @@ int schemaVersion(db::Connection &c)
     return int(db::queryInt(c, "SELECT MAX(NRVERSAO) FROM VERSAOESQUEMA"));
 }
 
+void requireCurrentSchema(db::Connection &c)
+{
+    const int version = schemaVersion(c);
+    const int latest = latestSchemaVersion();
+    if (version == 0)
+        throw std::runtime_error("o banco não tem as tabelas do sistema; crie-as com \"rec-appserver migrate --db URL\".");
+    if (version < latest)
+        throw std::runtime_error("o banco está na versão " + std::to_string(version) +
+                                 " do esquema e o sistema precisa da versão " + std::to_string(latest) +
+                                 ". Atualize-o com \"rec-appserver migrate --db URL\".");
+    if (version > latest)
+        throw std::runtime_error("o banco está na versão " + std::to_string(version) +
+                                 " do esquema, mais nova que a deste sistema (" + std::to_string(latest) +
+                                 "); use um erp-shell atualizado.");
+}
+
 int migrate(db::Connection &c)
 {
     int applied = 0;

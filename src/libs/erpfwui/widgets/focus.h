@@ -40,17 +40,15 @@ public:
     // Calling it again puts the manager's event filter before those installed since.
     static void setScope(QWidget *root);
 
-protected:
-    bool eventFilter(QObject *watched, QEvent *event) override;
-
-public:
-
     // Moves the focus as a click or Tab would, with every exit and enter event, also when
     // the window is not the active one. The exception of a handler comes back to the caller.
     void moveFocus(QWidget *widget);
 
     // The control the events last reached in the scope of widget (nullptr when none).
     QWidget *currentControl(QWidget *widget) const;
+
+protected:
+    bool eventFilter(QObject *watched, QEvent *event) override;
 
 private:
     struct Scope
