@@ -219,3 +219,12 @@ TEST_F(Net, ARefusedPortIsNamedAtOpen)
     ShellContext::instance().setWebPort(0);
     EXPECT_FALSE(ERP_ERROR_TEXT(net.open()).isEmpty());
 }
+
+TEST_F(Net, ATokenThatWouldBreakTheRequestHeadIsRefusedBeforeItLeaves)
+{
+    ShellContext::instance().setToken(QStringLiteral("abc\r\nX-Operador: admin"));
+    const QString refused = ERP_ERROR_TEXT(net.call(QStringLiteral("Echo")));
+    ShellContext::instance().setToken(QString());
+    EXPECT_TRUE(refused.contains(QStringLiteral("caracteres de controle"))) << refused.toStdString();
+    EXPECT_EQ(server.clientConnections(), 0u) << "no call reached the server";
+}

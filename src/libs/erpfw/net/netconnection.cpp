@@ -1,16 +1,17 @@
 #include "netconnection.h"
 
+#include "httpclient.h"
+
 #include <erpfw/core/error.h>
 #include <erpfw/core/messageservice.h>
 #include <erpfw/core/ptbr.h>
 #include <erpfw/core/shellcontext.h>
 #include <erpwire/json.h>
 
-#include <QElapsedTimer>
 #include <QJsonDocument>
 #include <QJsonObject>
 
-#include <httplib.h>
+#include <algorithm>
 
 namespace erp {
 
@@ -58,7 +59,8 @@ void appendValueJson(QByteArray &out, const QVariant &v)
 
 struct NetConnection::Client
 {
-    std::unique_ptr<httplib::Client> http;
+    Client(const QString &host, int port) : http(host.toStdString(), port), host(host), port(port) {}
+    HttpClient http;
     QString host;
     int port = 0;
 };
@@ -82,13 +84,8 @@ void NetConnection::setTimeoutMs(int ms)
 
 void NetConnection::applyTimeout()
 {
-    if (!m_client)
-        return;
-    const time_t sec = m_timeoutMs / 1000;
-    const time_t usec = (m_timeoutMs % 1000) * 1000;
-    m_client->http->set_connection_timeout(sec, usec);
-    m_client->http->set_read_timeout(sec, usec);
-    m_client->http->set_write_timeout(sec, usec);
+    if (m_client)
+        m_client->http.setTimeoutMs(m_timeoutMs);
 }
 
 QString NetConnection::address() const
@@ -114,39 +111,30 @@ void NetConnection::open()
     if (m_port < 1 || m_port > 65535)
         throw Error(QStringLiteral("Porta inválida (%1) para o servidor %2 em %3.").arg(m_port).arg(m_serverName, host));
 
-    auto client = std::make_unique<Client>();
-    client->host = host;
-    client->port = m_port;
-    client->http = std::make_unique<httplib::Client>(host.toStdString(), m_port);
-    client->http->set_keep_alive(true);
-    client->http->set_tcp_nodelay(true); // a request's body must not wait for the ACK of its headers
-    m_client = std::move(client);
+    m_client = std::make_unique<Client>(host, m_port);
     applyTimeout();
     // the health check needs no credentials: it proves that the server answers
-    QElapsedTimer clock;
-    clock.start();
-    const auto res = m_client->http->Get("/health");
-    if (!res) {
+    HttpAnswer answer;
+    if (const HttpFailure f = m_client->http.exchange("GET", "/health", {}, {}, answer); f != HttpFailure::None) {
         const QString where = address();
         m_client.reset();
         throw Error(QStringLiteral("Não foi possível conectar ao servidor %1 em %2: %3.")
-                        .arg(m_serverName, where, failure(int(res.error()), clock.elapsed())));
+                        .arg(m_serverName, where, failure(f)));
     }
 }
 
-QString NetConnection::failure(int error, qint64 elapsedMs) const
+QString NetConnection::failure(HttpFailure f) const
 {
-    const auto e = httplib::Error(error);
-    if (e == httplib::Error::ConnectionTimeout || (e == httplib::Error::Read && elapsedMs >= m_timeoutMs - 50))
+    switch (f) {
+    case HttpFailure::Timeout:
         return QStringLiteral("sem resposta em %1 s (tempo esgotado)").arg(ptBR().toString(m_timeoutMs / 1000.0));
-    if (e == httplib::Error::Connection)
-        return QStringLiteral("conexão recusada ou servidor inacessível");
-    // The library names its errors in English, in a word: the user reads what happened.
-    if (e == httplib::Error::Read)
-        return QStringLiteral("a conexão foi encerrada antes da resposta completa");
-    if (e == httplib::Error::Write)
-        return QStringLiteral("a conexão foi encerrada durante o envio da chamada");
-    return QStringLiteral("erro de comunicação (código %1)").arg(error);
+    case HttpFailure::Connect: return QStringLiteral("conexão recusada ou servidor inacessível");
+    case HttpFailure::Read: return QStringLiteral("a conexão foi encerrada antes da resposta completa");
+    case HttpFailure::Write: return QStringLiteral("a conexão foi encerrada durante o envio da chamada");
+    case HttpFailure::Protocol: return QStringLiteral("a resposta não segue o protocolo HTTP");
+    case HttpFailure::None: break;
+    }
+    return {};
 }
 
 void NetConnection::close()
@@ -157,30 +145,39 @@ void NetConnection::close()
 std::string NetConnection::post(const QByteArray &body)
 {
     const ShellContext &ctx = ShellContext::instance();
-    const QByteArray auth = ctx.token().isEmpty()
-                                ? "Basic " + (ctx.operador() + QLatin1Char(':') + ctx.password()).toUtf8().toBase64()
-                                : "Bearer " + ctx.token().toUtf8();
-    const httplib::Headers headers{{"Authorization", auth.toStdString()}};
+    // both go into the request's head as they stand: a line break would start a header of its own
+    const auto unsafe = [](const QString &text) {
+        return std::any_of(text.begin(), text.end(), [](QChar c) { return c.unicode() <= ' ' || c.unicode() == 0x7f; });
+    };
+    if (unsafe(ctx.token()))
+        throw Error(QStringLiteral("O token de acesso ao servidor %1 contém espaços ou caracteres de controle.").arg(m_serverName));
+    if (unsafe(m_serverName))
+        throw Error(QStringLiteral("Nome de servidor inválido: \"%1\".").arg(m_serverName));
+    const QByteArray headers =
+        "Authorization: " +
+        (ctx.token().isEmpty() ? "Basic " + (ctx.operador() + QLatin1Char(':') + ctx.password()).toUtf8().toBase64()
+                               : "Bearer " + ctx.token().toUtf8()) +
+        "\r\nContent-Type: application/json\r\n";
     const std::string path = "/rpc/" + m_serverName.toStdString();
-    QElapsedTimer clock;
-    clock.start();
-    const auto res = m_client->http->Post(path, headers, body.constData(), size_t(body.size()), "application/json");
+    HttpAnswer answer;
+    const HttpFailure f = m_client->http.exchange("POST", path, std::string_view(headers.constData(), size_t(headers.size())),
+                                                  std::string_view(body.constData(), size_t(body.size())), answer);
     const QString where = address();
-    if (!res) {
+    if (f != HttpFailure::None) {
         m_client.reset(); // the next call connects afresh
         throw Error(QStringLiteral("Falha na comunicação com o servidor %1 em %2: %3.")
-                        .arg(m_serverName, where, failure(int(res.error()), clock.elapsed())));
+                        .arg(m_serverName, where, failure(f)));
     }
-    if (res->status == 401)
+    if (answer.status == 401)
         throw Error(QStringLiteral("Acesso negado ao servidor %1 em %2: %3.")
                         .arg(m_serverName, where,
                              ctx.token().isEmpty() ? QStringLiteral("operador ou senha inválidos")
                                                    : QStringLiteral("token de acesso inválido ou vencido")));
-    if (res->status != 200)
+    if (answer.status != 200)
         throw Error(QStringLiteral("O servidor %1 em %2 respondeu com o código HTTP %3.")
                         .arg(m_serverName, where)
-                        .arg(res->status));
-    return std::move(res->body);
+                        .arg(answer.status));
+    return std::move(answer.body);
 }
 
 QVariant NetConnection::call(const QString &method, const QVariantList &params)

@@ -13,6 +13,8 @@
 
 namespace erp {
 
+enum class HttpFailure;
+
 // What a server call gives back: the payload, or the server's error code and message.
 struct ERPFW_EXPORT ServerResult
 {
@@ -65,7 +67,7 @@ private:
     std::string post(const QByteArray &body);
     void applyTimeout();
     QString address() const;
-    QString failure(int httpError, qint64 elapsedMs) const;
+    QString failure(HttpFailure f) const;
 
     QString m_serverName;
     QString m_host = QStringLiteral("127.0.0.1");
