@@ -14,6 +14,7 @@
 #include <atomic>
 #include <chrono>
 #include <cstdio>
+#include <ctime>
 #include <condition_variable>
 #include <mutex>
 #include <thread>
@@ -25,6 +26,23 @@ namespace {
 using Clock = std::chrono::steady_clock;
 
 const char *kVersion = "0.1.0";
+
+// The local time of a log line, made once a second: converting the clock through the time zone
+// on every line was a visible part of a short call.
+std::string localTimeText()
+{
+    thread_local std::time_t second = -1;
+    thread_local char text[32] = {};
+    const std::time_t now = std::time(nullptr);
+    if (now != second) {
+        std::tm parts{};
+        localtime_r(&now, &parts);
+        std::strftime(text, sizeof text, "%Y-%m-%d %H:%M:%S", &parts);
+        second = now;
+    }
+    return text;
+}
+
 const char *kInternal = "Erro interno no servidor. Os detalhes foram registrados no log do servidor.";
 
 QByteArray errorJson(const QByteArray &id, int code, const QString &message)
@@ -234,8 +252,7 @@ public:
         const double ms = std::chrono::duration<double, std::milli>(Clock::now() - log.start).count();
         char duration[32];
         std::snprintf(duration, sizeof duration, "%.1f ms", ms);
-        std::string line = QDateTime::currentDateTime().toString(QStringLiteral("yyyy-MM-dd HH:mm:ss")).toStdString() +
-                           " " + log.method + " operador=" + log.operatorName + " " + duration + " " + log.outcome;
+        std::string line = localTimeText() + " " + log.method + " operador=" + log.operatorName + " " + duration + " " + log.outcome;
         if (rows >= 0)
             line += " linhas=" + std::to_string(rows);
         writeLine(line);
