@@ -269,3 +269,54 @@ TEST(Packet, IntegersBeyondSixtyFourBitsAreRefused)
     EXPECT_FALSE(readRpcResult(r.constData(), r.size(), 7));
     EXPECT_THROW(decodeValue(QJsonDocument::fromJson(r).object().value("result")), WireError);
 }
+
+TEST(Packet, FieldNamesMatchInAnyLetterCaseAsUnicodeFoldsThem)
+{
+    const QList<std::pair<QString, QString>> pairs{
+        {"CDFILIAL", "cdFilial"}, {"CDFILIAL", "CDFILIA"}, {"A", "B"}, {"", ""}, {"NR_1", "nr_1"},
+        {QString::fromUtf8("AÇÃO"), QString::fromUtf8("ação")}, {QString::fromUtf8("AÇÃO"), "ACAO"},
+        {QString::fromUtf8("\u212A"), "k"}, // the Kelvin sign folds to an ASCII letter
+        {"@", "`"}, {"[", "{"},             // neighbours of the letters are not letters
+    };
+    for (const auto &[a, b] : pairs)
+        EXPECT_EQ(sameFieldName(a, b), a.compare(b, Qt::CaseInsensitive) == 0) << a.toStdString() << " " << b.toStdString();
+
+    Packet p({{"CDFILIAL", FieldType::String, 4}, {"VRATUAREC", FieldType::Float, 0}});
+    EXPECT_EQ(p.indexOf(u"vratuarec"), 1);
+    EXPECT_EQ(p.indexOf(u"VRATUARE"), -1);
+    EXPECT_THROW(Packet({{"CDFILIAL", FieldType::String, 4}, {"cdfilial", FieldType::String, 4}}), WireError);
+}
+
+// The reader shares the fields it read last, and the empty packet made of them: neither may leak
+// from one reply into the next.
+TEST(Reader, FieldsReadBeforeAreSharedButNeverMixedUp)
+{
+    const QByteArray two = R"({"fields":[{"name":"CDFILIAL","type":"string","size":4},{"name":"VR","type":"float"}],"rows":[]})";
+    const QByteArray three = R"({"fields":[{"name":"CDFILIAL","type":"string","size":4},{"name":"VR","type":"float"},)"
+                             R"({"name":"DT","type":"date"}],"rows":[["0101",1.5,"2026-01-31"]]})";
+    const QByteArray lower = R"({"fields":[{"name":"cdfilial","type":"string","size":4},{"name":"VR","type":"float"}],"rows":[]})";
+    const QByteArray wider = R"({"fields":[{"name":"CDFILIAL","type":"string","size":5},{"name":"VR","type":"float"}],"rows":[]})";
+    const QByteArray spaced = R"({"fields":[ {"name":"CDFILIAL","type":"string","size":4}, {"name":"VR","type":"float"} ],"rows":[["01",2]]})";
+    const QByteArray twice = R"({"fields":[{"name":"A","type":"string","size":4},{"name":"a","type":"float"}],"rows":[]})";
+
+    const auto read = [](const QByteArray &result) {
+        const QByteArray r = reply(result);
+        const auto v = readRpcResult(r.constData(), r.size(), 7);
+        return v ? std::optional<Packet>(v->value<Packet>()) : std::nullopt;
+    };
+    auto first = read(two);
+    ASSERT_TRUE(first);
+    first->appendRow({"0102", 3.0}); // written by its caller: the next reply must not see it
+    for (const QByteArray &r : {two, three, two, lower, wider, spaced, two}) {
+        const auto p = read(r);
+        ASSERT_TRUE(p) << r.toStdString();
+        EXPECT_EQ(*viaReader(reply(r)), viaTree(reply(r))) << r.toStdString();
+        EXPECT_EQ(streamed(*p), streamed(decodePacket(QJsonDocument::fromJson(r).object()))) << r.toStdString();
+    }
+    EXPECT_EQ(read(two)->rowCount(), 0);
+    EXPECT_EQ(read(lower)->fields().first().name, QStringLiteral("cdfilial"));
+    EXPECT_EQ(first->rowCount(), 1);
+    EXPECT_FALSE(read(twice)); // repeated names: the tree refuses it, with its message
+    EXPECT_FALSE(read(twice));
+    EXPECT_EQ(read(two)->fieldCount(), 2);
+}

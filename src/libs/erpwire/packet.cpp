@@ -44,6 +44,27 @@ bool isStringType(FieldType type)
     return type == FieldType::String || type == FieldType::FixedString;
 }
 
+bool sameFieldName(QStringView a, QStringView b)
+{
+    // simple case folding maps one UTF-16 unit to one: names of other lengths never match
+    if (a.size() != b.size())
+        return false;
+    for (qsizetype i = 0; i < a.size(); ++i) {
+        char16_t x = a[i].unicode(), y = b[i].unicode();
+        if (x == y)
+            continue;
+        if (x >= 0x80 || y >= 0x80)
+            return a.compare(b, Qt::CaseInsensitive) == 0;
+        if (x >= 'a' && x <= 'z')
+            x -= 'a' - 'A';
+        if (y >= 'a' && y <= 'z')
+            y -= 'a' - 'A';
+        if (x != y)
+            return false;
+    }
+    return true;
+}
+
 namespace {
 
 constexpr qint64 kNullInt = std::numeric_limits<qint64>::min();
@@ -167,19 +188,20 @@ Packet::Packet()
 Packet::Packet(const QList<FieldDef> &fields)
     : d(new PacketData)
 {
-    for (const FieldDef &f : fields) {
+    for (qsizetype i = 0; i < fields.size(); ++i) {
+        const FieldDef &f = fields[i];
         if (f.name.isEmpty())
             throw WireError(QStringLiteral("Campo sem nome no pacote de dados."));
         if (isStringType(f.type) && f.size <= 0)
             throw WireError(QStringLiteral("Campo %1 sem tamanho no pacote de dados.").arg(f.name));
-        for (const FieldDef &g : d->fields)
-            if (g.name.compare(f.name, Qt::CaseInsensitive) == 0)
+        for (qsizetype j = 0; j < i; ++j)
+            if (sameFieldName(fields[j].name, f.name))
                 throw WireError(QStringLiteral("Campo %1 repetido no pacote de dados.").arg(f.name));
-        d->fields.append(f);
-        Column c;
-        c.type = f.type;
-        d->columns.push_back(std::move(c));
     }
+    d->fields = fields; // shared, not copied
+    d->columns.resize(size_t(fields.size()));
+    for (qsizetype i = 0; i < fields.size(); ++i)
+        d->columns[size_t(i)].type = fields[i].type;
 }
 
 Packet::Packet(const Packet &) = default;
@@ -195,7 +217,7 @@ int Packet::rowCount() const { return d->rows; }
 int Packet::indexOf(QStringView name) const
 {
     for (int i = 0; i < d->fields.size(); ++i)
-        if (QStringView(d->fields[i].name).compare(name, Qt::CaseInsensitive) == 0)
+        if (sameFieldName(d->fields[i].name, name))
             return i;
     return -1;
 }
@@ -364,24 +386,29 @@ void Packet::setValue(int row, int col, const QVariant &value)
     }
 }
 
-QString Packet::string(int row, int col) const
-{
-    const QByteArray b = utf8(row, col);
-    return QString::fromUtf8(b);
-}
-
-QByteArray Packet::utf8(int row, int col) const
+std::pair<const char *, qsizetype> Packet::textOf(int row, int col) const
 {
     checkCell(row, col);
     const Column &c = d->columns[size_t(col)];
     if (!isStringType(c.type))
         throw WireError(QStringLiteral("Campo %1 não é texto.").arg(d->fields[col].name));
     if (c.null[size_t(row)])
-        return {};
+        return {nullptr, 0};
     const auto [data, len] = c.text(size_t(row));
-    if (len == 0)
-        return {};
-    return QByteArray(data, qsizetype(len));
+    return {data, qsizetype(len)};
+}
+
+QString Packet::string(int row, int col) const
+{
+    // decoded from the column itself: no copy of the bytes on the way
+    const auto [data, len] = textOf(row, col);
+    return len == 0 ? QString() : QString::fromUtf8(data, len);
+}
+
+QByteArray Packet::utf8(int row, int col) const
+{
+    const auto [data, len] = textOf(row, col);
+    return len == 0 ? QByteArray() : QByteArray(data, len);
 }
 
 double Packet::number(int row, int col) const
