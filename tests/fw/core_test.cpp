@@ -210,6 +210,9 @@ TEST_P(PtBr, FormatsDoNotDependOnTheMachineLocale)
 
     EXPECT_EQ(formatDate(QDate(2024, 1, 5)), QStringLiteral("05/01/2024"));
     EXPECT_EQ(formatDate(QDate()), QString());
+    for (const QDate d : {QDate(1, 1, 1), QDate(99, 12, 31), QDate(999, 2, 3), QDate(2024, 10, 9), QDate(9999, 12, 31),
+                          QDate(10000, 1, 1), QDate(-44, 3, 15)})
+        EXPECT_EQ(formatDate(d), d.toString(QStringLiteral("dd/MM/yyyy"))) << d.year();
     EXPECT_EQ(formatDateTime(QDateTime(QDate(2024, 1, 5), QTime(0, 0))), QStringLiteral("05/01/2024"));
     EXPECT_EQ(formatDateTime(QDateTime(QDate(2024, 1, 5), QTime(8, 3, 9))), QStringLiteral("05/01/2024 08:03:09"));
     EXPECT_EQ(formatDateTime(QStringLiteral("dd/mm/yy hh:nn"), QDateTime(QDate(2024, 1, 5), QTime(8, 3))),

@@ -340,6 +340,17 @@ TEST_F(Accounts, APacketThatDoesNotFitIsRefusedAndNothingChanges)
     EXPECT_EQ(cds.data().value<Packet>().fields(), accountFields());
     EXPECT_EQ(cds.fieldByName(u"NRNOTAFISC")->asString(), QStringLiteral("7"));
     EXPECT_EQ(cds.fieldByName(u"IDMARCADO")->asString(), QStringLiteral("S"));
+
+    // names in another letter case are the same fields
+    QList<wire::FieldDef> lower = accountFields();
+    for (wire::FieldDef &f : lower)
+        f.name = f.name.toLower();
+    Packet lowered(lower);
+    lowered.appendRow({"N", QVariant(), "2", QVariant(), "B", "8"});
+    cds.setData(QVariant::fromValue(lowered));
+    EXPECT_EQ(cds.recordCount(), 1);
+    EXPECT_EQ(cds.fieldByName(u"nrnotafisc")->asString(), QStringLiteral("8"));
+    EXPECT_EQ(cds.fieldByName(u"CDSERIE")->asString(), QStringLiteral("B"));
 }
 
 TEST(ClientDataSet, FieldsComeFromThePacketWhenTheFormDefinesNone)

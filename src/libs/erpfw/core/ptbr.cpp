@@ -183,7 +183,18 @@ QString floatToStr(double value)
 
 QString formatDate(QDate date)
 {
-    return date.isValid() ? date.toString(QStringLiteral("dd/MM/yyyy")) : QString();
+    if (!date.isValid())
+        return QString();
+    int y = 0, m = 0, d = 0;
+    date.getDate(&y, &m, &d);
+    if (y < 1 || y > 9999) // a sign or a fifth digit: as QDate writes them
+        return date.toString(QStringLiteral("dd/MM/yyyy"));
+    // every calculated row writes dates: digit by digit, not through a format parser
+    const char16_t text[10] = {char16_t('0' + d / 10), char16_t('0' + d % 10), u'/',
+                               char16_t('0' + m / 10), char16_t('0' + m % 10), u'/',
+                               char16_t('0' + y / 1000), char16_t('0' + y / 100 % 10),
+                               char16_t('0' + y / 10 % 10), char16_t('0' + y % 10)};
+    return QString(reinterpret_cast<const QChar *>(text), 10);
 }
 
 QString formatDateTime(const QDateTime &dt)

@@ -89,7 +89,7 @@ Field *ClientDataSet::addCalculatedField(const QString &name, FieldType type, in
 Field *ClientDataSet::findField(QStringView name) const
 {
     for (Field *f : m_fields)
-        if (QStringView(f->fieldName()).compare(name, Qt::CaseInsensitive) == 0)
+        if (wire::sameFieldName(f->fieldName(), name))
             return f;
     return nullptr;
 }
@@ -116,6 +116,19 @@ Packet ClientDataSet::fittedPacket(const Packet &packet) const
 {
     if (m_dataFields.isEmpty() || m_fieldsFromPacket)
         return packet;
+    // what the server sends is nearly always the dataset's own fields in its order
+    const QList<FieldDef> &given = packet.fields();
+    if (given.size() == m_dataFields.size()) {
+        qsizetype same = 0;
+        for (; same < given.size(); ++same) {
+            const Field *f = m_dataFields[same];
+            const FieldDef &pf = given[same];
+            if (pf.type != f->dataType() || pf.size != f->size() || pf.name != f->fieldName())
+                break;
+        }
+        if (same == given.size())
+            return packet;
+    }
     const QString name = objectName();
     for (const FieldDef &pf : packet.fields())
         if (!findField(pf.name) || findField(pf.name)->calculated())

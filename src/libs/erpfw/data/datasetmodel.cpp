@@ -47,6 +47,7 @@ void DataSetModel::reload()
                 if (f->visible())
                     fields.append(f);
     } else {
+        fields.reserve(m_columns.size());
         for (const QString &name : std::as_const(m_columns))
             fields.append(ds ? ds->findField(name) : nullptr);
     }
@@ -87,7 +88,7 @@ Field *DataSetModel::fieldAt(int column) const
 int DataSetModel::columnOf(const QString &fieldName) const
 {
     for (int c = 0; c < m_fields.size(); ++c)
-        if (m_fields[c] && m_fields[c]->fieldName().compare(fieldName, Qt::CaseInsensitive) == 0)
+        if (m_fields[c] && wire::sameFieldName(m_fields[c]->fieldName(), fieldName))
             return c;
     return -1;
 }
