@@ -320,3 +320,54 @@ TEST(Reader, FieldsReadBeforeAreSharedButNeverMixedUp)
     EXPECT_FALSE(read(twice));
     EXPECT_EQ(read(two)->fieldCount(), 2);
 }
+
+// Texts of one length are kept without an offset a cell; any other length, null or empty text,
+// in any order, reads back as written.
+TEST(Packet, TextsOfOneLengthTakeNoOffsetAndAnyOtherStillReadsBack)
+{
+    const QList<QList<QVariant>> columns{
+        {"0101", "0102", "0103", "0104"},
+        {QVariant(), QVariant(), "AB", "CD"},
+        {QVariant(), QVariant(), QVariant(), QVariant()},
+        {"S", "N", "", "S"},
+        {"01", "01", "123", QVariant()},
+        {"", "", "", "x"},
+        {"ab", QVariant(), QString::fromUtf8("çã"), "ab"},
+    };
+    for (const QList<QVariant> &values : columns) {
+        Packet p({{"C", FieldType::String, 4}});
+        for (const QVariant &v : values)
+            p.appendRow({v});
+        for (int r = 0; r < values.size(); ++r) {
+            EXPECT_EQ(p.isNull(r, 0), values[r].isNull()) << r;
+            EXPECT_EQ(p.string(r, 0), values[r].toString()) << r;
+        }
+        EXPECT_EQ(streamed(decodePacket(QJsonDocument::fromJson(streamed(p)).object())), streamed(p));
+        // rewritten in the middle with other lengths, then the same length again
+        p.setValue(1, 0, "ZZZ");
+        p.setValue(2, 0, QVariant());
+        p.setValue(0, 0, "Q");
+        EXPECT_EQ(p.string(1, 0), QStringLiteral("ZZZ"));
+        EXPECT_TRUE(p.isNull(2, 0));
+        EXPECT_EQ(p.string(0, 0), QStringLiteral("Q"));
+        EXPECT_EQ(p.string(3, 0), values[3].toString());
+        // a refused row leaves the column as it was, in either layout
+        const QByteArray before = streamed(p);
+        EXPECT_THROW(p.appendRow({"longer than four"}), WireError);
+        EXPECT_EQ(streamed(p), before);
+        p.appendRow({"0105"});
+        EXPECT_EQ(p.string(4, 0), QStringLiteral("0105"));
+    }
+
+    Packet codes({{"CDFILIAL", FieldType::String, 4}, {"IDMARCADO", FieldType::FixedString, 1}});
+    for (int i = 0; i < 10000; ++i)
+        codes.appendRow({QStringLiteral("%1").arg(i % 100, 4, 10, QLatin1Char('0')), i % 2 ? "S" : "N"});
+    codes.squeeze();
+    EXPECT_LE(codes.byteSize(), 10000 * (4 + 1) + 10000 / 4 + 64); // the text, and a bit a cell for nulls
+    EXPECT_EQ(codes.string(9999, 0), QStringLiteral("0099"));
+    codes.removeAllRows();
+    codes.appendRow({"1", "N"});
+    codes.appendRow({"22", "S"});
+    EXPECT_EQ(codes.string(0, 0), QStringLiteral("1"));
+    EXPECT_EQ(codes.string(1, 0), QStringLiteral("22"));
+}
