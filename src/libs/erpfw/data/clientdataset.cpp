@@ -575,6 +575,17 @@ QVariant ClientDataSet::readData(const Field &field) const
     return {};
 }
 
+QString ClientDataSet::readString(const Field &field) const
+{
+    int row = -1;
+    switch (activeBuffer(&row)) {
+    case Buffer::Row: return m_packet.isNull(row, field.m_slot) ? QString() : m_packet.string(row, field.m_slot);
+    case Buffer::Edit: return editValue(field.m_slot).toString();
+    case Buffer::None: break;
+    }
+    return {};
+}
+
 void ClientDataSet::writeData(const Field &field, const QVariant &value)
 {
     m_editBuffer[field.m_slot] = value;

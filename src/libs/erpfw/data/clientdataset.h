@@ -143,6 +143,7 @@ private:
     Buffer activeBuffer(int *row) const;
     QVariant editValue(int slot) const;
     QVariant readData(const Field &field) const;
+    QString readString(const Field &field) const; // a string data field's asString
     void writeData(const Field &field, const QVariant &value);
     QVariant readCalculated(const Field &field) const;
     void writeCalculated(const Field &field, const QVariant &value);
