@@ -63,6 +63,7 @@ Field *ClientDataSet::createField(const QString &name, FieldType type, int size,
                 --at;
         m_fields.insert(at, f);
     }
+    ++m_fieldsVersion;
     invalidateCalc();
     return f;
 }
@@ -75,6 +76,7 @@ Field *ClientDataSet::addField(const QString &name, FieldType type, int size)
             m_fields.removeOne(f);
             delete f;
         }
+        ++m_fieldsVersion;
         m_dataFields.clear();
         m_fieldsFromPacket = false;
     }
@@ -181,13 +183,14 @@ void ClientDataSet::setPacket(const Packet &packet)
     } catch (const wire::WireError &e) {
         throw Error(e.message());
     }
-    // the controls see the new rows once, not an empty dataset first; the events run as always
+    // the controls see the new rows and row once, not an empty dataset first; the events run as always
     m_holdReload = true;
     try {
         close();
     } catch (...) {
         m_holdReload = false;
         notifyReload();
+        notifyCurrent();
         throw;
     }
     m_holdReload = false;
@@ -195,6 +198,7 @@ void ClientDataSet::setPacket(const Packet &packet)
         openWith(fitted);
     } catch (...) {
         notifyReload();
+        notifyCurrent();
         throw;
     }
 }
@@ -232,6 +236,7 @@ void ClientDataSet::openWith(const Packet &packet)
                 m_fields.removeOne(f);
                 delete f;
             }
+            ++m_fieldsVersion;
             m_dataFields.clear();
             m_fieldsFromPacket = true;
             for (const FieldDef &d : packet.fields())
@@ -513,7 +518,7 @@ void ClientDataSet::notifyRow(int row)
 
 void ClientDataSet::notifyCurrent()
 {
-    if (m_disabled == 0)
+    if (m_disabled == 0 && !m_holdReload)
         emit currentRowChanged(m_row);
 }
 
