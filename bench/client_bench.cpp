@@ -7,6 +7,8 @@
 //    inserts the same keys into a hash set; with one GetAjusCont call;
 //  - 1,000 moves of the current row with the keyboard against 1,000 keep-alive /health calls.
 // client_bench --data DIR --server-bin PATH --lists 10000,100000 --marks 100000 --reps 5
+// client_bench --only moves --marks 10000 --reps 1: the moves alone; under callgrind with
+// --instr-atstart=no only the moves' loop is counted
 #include "common.h"
 
 #include "Cli_rec00800.h"
@@ -41,6 +43,8 @@
 #include <QTcpServer>
 #include <QTest>
 #include <QThread>
+
+#include <valgrind/callgrind.h>
 
 #include <iostream>
 #include <malloc.h>
@@ -269,7 +273,7 @@ void listMetrics(const QString &serverBin, const std::string &url, long size, in
     }
 }
 
-void markAndMoveMetrics(const QString &serverBin, const std::string &url, long size, int reps)
+void markAndMoveMetrics(const QString &serverBin, const std::string &url, long size, int reps, bool movesOnly)
 {
     Session s(serverBin, url);
     s.filterToFirstPaint();
@@ -282,7 +286,7 @@ void markAndMoveMetrics(const QString &serverBin, const std::string &url, long s
     setServerCallObserver([&](const QString &method, const QByteArray &) { adjustmentCalls += method == QLatin1String("GetAjusCont"); });
     std::vector<double> marks;
     int callsPerMark = 0;
-    for (int i = 0; i < reps; ++i) {
+    for (int i = 0; i < (movesOnly ? 0 : reps); ++i) {
         adjustmentCalls = 0;
         const auto t = Clock::now();
         dispatch([&] { s.frm->dbgPadrao->titleClick(QStringLiteral("IDMARCADO")); });
@@ -299,7 +303,7 @@ void markAndMoveMetrics(const QString &serverBin, const std::string &url, long s
     const int cMark = p.indexOf(u"IDMARCADO"), cBranch = p.indexOf(u"CDFILIAL"), cInst = p.indexOf(u"NRPARCELAREC"),
               cEntry = p.indexOf(u"NRLANCTONF"), cSeq = p.indexOf(u"NRSEQVENREC");
     std::vector<double> floors;
-    for (int i = 0; i < reps; ++i) {
+    for (int i = 0; i < (movesOnly ? 0 : reps); ++i) {
         wire::Packet copy = p;
         const auto t = Clock::now();
         QSet<QString> keys;
@@ -309,9 +313,10 @@ void markAndMoveMetrics(const QString &serverBin, const std::string &url, long s
         }
         floors.push_back(since(t));
     }
-    double m = median(marks), f = median(floors);
-    print({"mark_all", rows, m, f, m / f, 10, peakRssMb(),
-           extra + ", \"adjustment_calls\": " + std::to_string(callsPerMark) + ", \"adjustment_calls_target\": 1"});
+    double m = movesOnly ? 0 : median(marks), f = movesOnly ? 0 : median(floors);
+    if (!movesOnly)
+        print({"mark_all", rows, m, f, m / f, 10, peakRssMb(),
+               extra + ", \"adjustment_calls\": " + std::to_string(callsPerMark) + ", \"adjustment_calls_target\": 1"});
 
     // 1,000 moves down with the keyboard, one GetAjusCont each.
     std::vector<double> moves, trips;
@@ -321,8 +326,10 @@ void markAndMoveMetrics(const QString &serverBin, const std::string &url, long s
         QCoreApplication::processEvents();
         adjustmentCalls = 0;
         const auto t = Clock::now();
+        CALLGRIND_START_INSTRUMENTATION;
         for (int k = 0; k < 1000; ++k)
             QTest::keyClick(s.frm->dbgPadrao, Qt::Key_Down);
+        CALLGRIND_STOP_INSTRUMENTATION;
         moves.push_back(since(t));
         if (ds->recNo() != 1001)
             throw std::runtime_error("as setas pararam na linha " + std::to_string(ds->recNo()));
@@ -364,13 +371,18 @@ int main(int argc, char **argv)
     const QString serverBin = QString::fromStdString(a.get("server-bin", "build/release/bin/rec-appserver"));
     const int reps = std::stoi(a.get("reps", "5"));
     g_serverLog = QString::fromStdString(data + "/rec-appserver.log");
+    const std::string only = a.get("only");
+    if (!only.empty() && only != "moves") {
+        std::cerr << "client_bench: --only moves, ou nada\n";
+        return 2;
+    }
     int status = 0;
     try {
-        const auto lists = a.sizes("lists", "10000");
+        const auto lists = only.empty() ? a.sizes("lists", "10000") : std::vector<long>{};
         for (size_t i = 0; i < lists.size(); ++i)
             listMetrics(serverBin, sqliteDemo(data, lists[i]), lists[i], reps, i + 1 == lists.size());
         for (long n : a.sizes("marks", "10000"))
-            markAndMoveMetrics(serverBin, sqliteDemo(data, n), n, reps);
+            markAndMoveMetrics(serverBin, sqliteDemo(data, n), n, reps, !only.empty());
     } catch (const std::exception &e) {
         std::cerr << "client_bench: " << e.what() << "\n";
         status = 2;

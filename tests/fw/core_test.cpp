@@ -203,6 +203,14 @@ TEST_P(PtBr, FormatsDoNotDependOnTheMachineLocale)
     EXPECT_EQ(formatFloat(QStringLiteral("#.##"), 0.5), QStringLiteral(",5"));
     EXPECT_EQ(formatFloat(QStringLiteral("000"), 7), QStringLiteral("007"));
     EXPECT_EQ(formatFloat(QStringLiteral("\"R$ \"#,##0.00;(#,##0.00);zero"), -5), QStringLiteral("(5,00)"));
+    // formats taken in turn, and sections given as an empty quote or not given at all
+    for (int i = 0; i < 2; ++i) {
+        EXPECT_EQ(formatFloat(QStringLiteral("#,##0.00"), 5), QStringLiteral("5,00"));
+        EXPECT_EQ(formatFloat(QStringLiteral("0.0"), 5), QStringLiteral("5,0"));
+        EXPECT_EQ(formatFloat(QStringLiteral("0;0;\"\""), 0), QString());
+        EXPECT_EQ(formatFloat(QStringLiteral("0;;"), 0), QStringLiteral("0"));
+        EXPECT_EQ(formatFloat(QStringLiteral("#,##0.00"), 9999999.995), QStringLiteral("10.000.000,00"));
+    }
     EXPECT_EQ(formatFloat(QStringLiteral("\"R$ \"#,##0.00;(#,##0.00);\"zero\""), 0), QStringLiteral("zero"));
     EXPECT_EQ(formatFloat(QStringLiteral("\"R$ \"#,##0.00"), 12), QStringLiteral("R$ 12,00"));
     EXPECT_EQ(floatToStr(1234.5), QStringLiteral("1234,5"));
@@ -210,6 +218,9 @@ TEST_P(PtBr, FormatsDoNotDependOnTheMachineLocale)
 
     EXPECT_EQ(formatDate(QDate(2024, 1, 5)), QStringLiteral("05/01/2024"));
     EXPECT_EQ(formatDate(QDate()), QString());
+    for (const QDate d : {QDate(1, 1, 1), QDate(99, 12, 31), QDate(999, 2, 3), QDate(2024, 10, 9), QDate(9999, 12, 31),
+                          QDate(10000, 1, 1), QDate(-44, 3, 15)})
+        EXPECT_EQ(formatDate(d), d.toString(QStringLiteral("dd/MM/yyyy"))) << d.year();
     EXPECT_EQ(formatDateTime(QDateTime(QDate(2024, 1, 5), QTime(0, 0))), QStringLiteral("05/01/2024"));
     EXPECT_EQ(formatDateTime(QDateTime(QDate(2024, 1, 5), QTime(8, 3, 9))), QStringLiteral("05/01/2024 08:03:09"));
     EXPECT_EQ(formatDateTime(QStringLiteral("dd/mm/yy hh:nn"), QDateTime(QDate(2024, 1, 5), QTime(8, 3))),

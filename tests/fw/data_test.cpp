@@ -95,9 +95,15 @@ TEST_F(Accounts, SetDataClosesOpensAndScrollsToTheFirstRow)
     EXPECT_TRUE(cds.bof());
 
     log.clear();
+    QSignalSpy rows(&dts, &DataSource::currentRowChanged);
+    QSignalSpy reloads(&dts, &DataSource::dataSetChanged);
     cds.setData(QVariant::fromValue(accounts(2)));
     EXPECT_EQ(log, QStringList({"beforeClose", "state:inactive", "afterClose", "beforeOpen", "state:browse",
                                 "afterOpen", "afterScroll"}));
+    // the controls hear of the new rows and row once, never of the empty dataset in between
+    EXPECT_EQ(reloads.count(), 1);
+    ASSERT_EQ(rows.count(), 1);
+    EXPECT_EQ(rows.first().first().toInt(), 0);
 
     log.clear();
     cds.setData(QVariant::fromValue(accounts(0)));
@@ -106,6 +112,17 @@ TEST_F(Accounts, SetDataClosesOpensAndScrollsToTheFirstRow)
     EXPECT_TRUE(cds.isEmpty());
     EXPECT_EQ(cds.recNo(), 0);
     EXPECT_TRUE(cds.eof());
+
+    // a load refused after the close leaves it closed, and the controls are told
+    cds.setData(QVariant::fromValue(accounts(2)));
+    rows.clear();
+    reloads.clear();
+    cds.beforeOpen = [](ClientDataSet &) { throw Error(QStringLiteral("recusado")); };
+    EXPECT_FALSE(ERP_ERROR_TEXT(cds.setData(QVariant::fromValue(accounts(3)))).isEmpty());
+    EXPECT_FALSE(cds.active());
+    EXPECT_GE(reloads.count(), 1);
+    ASSERT_GE(rows.count(), 1);
+    EXPECT_EQ(rows.last().first().toInt(), -1);
 }
 
 TEST_F(Accounts, EditPostAndCancelRunTheirEventsInOrder)
@@ -340,6 +357,17 @@ TEST_F(Accounts, APacketThatDoesNotFitIsRefusedAndNothingChanges)
     EXPECT_EQ(cds.data().value<Packet>().fields(), accountFields());
     EXPECT_EQ(cds.fieldByName(u"NRNOTAFISC")->asString(), QStringLiteral("7"));
     EXPECT_EQ(cds.fieldByName(u"IDMARCADO")->asString(), QStringLiteral("S"));
+
+    // names in another letter case are the same fields
+    QList<wire::FieldDef> lower = accountFields();
+    for (wire::FieldDef &f : lower)
+        f.name = f.name.toLower();
+    Packet lowered(lower);
+    lowered.appendRow({"N", QVariant(), "2", QVariant(), "B", "8"});
+    cds.setData(QVariant::fromValue(lowered));
+    EXPECT_EQ(cds.recordCount(), 1);
+    EXPECT_EQ(cds.fieldByName(u"nrnotafisc")->asString(), QStringLiteral("8"));
+    EXPECT_EQ(cds.fieldByName(u"CDSERIE")->asString(), QStringLiteral("B"));
 }
 
 TEST(ClientDataSet, FieldsComeFromThePacketWhenTheFormDefinesNone)

@@ -150,3 +150,25 @@ TEST_F(Grid, AFailingCalculationDoesNotEscapeThePaintAndIsShownOnce)
     ASSERT_EQ(ui.shown.size(), 1);
     EXPECT_EQ(ui.shown[0].text, QStringLiteral("cálculo falhou"));
 }
+
+// Columns are looked up once for a run of reloads, and again when fields come or go.
+TEST(DataSetModel, ColumnsFindFieldsThatAPacketBringsLater)
+{
+    ClientDataSet cds; // no fields of its own: they come with each packet
+    DataSource dts;
+    dts.setDataSet(&cds);
+    DataSetModel model;
+    model.setDataSource(&dts);
+    model.setColumns({QStringLiteral("STATUS"), QStringLiteral("NRNOTAFISC")});
+    cds.setData(QVariant::fromValue(Packet({{"NRNOTAFISC", FieldType::String, 20}})));
+    EXPECT_EQ(model.fieldAt(0), nullptr);
+    EXPECT_EQ(model.fieldAt(1), cds.findField(u"NRNOTAFISC"));
+    Packet withStatus({{"STATUS", FieldType::String, 2}, {"NRNOTAFISC", FieldType::String, 20}});
+    withStatus.appendRow({"OK", "12"});
+    cds.setData(QVariant::fromValue(withStatus));
+    ASSERT_NE(model.fieldAt(0), nullptr);
+    EXPECT_EQ(model.data(model.index(0, 0)).toString(), QStringLiteral("OK"));
+    EXPECT_EQ(model.data(model.index(0, 1)).toString(), QStringLiteral("12"));
+    cds.setData(QVariant::fromValue(Packet({{"NRNOTAFISC", FieldType::String, 20}})));
+    EXPECT_EQ(model.fieldAt(0), nullptr); // the field went with its packet
+}

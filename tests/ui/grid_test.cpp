@@ -111,6 +111,47 @@ TEST_F(Grid, CurrentRowFollowsTheDatasetAndClicksAndKeysMoveIt)
     EXPECT_EQ(grid->cellText(2, QStringLiteral("VALUE")), QStringLiteral("21,00"));
 }
 
+// The selection is the current row whoever moved it, and the titles' height follows their
+// labels and font whatever the reloads in between.
+TEST_F(Grid, SelectionAndTitlesFollowMovesReloadsAndLabels)
+{
+    load(50);
+    grid->setRowSelect(true);
+    const auto selectedRows = [this] {
+        QList<int> rows;
+        for (const QModelIndex &i : grid->selectionModel()->selectedRows())
+            rows.append(i.row());
+        return rows;
+    };
+    grid->setFocus();
+    QTest::keyClick(grid, Qt::Key_Down);
+    EXPECT_EQ(selectedRows(), QList<int>{1});
+    cds.moveTo(8);
+    EXPECT_EQ(selectedRows(), QList<int>{7});
+    EXPECT_EQ(grid->currentIndex().row(), 7);
+    grid->selectionModel()->clearSelection(); // still current, no longer selected: the grid selects it again
+    cds.disableControls();
+    cds.enableControls();
+    EXPECT_EQ(selectedRows(), QList<int>{7});
+    QTest::keyClick(grid, Qt::Key_Up);
+    EXPECT_EQ(selectedRows(), QList<int>{6});
+    grid->setRowSelect(false);
+    QTest::keyClick(grid, Qt::Key_Down);
+    EXPECT_EQ(grid->selectionModel()->selectedIndexes(), QModelIndexList{grid->currentIndex()});
+
+    QHeaderView *titles = grid->horizontalHeader();
+    const QSize before = titles->sizeHint();
+    for (int rows : {3, 0, 7})
+        cds.setPacket(uitest::rows(rows));
+    EXPECT_EQ(titles->sizeHint(), before);
+    cds.fieldByName(QStringLiteral("NAME"))->setDisplayLabel(QStringLiteral("Nome da empresa com um título muito longo"));
+    EXPECT_GT(titles->sizeHint().width(), before.width());
+    QFont big = titles->font();
+    big.setPointSize(big.pointSize() * 3);
+    titles->setFont(big);
+    EXPECT_GT(titles->sizeHint().height(), before.height());
+}
+
 TEST_F(Grid, AFailingScrollHandlerIsShownOnceAndTheMoveStands)
 {
     load(10);

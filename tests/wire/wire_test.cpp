@@ -269,3 +269,105 @@ TEST(Packet, IntegersBeyondSixtyFourBitsAreRefused)
     EXPECT_FALSE(readRpcResult(r.constData(), r.size(), 7));
     EXPECT_THROW(decodeValue(QJsonDocument::fromJson(r).object().value("result")), WireError);
 }
+
+TEST(Packet, FieldNamesMatchInAnyLetterCaseAsUnicodeFoldsThem)
+{
+    const QList<std::pair<QString, QString>> pairs{
+        {"CDFILIAL", "cdFilial"}, {"CDFILIAL", "CDFILIA"}, {"A", "B"}, {"", ""}, {"NR_1", "nr_1"},
+        {QString::fromUtf8("AÇÃO"), QString::fromUtf8("ação")}, {QString::fromUtf8("AÇÃO"), "ACAO"},
+        {QString::fromUtf8("\u212A"), "k"}, // the Kelvin sign folds to an ASCII letter
+        {"@", "`"}, {"[", "{"},             // neighbours of the letters are not letters
+    };
+    for (const auto &[a, b] : pairs)
+        EXPECT_EQ(sameFieldName(a, b), a.compare(b, Qt::CaseInsensitive) == 0) << a.toStdString() << " " << b.toStdString();
+
+    Packet p({{"CDFILIAL", FieldType::String, 4}, {"VRATUAREC", FieldType::Float, 0}});
+    EXPECT_EQ(p.indexOf(u"vratuarec"), 1);
+    EXPECT_EQ(p.indexOf(u"VRATUARE"), -1);
+    EXPECT_THROW(Packet({{"CDFILIAL", FieldType::String, 4}, {"cdfilial", FieldType::String, 4}}), WireError);
+}
+
+// The reader shares the fields it read last, and the empty packet made of them: neither may leak
+// from one reply into the next.
+TEST(Reader, FieldsReadBeforeAreSharedButNeverMixedUp)
+{
+    const QByteArray two = R"({"fields":[{"name":"CDFILIAL","type":"string","size":4},{"name":"VR","type":"float"}],"rows":[]})";
+    const QByteArray three = R"({"fields":[{"name":"CDFILIAL","type":"string","size":4},{"name":"VR","type":"float"},)"
+                             R"({"name":"DT","type":"date"}],"rows":[["0101",1.5,"2026-01-31"]]})";
+    const QByteArray lower = R"({"fields":[{"name":"cdfilial","type":"string","size":4},{"name":"VR","type":"float"}],"rows":[]})";
+    const QByteArray wider = R"({"fields":[{"name":"CDFILIAL","type":"string","size":5},{"name":"VR","type":"float"}],"rows":[]})";
+    const QByteArray spaced = R"({"fields":[ {"name":"CDFILIAL","type":"string","size":4}, {"name":"VR","type":"float"} ],"rows":[["01",2]]})";
+    const QByteArray twice = R"({"fields":[{"name":"A","type":"string","size":4},{"name":"a","type":"float"}],"rows":[]})";
+
+    const auto read = [](const QByteArray &result) {
+        const QByteArray r = reply(result);
+        const auto v = readRpcResult(r.constData(), r.size(), 7);
+        return v ? std::optional<Packet>(v->value<Packet>()) : std::nullopt;
+    };
+    auto first = read(two);
+    ASSERT_TRUE(first);
+    first->appendRow({"0102", 3.0}); // written by its caller: the next reply must not see it
+    for (const QByteArray &r : {two, three, two, lower, wider, spaced, two}) {
+        const auto p = read(r);
+        ASSERT_TRUE(p) << r.toStdString();
+        EXPECT_EQ(*viaReader(reply(r)), viaTree(reply(r))) << r.toStdString();
+        EXPECT_EQ(streamed(*p), streamed(decodePacket(QJsonDocument::fromJson(r).object()))) << r.toStdString();
+    }
+    EXPECT_EQ(read(two)->rowCount(), 0);
+    EXPECT_EQ(read(lower)->fields().first().name, QStringLiteral("cdfilial"));
+    EXPECT_EQ(first->rowCount(), 1);
+    EXPECT_FALSE(read(twice)); // repeated names: the tree refuses it, with its message
+    EXPECT_FALSE(read(twice));
+    EXPECT_EQ(read(two)->fieldCount(), 2);
+}
+
+// Texts of one length are kept without an offset a cell; any other length, null or empty text,
+// in any order, reads back as written.
+TEST(Packet, TextsOfOneLengthTakeNoOffsetAndAnyOtherStillReadsBack)
+{
+    const QList<QList<QVariant>> columns{
+        {"0101", "0102", "0103", "0104"},
+        {QVariant(), QVariant(), "AB", "CD"},
+        {QVariant(), QVariant(), QVariant(), QVariant()},
+        {"S", "N", "", "S"},
+        {"01", "01", "123", QVariant()},
+        {"", "", "", "x"},
+        {"ab", QVariant(), QString::fromUtf8("çã"), "ab"},
+    };
+    for (const QList<QVariant> &values : columns) {
+        Packet p({{"C", FieldType::String, 4}});
+        for (const QVariant &v : values)
+            p.appendRow({v});
+        for (int r = 0; r < values.size(); ++r) {
+            EXPECT_EQ(p.isNull(r, 0), values[r].isNull()) << r;
+            EXPECT_EQ(p.string(r, 0), values[r].toString()) << r;
+        }
+        EXPECT_EQ(streamed(decodePacket(QJsonDocument::fromJson(streamed(p)).object())), streamed(p));
+        // rewritten in the middle with other lengths, then the same length again
+        p.setValue(1, 0, "ZZZ");
+        p.setValue(2, 0, QVariant());
+        p.setValue(0, 0, "Q");
+        EXPECT_EQ(p.string(1, 0), QStringLiteral("ZZZ"));
+        EXPECT_TRUE(p.isNull(2, 0));
+        EXPECT_EQ(p.string(0, 0), QStringLiteral("Q"));
+        EXPECT_EQ(p.string(3, 0), values[3].toString());
+        // a refused row leaves the column as it was, in either layout
+        const QByteArray before = streamed(p);
+        EXPECT_THROW(p.appendRow({"longer than four"}), WireError);
+        EXPECT_EQ(streamed(p), before);
+        p.appendRow({"0105"});
+        EXPECT_EQ(p.string(4, 0), QStringLiteral("0105"));
+    }
+
+    Packet codes({{"CDFILIAL", FieldType::String, 4}, {"IDMARCADO", FieldType::FixedString, 1}});
+    for (int i = 0; i < 10000; ++i)
+        codes.appendRow({QStringLiteral("%1").arg(i % 100, 4, 10, QLatin1Char('0')), i % 2 ? "S" : "N"});
+    codes.squeeze();
+    EXPECT_LE(codes.byteSize(), 10000 * (4 + 1) + 10000 / 4 + 64); // the text, and a bit a cell for nulls
+    EXPECT_EQ(codes.string(9999, 0), QStringLiteral("0099"));
+    codes.removeAllRows();
+    codes.appendRow({"1", "N"});
+    codes.appendRow({"22", "S"});
+    EXPECT_EQ(codes.string(0, 0), QStringLiteral("1"));
+    EXPECT_EQ(codes.string(1, 0), QStringLiteral("22"));
+}

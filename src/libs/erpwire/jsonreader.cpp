@@ -7,6 +7,7 @@
 #include <charconv>
 #include <cmath>
 #include <cstring>
+#include <string>
 #include <vector>
 
 namespace erp::wire {
@@ -346,15 +347,60 @@ private:
         return cp;
     }
 
+    static std::optional<FieldType> typeNamed(const Str &v)
+    {
+        static const FieldType all[] = {FieldType::String, FieldType::FixedString, FieldType::Float,
+                                        FieldType::Integer, FieldType::Boolean, FieldType::Date,
+                                        FieldType::DateTime};
+        const QLatin1String given(v.begin, v.stop - v.begin); // a name with other bytes matches none
+        for (FieldType t : all)
+            if (fieldTypeName(t) == given)
+                return t;
+        return std::nullopt;
+    }
+
+    static bool sameAscii(const QString &name, const Str &v)
+    {
+        const qsizetype n = v.stop - v.begin;
+        if (name.size() != n)
+            return false;
+        for (qsizetype i = 0; i < n; ++i) {
+            const auto c = static_cast<unsigned char>(v.begin[i]);
+            if (c >= 0x80 || name[i].unicode() != c)
+                return false;
+        }
+        return true;
+    }
+
+    // A screen asks for the same fields call after call: the list read last on this thread is
+    // shared again when its text comes again (a whole array: its bytes decide where it ends),
+    // and an equal list in other words keeps the names decoded before.
     QList<FieldDef> fieldDefs()
     {
+        thread_local std::string lastText;
+        thread_local QList<FieldDef> last;
+        ws();
+        if (!lastText.empty() && size_t(end - p) >= lastText.size()
+            && std::memcmp(p, lastText.data(), lastText.size()) == 0) {
+            p += lastText.size();
+            return last;
+        }
+        const char *from = p;
         expect('[');
-        QList<FieldDef> defs;
-        if (take(']'))
-            return defs;
+        struct Def
+        {
+            Str name;
+            FieldType type;
+            int size;
+        };
+        std::vector<Def> read;
+        if (take(']')) {
+            lastText.clear();
+            return {};
+        }
         do {
             expect('{');
-            QString name;
+            Str name{nullptr, nullptr, false, 0};
             std::optional<FieldType> type;
             double size = -1;
             bool seen[3] = {};
@@ -368,15 +414,14 @@ private:
                     if (which >= 0)
                         seen[which] = true;
                     if (which == 0 && peek() == '"') {
-                        const Str v = string();
-                        if (v.escaped)
+                        name = string();
+                        if (name.escaped)
                             throw Unsure{};
-                        name = QString::fromUtf8(v.begin, v.stop - v.begin);
                     } else if (which == 1 && peek() == '"') {
                         const Str v = string();
                         if (v.escaped)
                             throw Unsure{};
-                        type = fieldTypeFromName(QString::fromUtf8(v.begin, v.stop - v.begin));
+                        type = typeNamed(v);
                     } else if (which == 2 && peek() != '"' && peek() != '[' && peek() != '{' && peek() != 't'
                                && peek() != 'f' && peek() != 'n') {
                         size = number();
@@ -386,17 +431,34 @@ private:
                 } while (take(','));
                 expect('}');
             }
-            if (name.isEmpty() || !type)
+            if (name.begin == name.stop || !type)
                 throw Unsure{};
-            FieldDef f{name, *type, 0};
+            Def f{name, *type, 0};
             if (isStringType(*type)) {
                 if (size < 1 || size > 1e9 || size != std::floor(size))
                     throw Unsure{};
                 f.size = int(size);
             }
-            defs.append(f);
+            read.push_back(f);
         } while (take(','));
         expect(']');
+        lastText.assign(from, size_t(p - from));
+        bool same = qsizetype(read.size()) == last.size();
+        for (size_t i = 0; same && i < read.size(); ++i) {
+            const FieldDef &l = last[qsizetype(i)];
+            same = l.type == read[i].type && l.size == read[i].size && sameAscii(l.name, read[i].name);
+        }
+        if (same)
+            return last;
+        QList<FieldDef> defs;
+        defs.reserve(qsizetype(read.size()));
+        for (size_t i = 0; i < read.size(); ++i) {
+            const Def &r = read[i];
+            const bool known = qsizetype(i) < last.size() && sameAscii(last[qsizetype(i)].name, r.name);
+            defs.append({known ? last[qsizetype(i)].name : QString::fromUtf8(r.name.begin, r.name.stop - r.name.begin),
+                         r.type, r.size});
+        }
+        last = defs;
         return defs;
     }
 
@@ -503,7 +565,13 @@ private:
             if (k.is("fields")) {
                 if (packet)
                     throw Unsure{};
-                packet.emplace(fieldDefs());
+                const QList<FieldDef> defs = fieldDefs();
+                // the empty packet of the fields read last, shared: an answer with no rows (most
+                // adjustments) builds no columns at all
+                thread_local Packet shape;
+                if (shape.fields().constData() != defs.constData() || shape.fieldCount() != defs.size())
+                    shape = Packet(defs);
+                packet.emplace(shape);
             } else if (k.is("rows")) {
                 if (!packet || haveRows)
                     throw Unsure{};
@@ -516,7 +584,8 @@ private:
         expect('}');
         if (!packet || !haveRows)
             throw Unsure{};
-        packet->squeeze();
+        if (packet->rowCount() > 0) // an empty one has nothing to give back, and stays shared
+            packet->squeeze();
         return *packet;
     }
 

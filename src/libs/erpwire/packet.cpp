@@ -44,6 +44,27 @@ bool isStringType(FieldType type)
     return type == FieldType::String || type == FieldType::FixedString;
 }
 
+bool sameFieldName(QStringView a, QStringView b)
+{
+    // simple case folding maps one UTF-16 unit to one: names of other lengths never match
+    if (a.size() != b.size())
+        return false;
+    for (qsizetype i = 0; i < a.size(); ++i) {
+        char16_t x = a[i].unicode(), y = b[i].unicode();
+        if (x == y)
+            continue;
+        if (x >= 0x80 || y >= 0x80)
+            return a.compare(b, Qt::CaseInsensitive) == 0;
+        if (x >= 'a' && x <= 'z')
+            x -= 'a' - 'A';
+        if (y >= 'a' && y <= 'z')
+            y -= 'a' - 'A';
+        if (x != y)
+            return false;
+    }
+    return true;
+}
+
 namespace {
 
 constexpr qint64 kNullInt = std::numeric_limits<qint64>::min();
@@ -55,12 +76,15 @@ const QDate kEpoch(1970, 1, 1);
 struct Column
 {
     FieldType type;
-    // strings: the cells' text one after the other, each ending where the next begins (4 bytes
-    // a cell besides the text, as in the JSON); a cell rewritten with another length moves to
-    // the spill area
+    // strings: the cells' text one after the other. While every cell has the same length (codes,
+    // flags, branches) a cell is found by its row alone (`width` bytes each, nulls included); the
+    // first text of another length gives each cell its end offset (4 bytes a cell besides the
+    // text, as in the JSON). A cell rewritten with another length moves to the spill area.
     std::vector<char> arena;
+    qint32 width = 0;     // the cells' length; -1: each ends at its `end`
+    bool sized = false;   // a text was written: the width no longer follows the next one
     std::vector<quint32> end;
-    std::vector<bool> null;
+    std::vector<bool> null; // one a row in either layout
     std::vector<char> spill;
     std::unordered_map<quint32, std::pair<quint32, quint32>> moved; // row -> offset, length in spill
     // numbers, booleans, dates: one 64-bit slot per row
@@ -68,10 +92,15 @@ struct Column
     std::vector<double> floats;  // Float
     std::vector<bool> floatNull;
 
+    bool even() const { return width >= 0; }
+    size_t count() const { return null.size(); }
     void appendNull()
     {
         if (isStringType(type)) {
-            end.push_back(quint32(arena.size()));
+            if (even())
+                arena.resize(arena.size() + size_t(width));
+            else
+                end.push_back(quint32(arena.size()));
             null.push_back(true);
         } else if (type == FieldType::Float) {
             floats.push_back(0);
@@ -83,7 +112,8 @@ struct Column
     void reserve(size_t n)
     {
         if (isStringType(type)) {
-            end.reserve(n);
+            if (!even())
+                end.reserve(n);
             null.reserve(n);
         } else if (type == FieldType::Float) {
             floats.reserve(n);
@@ -112,7 +142,13 @@ struct Column
         grow(floats);
         grow(floatNull);
     }
-    quint32 start(size_t row) const { return row ? end[row - 1] : 0; }
+    size_t start(size_t row) const
+    {
+        if (even())
+            return row * size_t(width);
+        return row ? end[row - 1] : 0;
+    }
+    quint32 length(size_t row) const { return even() ? quint32(width) : end[row] - quint32(start(row)); }
     // Where the text of a cell is (not null).
     std::pair<const char *, quint32> text(size_t row) const
     {
@@ -121,19 +157,37 @@ struct Column
             if (it != moved.end())
                 return {spill.data() + it->second.first, it->second.second};
         }
-        return {arena.data() + start(row), end[row] - start(row)};
+        return {arena.data() + start(row), length(row)};
+    }
+    // The cells so far all null: they take the width of the first text.
+    void takeWidth(qsizetype size)
+    {
+        width = qint32(size);
+        arena.assign(count() * size_t(size), '\0');
+    }
+    // Each cell gets its end offset: a text of another length is coming.
+    void uneven()
+    {
+        end.reserve(null.capacity()); // the rows the reader expects, not a doubling
+        end.resize(count());
+        for (size_t r = 0; r < end.size(); ++r)
+            end[r] = quint32((r + 1) * size_t(width));
+        width = -1;
     }
     void dropLast()
     {
-        const size_t row = end.size() - 1;
+        const size_t row = count() - 1;
         arena.resize(start(row));
-        end.pop_back();
+        if (!even())
+            end.pop_back();
         null.pop_back();
         moved.erase(quint32(row));
     }
     void clear()
     {
         arena.clear();
+        width = 0;
+        sized = false;
         end.clear();
         null.clear();
         spill.clear();
@@ -167,19 +221,20 @@ Packet::Packet()
 Packet::Packet(const QList<FieldDef> &fields)
     : d(new PacketData)
 {
-    for (const FieldDef &f : fields) {
+    for (qsizetype i = 0; i < fields.size(); ++i) {
+        const FieldDef &f = fields[i];
         if (f.name.isEmpty())
             throw WireError(QStringLiteral("Campo sem nome no pacote de dados."));
         if (isStringType(f.type) && f.size <= 0)
             throw WireError(QStringLiteral("Campo %1 sem tamanho no pacote de dados.").arg(f.name));
-        for (const FieldDef &g : d->fields)
-            if (g.name.compare(f.name, Qt::CaseInsensitive) == 0)
+        for (qsizetype j = 0; j < i; ++j)
+            if (sameFieldName(fields[j].name, f.name))
                 throw WireError(QStringLiteral("Campo %1 repetido no pacote de dados.").arg(f.name));
-        d->fields.append(f);
-        Column c;
-        c.type = f.type;
-        d->columns.push_back(std::move(c));
     }
+    d->fields = fields; // shared, not copied
+    d->columns.resize(size_t(fields.size()));
+    for (qsizetype i = 0; i < fields.size(); ++i)
+        d->columns[size_t(i)].type = fields[i].type;
 }
 
 Packet::Packet(const Packet &) = default;
@@ -195,7 +250,7 @@ int Packet::rowCount() const { return d->rows; }
 int Packet::indexOf(QStringView name) const
 {
     for (int i = 0; i < d->fields.size(); ++i)
-        if (QStringView(d->fields[i].name).compare(name, Qt::CaseInsensitive) == 0)
+        if (sameFieldName(d->fields[i].name, name))
             return i;
     return -1;
 }
@@ -364,24 +419,29 @@ void Packet::setValue(int row, int col, const QVariant &value)
     }
 }
 
-QString Packet::string(int row, int col) const
-{
-    const QByteArray b = utf8(row, col);
-    return QString::fromUtf8(b);
-}
-
-QByteArray Packet::utf8(int row, int col) const
+std::pair<const char *, qsizetype> Packet::textOf(int row, int col) const
 {
     checkCell(row, col);
     const Column &c = d->columns[size_t(col)];
     if (!isStringType(c.type))
         throw WireError(QStringLiteral("Campo %1 não é texto.").arg(d->fields[col].name));
     if (c.null[size_t(row)])
-        return {};
+        return {nullptr, 0};
     const auto [data, len] = c.text(size_t(row));
-    if (len == 0)
-        return {};
-    return QByteArray(data, qsizetype(len));
+    return {data, qsizetype(len)};
+}
+
+QString Packet::string(int row, int col) const
+{
+    // decoded from the column itself: no copy of the bytes on the way
+    const auto [data, len] = textOf(row, col);
+    return len == 0 ? QString() : QString::fromUtf8(data, len);
+}
+
+QByteArray Packet::utf8(int row, int col) const
+{
+    const auto [data, len] = textOf(row, col);
+    return len == 0 ? QByteArray() : QByteArray(data, len);
 }
 
 double Packet::number(int row, int col) const
@@ -482,10 +542,18 @@ void Packet::setUtf8(int row, int col, const char *data, qsizetype size)
         }
         copyBytes(c.spill.data() + at, data, size);
         len = quint32(size);
-    } else if (c.end[r] - c.start(r) == quint32(size)) {
+    } else if (c.even() && !c.sized) {
+        tooBig(c.count() * size_t(size) - size_t(size));
+        c.takeWidth(size);
+        copyBytes(c.arena.data() + c.start(r), data, size);
+    } else if (c.length(r) == quint32(size)) {
         // the same length in place: marking a row rewrites one character
         copyBytes(c.arena.data() + c.start(r), data, size);
-    } else if (r + 1 == c.end.size()) {
+    } else if (r + 1 == c.count()) {
+        if (c.even()) {
+            tooBig(c.arena.size()); // every offset must fit
+            c.uneven();
+        }
         // the last row (a packet being filled) grows or shrinks at the arena's end
         tooBig(c.start(r));
         c.arena.resize(c.start(r) + size_t(size));
@@ -496,6 +564,7 @@ void Packet::setUtf8(int row, int col, const char *data, qsizetype size)
         c.moved[quint32(r)] = {quint32(c.spill.size()), quint32(size)};
         c.spill.insert(c.spill.end(), data, data + size);
     }
+    c.sized = true;
     c.null[r] = false;
 }
 

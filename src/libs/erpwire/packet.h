@@ -12,6 +12,7 @@
 
 #include <optional>
 #include <stdexcept>
+#include <utility>
 
 namespace erp::wire {
 
@@ -28,6 +29,9 @@ enum class FieldType { String, FixedString, Float, Integer, Boolean, Date, DateT
 ERPWIRE_EXPORT QString fieldTypeName(FieldType type);
 ERPWIRE_EXPORT std::optional<FieldType> fieldTypeFromName(QStringView name);
 ERPWIRE_EXPORT bool isStringType(FieldType type);
+// Field names match in any letter case. Names are ASCII in practice: those compare without
+// Unicode case folding, which made every lookup of a name the dearest part of loading a packet.
+ERPWIRE_EXPORT bool sameFieldName(QStringView a, QStringView b);
 
 struct ERPWIRE_EXPORT FieldDef
 {
@@ -93,6 +97,7 @@ public:
 
 private:
     void checkCell(int row, int col) const;
+    std::pair<const char *, qsizetype> textOf(int row, int col) const; // no bytes when null
     QSharedDataPointer<PacketData> d;
 };
 

@@ -29,6 +29,7 @@
 
 #include <QColor>
 #include <QMainWindow>
+#include <QStringBuilder>
 
 #include <utility>
 
@@ -349,17 +350,19 @@ void TfrmRecCont::cdsContRecCalcFields(ClientDataSet *)
     if (cdsContRec->state() != ClientDataSet::State::Edit) {
         const QString description = emptyString(cdsContRecDSCONTAREC->asString()) ? cdsContRecDSTPCTRECEB->asString()
                                                                                    : cdsContRecDSCONTAREC->asString();
-        cdsContRecIDCONTA->setValue(msgPadrao->msg(QStringLiteral("Filial")) + cdsContRecCDFILIAL->asString()
-                                    + QStringLiteral(" - ") + msgPadrao->msg(QStringLiteral("Conta"))
-                                    + cdsContRecNRSEQVENREC->asString() + QLatin1Char('.')
-                                    + cdsContRecNRPARCELAREC->asString() + QLatin1Char(' ')
-                                    + formatDate(cdsContRecDTATUAVENREC->asDate()) + QLatin1Char(' ')
-                                    + cdsContRecVRATUAREC->text() + QLatin1Char(' ') + description);
+        // built in one piece: every row the grid or the label shows computes it
+        const QString id = msgPadrao->msg(QStringLiteral("Filial")) % cdsContRecCDFILIAL->asString()
+                           % QStringLiteral(" - ") % msgPadrao->msg(QStringLiteral("Conta"))
+                           % cdsContRecNRSEQVENREC->asString() % QLatin1Char('.')
+                           % cdsContRecNRPARCELAREC->asString() % QLatin1Char(' ')
+                           % formatDate(cdsContRecDTATUAVENREC->asDate()) % QLatin1Char(' ')
+                           % cdsContRecVRATUAREC->text() % QLatin1Char(' ') % description;
+        cdsContRecIDCONTA->setValue(id);
     }
     if (emptyString(cdsContRecCDSERIE->asString()))
         cdsContRecDOCUMENTO->setValue(cdsContRecNRNOTAFISC->asString());
     else
-        cdsContRecDOCUMENTO->setValue(cdsContRecNRNOTAFISC->asString() + QLatin1Char('/') + cdsContRecCDSERIE->asString());
+        cdsContRecDOCUMENTO->setValue(QString(cdsContRecNRNOTAFISC->asString() % QLatin1Char('/') % cdsContRecCDSERIE->asString()));
 }
 
 void TfrmRecCont::cdsContRecAfterScroll(ClientDataSet *)

@@ -1,6 +1,7 @@
 #include "ptbr.h"
 
 #include <QRegularExpression>
+#include <QVarLengthArray>
 
 #include <cmath>
 
@@ -61,51 +62,70 @@ QString literal(QStringView piece)
     return out;
 }
 
+using Digits = QVarLengthArray<char16_t, 64>;
+
 // The integer and decimal digits of a non-negative value rounded half up to decimals places,
 // taken from its 15 significant digits: 0.995 is "1,00" as a person rounds it, not the
 // "0,99" that its binary neighbour 0.99499... would give.
-void roundedDigits(double value, int decimals, QString *intDigits, QString *decDigits)
+void roundedDigits(double value, int decimals, Digits *intDigits, Digits *decDigits)
 {
     const QString sci = QString::number(value, 'e', 14); // d.dddddddddddddde±x
     const qsizetype e = sci.indexOf(QLatin1Char('e'));
-    QString mantissa = sci.left(e);
-    mantissa.remove(QLatin1Char('.'));
-    const int exponent = sci.mid(e + 1).toInt();
+    Digits all;
+    for (qsizetype i = 0; i < e; ++i)
+        if (sci[i] != QLatin1Char('.'))
+            all.append(sci[i].unicode());
+    const int exponent = QStringView(sci).mid(e + 1).toInt();
     // digits with the decimal point after `point` of them
-    QString all = mantissa;
     int point = exponent + 1;
     if (point <= 0) {
-        all.prepend(QString(1 - point, QLatin1Char('0')));
+        all.insert(all.cbegin(), qsizetype(1 - point), u'0');
         point = 1;
     }
     const int wanted = point + decimals;
     if (all.size() < wanted)
-        all += QString(wanted - all.size(), QLatin1Char('0'));
-    const bool up = all.size() > wanted && all[wanted] >= QLatin1Char('5');
-    all.truncate(wanted);
+        all.insert(all.cend(), qsizetype(wanted - all.size()), u'0');
+    const bool up = all.size() > wanted && all[wanted] >= u'5';
+    all.resize(wanted);
     if (up) {
         int i = wanted - 1;
         for (; i >= 0; --i) {
-            if (all[i] == QLatin1Char('9')) {
-                all[i] = QLatin1Char('0');
+            if (all[i] == u'9') {
+                all[i] = u'0';
             } else {
-                all[i] = QChar(all[i].unicode() + 1);
+                ++all[i];
                 break;
             }
         }
         if (i < 0) {
-            all.prepend(QLatin1Char('1'));
+            all.prepend(u'1');
             ++point;
         }
     }
-    QString ip = all.left(point);
-    while (ip.size() > 1 && ip.startsWith(QLatin1Char('0')))
-        ip.remove(0, 1);
-    *intDigits = ip;
-    *decDigits = all.mid(point);
+    qsizetype from = 0;
+    while (point - from > 1 && all[from] == u'0')
+        ++from;
+    intDigits->clear();
+    intDigits->append(all.constData() + from, point - from);
+    decDigits->clear();
+    decDigits->append(all.constData() + point, all.size() - point);
 }
 
-QString formatSection(const QString &section, double value)
+// A section of a display format taken apart: the literals around its number part and what
+// the placeholders ask for.
+struct Section
+{
+    bool given = false; // not an empty text between the semicolons
+    bool number = false;
+    QString prefix; // the whole literal text when there is no number part
+    QString suffix;
+    bool grouping = false;
+    int minInt = 0;
+    int minDec = 0;
+    int maxDec = 0;
+};
+
+Section parseSection(const QString &section)
 {
     // The number part runs from the first to the last placeholder outside quotes.
     qsizetype first = -1;
@@ -124,34 +144,68 @@ QString formatSection(const QString &section, double value)
             last = i;
         }
     }
-    if (first < 0)
-        return literal(section);
-
+    Section s;
+    s.given = !section.isEmpty();
+    if (first < 0) {
+        s.prefix = literal(section);
+        return s;
+    }
     const QStringView number = QStringView(section).mid(first, last - first + 1);
     const qsizetype point = number.indexOf(QLatin1Char('.'));
     const QStringView intPart = point < 0 ? number : number.left(point);
     const QStringView decPart = point < 0 ? QStringView() : number.mid(point + 1);
-    const bool grouping = intPart.contains(QLatin1Char(','));
-    const int minInt = int(intPart.count(QLatin1Char('0')));
-    const int minDec = int(decPart.count(QLatin1Char('0')));
-    const int maxDec = minDec + int(decPart.count(QLatin1Char('#')));
+    s.number = true;
+    s.prefix = literal(QStringView(section).left(first));
+    s.suffix = literal(QStringView(section).mid(last + 1));
+    s.grouping = intPart.contains(QLatin1Char(','));
+    s.minInt = int(intPart.count(QLatin1Char('0')));
+    s.minDec = int(decPart.count(QLatin1Char('0')));
+    s.maxDec = s.minDec + int(decPart.count(QLatin1Char('#')));
+    return s;
+}
 
-    QString ip;
-    QString dp;
-    roundedDigits(value, maxDec, &ip, &dp);
-    while (dp.size() > minDec && dp.endsWith(QLatin1Char('0')))
-        dp.chop(1);
-    if (ip == QLatin1String("0") && minInt == 0)
+// A grid formats every row of a column with the same format: the last one is kept parsed.
+const QList<Section> &parsedFormat(const QString &format)
+{
+    thread_local QString lastFormat;
+    thread_local QList<Section> lastSections;
+    if (lastSections.isEmpty() || lastFormat != format) {
+        QList<Section> sections;
+        for (const QString &piece : splitSections(format))
+            sections.append(parseSection(piece));
+        lastSections = sections;
+        lastFormat = format;
+    }
+    return lastSections;
+}
+
+QString formatSection(const Section &s, double value)
+{
+    if (!s.number)
+        return s.prefix;
+    Digits ip;
+    Digits dp;
+    roundedDigits(value, s.maxDec, &ip, &dp);
+    while (dp.size() > s.minDec && dp.back() == u'0')
+        dp.removeLast();
+    if (ip.size() == 1 && ip[0] == u'0' && s.minInt == 0)
         ip.clear();
-    if (ip.size() < minInt)
-        ip = QString(minInt - ip.size(), QLatin1Char('0')) + ip;
-    if (grouping)
-        for (qsizetype i = ip.size() - 3; i > 0; i -= 3)
-            ip.insert(i, QLatin1Char('.'));
-    QString out = ip;
-    if (!dp.isEmpty())
-        out += QLatin1Char(',') + dp;
-    return literal(QStringView(section).left(first)) + out + literal(QStringView(section).mid(last + 1));
+    const qsizetype pad = qMax<qsizetype>(s.minInt - ip.size(), 0);
+    const qsizetype digits = pad + ip.size();
+    QString out;
+    out.reserve(s.prefix.size() + digits + digits / 3 + 1 + dp.size() + s.suffix.size());
+    out += s.prefix;
+    for (qsizetype i = 0; i < digits; ++i) {
+        if (s.grouping && i > 0 && (digits - i) % 3 == 0)
+            out += QLatin1Char('.');
+        out += i < pad ? QChar(u'0') : QChar(ip[i - pad]);
+    }
+    if (!dp.isEmpty()) {
+        out += QLatin1Char(',');
+        out.append(reinterpret_cast<const QChar *>(dp.constData()), dp.size());
+    }
+    out += s.suffix;
+    return out;
 }
 
 } // namespace
@@ -160,10 +214,10 @@ QString formatFloat(const QString &format, double value)
 {
     if (format.isEmpty() || !std::isfinite(value))
         return floatToStr(value);
-    const QStringList sections = splitSections(format);
-    if (value == 0 && sections.size() >= 3 && !sections[2].isEmpty())
+    const QList<Section> &sections = parsedFormat(format);
+    if (value == 0 && sections.size() >= 3 && sections[2].given)
         return formatSection(sections[2], 0);
-    if (value < 0 && sections.size() >= 2 && !sections[1].isEmpty())
+    if (value < 0 && sections.size() >= 2 && sections[1].given)
         return formatSection(sections[1], -value);
     const QString text = formatSection(sections[0], std::fabs(value));
     // no "-0,00": the sign goes only with a digit that is not zero
@@ -183,7 +237,18 @@ QString floatToStr(double value)
 
 QString formatDate(QDate date)
 {
-    return date.isValid() ? date.toString(QStringLiteral("dd/MM/yyyy")) : QString();
+    if (!date.isValid())
+        return QString();
+    int y = 0, m = 0, d = 0;
+    date.getDate(&y, &m, &d);
+    if (y < 1 || y > 9999) // a sign or a fifth digit: as QDate writes them
+        return date.toString(QStringLiteral("dd/MM/yyyy"));
+    // every calculated row writes dates: digit by digit, not through a format parser
+    const char16_t text[10] = {char16_t('0' + d / 10), char16_t('0' + d % 10), u'/',
+                               char16_t('0' + m / 10), char16_t('0' + m % 10), u'/',
+                               char16_t('0' + y / 1000), char16_t('0' + y / 100 % 10),
+                               char16_t('0' + y / 10 % 10), char16_t('0' + y % 10)};
+    return QString(reinterpret_cast<const QChar *>(text), 10);
 }
 
 QString formatDateTime(const QDateTime &dt)

@@ -63,6 +63,7 @@ Field *ClientDataSet::createField(const QString &name, FieldType type, int size,
                 --at;
         m_fields.insert(at, f);
     }
+    ++m_fieldsVersion;
     invalidateCalc();
     return f;
 }
@@ -75,6 +76,7 @@ Field *ClientDataSet::addField(const QString &name, FieldType type, int size)
             m_fields.removeOne(f);
             delete f;
         }
+        ++m_fieldsVersion;
         m_dataFields.clear();
         m_fieldsFromPacket = false;
     }
@@ -89,7 +91,7 @@ Field *ClientDataSet::addCalculatedField(const QString &name, FieldType type, in
 Field *ClientDataSet::findField(QStringView name) const
 {
     for (Field *f : m_fields)
-        if (QStringView(f->fieldName()).compare(name, Qt::CaseInsensitive) == 0)
+        if (wire::sameFieldName(f->fieldName(), name))
             return f;
     return nullptr;
 }
@@ -116,6 +118,19 @@ Packet ClientDataSet::fittedPacket(const Packet &packet) const
 {
     if (m_dataFields.isEmpty() || m_fieldsFromPacket)
         return packet;
+    // what the server sends is nearly always the dataset's own fields in its order
+    const QList<FieldDef> &given = packet.fields();
+    if (given.size() == m_dataFields.size()) {
+        qsizetype same = 0;
+        for (; same < given.size(); ++same) {
+            const Field *f = m_dataFields[same];
+            const FieldDef &pf = given[same];
+            if (pf.type != f->dataType() || pf.size != f->size() || pf.name != f->fieldName())
+                break;
+        }
+        if (same == given.size())
+            return packet;
+    }
     const QString name = objectName();
     for (const FieldDef &pf : packet.fields())
         if (!findField(pf.name) || findField(pf.name)->calculated())
@@ -168,13 +183,14 @@ void ClientDataSet::setPacket(const Packet &packet)
     } catch (const wire::WireError &e) {
         throw Error(e.message());
     }
-    // the controls see the new rows once, not an empty dataset first; the events run as always
+    // the controls see the new rows and row once, not an empty dataset first; the events run as always
     m_holdReload = true;
     try {
         close();
     } catch (...) {
         m_holdReload = false;
         notifyReload();
+        notifyCurrent();
         throw;
     }
     m_holdReload = false;
@@ -182,6 +198,7 @@ void ClientDataSet::setPacket(const Packet &packet)
         openWith(fitted);
     } catch (...) {
         notifyReload();
+        notifyCurrent();
         throw;
     }
 }
@@ -219,6 +236,7 @@ void ClientDataSet::openWith(const Packet &packet)
                 m_fields.removeOne(f);
                 delete f;
             }
+            ++m_fieldsVersion;
             m_dataFields.clear();
             m_fieldsFromPacket = true;
             for (const FieldDef &d : packet.fields())
@@ -500,7 +518,7 @@ void ClientDataSet::notifyRow(int row)
 
 void ClientDataSet::notifyCurrent()
 {
-    if (m_disabled == 0)
+    if (m_disabled == 0 && !m_holdReload)
         emit currentRowChanged(m_row);
 }
 
@@ -557,6 +575,17 @@ QVariant ClientDataSet::readData(const Field &field) const
     switch (activeBuffer(&row)) {
     case Buffer::Row: return m_packet.value(row, field.m_slot);
     case Buffer::Edit: return editValue(field.m_slot);
+    case Buffer::None: break;
+    }
+    return {};
+}
+
+QString ClientDataSet::readString(const Field &field) const
+{
+    int row = -1;
+    switch (activeBuffer(&row)) {
+    case Buffer::Row: return m_packet.isNull(row, field.m_slot) ? QString() : m_packet.string(row, field.m_slot);
+    case Buffer::Edit: return editValue(field.m_slot).toString();
     case Buffer::None: break;
     }
     return {};

@@ -43,6 +43,7 @@ public:
     int fieldCount() const { return int(m_fields.size()); }
     Field *findField(QStringView name) const; // nullptr when absent; any letter case
     Field *fieldByName(QStringView name) const; // erp::Error naming the field when absent
+    quint64 fieldsVersion() const { return m_fieldsVersion; } // changes when a field comes or goes
 
     // Loads a packet (a QVariant holding a wire::Packet): closes, then opens with its rows.
     // The packet's fields must be the dataset's data fields (name, type, size); a dataset
@@ -143,6 +144,7 @@ private:
     Buffer activeBuffer(int *row) const;
     QVariant editValue(int slot) const;
     QVariant readData(const Field &field) const;
+    QString readString(const Field &field) const; // a string data field's asString
     void writeData(const Field &field, const QVariant &value);
     QVariant readCalculated(const Field &field) const;
     void writeCalculated(const Field &field, const QVariant &value);
@@ -155,6 +157,7 @@ private:
     QList<Field *> m_dataFields;
     int m_calcCount = 0;
     bool m_fieldsFromPacket = false;
+    quint64 m_fieldsVersion = 0;
     wire::Packet m_packet;
     State m_state = State::Inactive;
     int m_row = -1;

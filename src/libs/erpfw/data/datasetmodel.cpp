@@ -34,6 +34,7 @@ void DataSetModel::setDataSource(DataSource *source)
 void DataSetModel::setColumns(const QStringList &fieldNames)
 {
     m_columns = fieldNames;
+    m_resolvedFrom = nullptr;
     reload();
 }
 
@@ -46,10 +47,15 @@ void DataSetModel::reload()
             for (Field *f : ds->fields())
                 if (f->visible())
                     fields.append(f);
+    } else if (ds && ds == m_resolvedFrom && ds->fieldsVersion() == m_resolvedVersion) {
+        fields = m_fields; // a reload of rows: the columns' fields are the ones found before
     } else {
+        fields.reserve(m_columns.size());
         for (const QString &name : std::as_const(m_columns))
             fields.append(ds ? ds->findField(name) : nullptr);
     }
+    m_resolvedFrom = ds;
+    m_resolvedVersion = ds ? ds->fieldsVersion() : 0;
     const int rows = ds ? ds->recordCount() : 0;
     if (fields != m_fields || m_fields.isEmpty()) {
         beginResetModel();
@@ -87,7 +93,7 @@ Field *DataSetModel::fieldAt(int column) const
 int DataSetModel::columnOf(const QString &fieldName) const
 {
     for (int c = 0; c < m_fields.size(); ++c)
-        if (m_fields[c] && m_fields[c]->fieldName().compare(fieldName, Qt::CaseInsensitive) == 0)
+        if (m_fields[c] && wire::sameFieldName(m_fields[c]->fieldName(), fieldName))
             return c;
     return -1;
 }

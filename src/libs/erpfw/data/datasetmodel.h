@@ -8,6 +8,7 @@
 
 namespace erp {
 
+class ClientDataSet;
 class DataSource;
 class Field;
 
@@ -48,7 +49,9 @@ private:
 
     QPointer<DataSource> m_source;
     QStringList m_columns;
-    QList<QPointer<Field>> m_fields; // resolved at each reload
+    QList<QPointer<Field>> m_fields; // resolved again when the columns or the fields change
+    QPointer<const ClientDataSet> m_resolvedFrom;
+    quint64 m_resolvedVersion = 0;
     int m_rows = 0;
     mutable bool m_errorPending = false;
     QList<QMetaObject::Connection> m_connections;

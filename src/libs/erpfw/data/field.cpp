@@ -218,6 +218,8 @@ void Field::setValue(const QVariant &value)
 
 QString Field::asString() const
 {
+    if (!m_calculated && isStringField())
+        return m_dataSet->readString(*this); // the hot path of calculations: no QVariant on the way
     const QVariant v = value();
     if (isNullValue(v))
         return {};

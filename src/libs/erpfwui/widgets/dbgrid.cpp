@@ -33,7 +33,40 @@ public:
         setHighlightSections(false);
     }
 
+    // The view asks on every layout (each change of the row count) and the header measures
+    // every title again; the same titles in the same font and style measure the same.
+    QSize sizeHint() const override
+    {
+        QStringList titles;
+        titles.reserve(count());
+        for (int i = 0; i < count(); ++i)
+            titles.append(isSectionHidden(i) ? QString() : model()->headerData(i, orientation()).toString());
+        if (!m_hint.isValid() || titles != m_titles || font() != m_font || style() != m_style
+            || isSortIndicatorShown() != m_sortIndicator) {
+            m_hint = QHeaderView::sizeHint();
+            m_titles = titles;
+            m_font = font();
+            m_style = style();
+            m_sortIndicator = isSortIndicatorShown();
+        }
+        return m_hint;
+    }
+
 protected:
+    bool event(QEvent *event) override
+    {
+        switch (event->type()) {
+        case QEvent::FontChange:
+        case QEvent::StyleChange:
+        case QEvent::ApplicationFontChange:
+        case QEvent::ScreenChangeInternal:
+            m_hint = QSize();
+            break;
+        default: break;
+        }
+        return QHeaderView::event(event);
+    }
+
     void paintSection(QPainter *painter, const QRect &rect, int logicalIndex) const override
     {
         QStyleOptionHeader option;
@@ -62,6 +95,11 @@ protected:
 
 private:
     TDBGrid *m_grid;
+    mutable QSize m_hint;
+    mutable QStringList m_titles; // hidden sections as null titles
+    mutable QFont m_font;
+    mutable const QStyle *m_style = nullptr;
+    mutable bool m_sortIndicator = false;
 };
 
 } // namespace
@@ -243,7 +281,7 @@ GridColumn *TDBGrid::addColumn(const QString &fieldName)
 GridColumn *TDBGrid::columnOf(const QString &fieldName) const
 {
     for (GridColumn *c : m_columns)
-        if (c->fieldName().compare(fieldName, Qt::CaseInsensitive) == 0)
+        if (wire::sameFieldName(c->fieldName(), fieldName))
             return c;
     return nullptr;
 }
@@ -447,14 +485,30 @@ void TDBGrid::followDataSet()
     const int row = currentRow();
     if (row >= 0 && row < rowCount()) {
         const QModelIndex index = m_model->index(row, qMax(currentIndex().column(), 0));
-        selectionModel()->setCurrentIndex(index, QItemSelectionModel::ClearAndSelect
-                                                     | (rowSelect() ? QItemSelectionModel::Rows
-                                                                    : QItemSelectionModel::NoUpdate));
+        // a click or key on the grid has already made that row current and selected it
+        if (!isCurrentAndSelected(index))
+            selectionModel()->setCurrentIndex(index, QItemSelectionModel::ClearAndSelect
+                                                         | (rowSelect() ? QItemSelectionModel::Rows
+                                                                        : QItemSelectionModel::NoUpdate));
         scrollTo(index);
     } else {
         selectionModel()->clear();
     }
     m_following = false;
+}
+
+// Whether making the index current with ClearAndSelect would change nothing.
+bool TDBGrid::isCurrentAndSelected(const QModelIndex &index) const
+{
+    const QItemSelectionModel *selection = selectionModel();
+    if (!index.isValid() || selection->currentIndex() != index)
+        return false;
+    const QItemSelection selected = selection->selection();
+    if (selected.size() != 1)
+        return false;
+    const QModelIndex first = rowSelect() ? m_model->index(index.row(), 0) : index;
+    const QModelIndex last = rowSelect() ? m_model->index(index.row(), m_model->columnCount() - 1) : index;
+    return selected.first() == QItemSelectionRange(first, last);
 }
 
 void TDBGrid::currentChanged(const QModelIndex &current, const QModelIndex &previous)

@@ -154,6 +154,7 @@ private:
     void reloadColumns();
     void applyColumnLayout();
     void followDataSet();
+    bool isCurrentAndSelected(const QModelIndex &index) const;
     void columnChanged();
     void paintedCell(QPainter *painter, const QStyleOptionViewItem &option, const QModelIndex &index);
     void reportOnce(std::exception_ptr error);
