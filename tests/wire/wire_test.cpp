@@ -371,3 +371,21 @@ TEST(Packet, TextsOfOneLengthTakeNoOffsetAndAnyOtherStillReadsBack)
     EXPECT_EQ(codes.string(0, 0), QStringLiteral("1"));
     EXPECT_EQ(codes.string(1, 0), QStringLiteral("22"));
 }
+
+TEST(Packet, LayoutsWrittenInTurnEachKeepTheirOwnFields)
+{
+    const Packet a = accounts();
+    Packet b({{"CDFILIAL", FieldType::String, 4}, {"VRAJUSTEREC", FieldType::Float, 0}});
+    b.appendRow({"0101", 5.5});
+    Packet wider({{"CDFILIAL", FieldType::String, 6}, {"VRAJUSTEREC", FieldType::Float, 0}});
+    wider.appendRow({"0101", 5.5});
+    const std::vector<const Packet *> order{&a, &b, &wider, &b};
+    for (int turn = 0; turn < 2; ++turn) {
+        for (const Packet *p : order) {
+            const QByteArray tree = QJsonDocument(encodePacket(*p).toObject()).toJson(QJsonDocument::Compact);
+            EXPECT_EQ(QJsonDocument::fromJson(streamed(*p)), QJsonDocument::fromJson(tree));
+        }
+    }
+    EXPECT_TRUE(streamed(wider).contains(R"({"name":"CDFILIAL","type":"string","size":6})"));
+    EXPECT_TRUE(streamed(b).contains(R"({"name":"CDFILIAL","type":"string","size":4})"));
+}

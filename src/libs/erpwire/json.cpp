@@ -307,19 +307,27 @@ void appendJsonDateTime(QByteArray &out, const QDateTime &value)
 
 void appendFieldsJson(QByteArray &out, const QList<FieldDef> &fields)
 {
-    out.append('[');
-    for (qsizetype i = 0; i < fields.size(); ++i) {
-        const FieldDef &f = fields[i];
-        if (i)
-            out.append(',');
-        out.append("{\"name\":");
-        appendJsonString(out, f.name);
-        out.append(",\"type\":\"").append(fieldTypeName(f.type).toLatin1()).append('"');
-        if (isStringType(f.type))
-            out.append(",\"size\":").append(QByteArray::number(f.size));
-        out.append('}');
+    // A server answers the same few layouts call after call, and writing one out cost more than
+    // the rows of a short answer: the last one's text is kept, per thread.
+    thread_local QList<FieldDef> lastFields;
+    thread_local QByteArray lastJson;
+    if (lastJson.isEmpty() || fields != lastFields) {
+        lastJson = "[";
+        for (qsizetype i = 0; i < fields.size(); ++i) {
+            const FieldDef &f = fields[i];
+            if (i)
+                lastJson.append(',');
+            lastJson.append("{\"name\":");
+            appendJsonString(lastJson, f.name);
+            lastJson.append(",\"type\":\"").append(fieldTypeName(f.type).toLatin1()).append('"');
+            if (isStringType(f.type))
+                lastJson.append(",\"size\":").append(QByteArray::number(f.size));
+            lastJson.append('}');
+        }
+        lastJson.append(']');
+        lastFields = fields;
     }
-    out.append(']');
+    out.append(lastJson);
 }
 
 void appendPacketJson(QByteArray &out, const Packet &packet)
