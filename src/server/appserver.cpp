@@ -12,6 +12,7 @@
 #include <QJsonObject>
 
 #include <atomic>
+#include <charconv>
 #include <chrono>
 #include <cstdio>
 #include <ctime>
@@ -251,8 +252,9 @@ public:
     {
         const double ms = std::chrono::duration<double, std::milli>(Clock::now() - log.start).count();
         char duration[32];
-        std::snprintf(duration, sizeof duration, "%.1f ms", ms);
-        std::string line = localTimeText() + " " + log.method + " operador=" + log.operatorName + " " + duration + " " + log.outcome;
+        const auto written = std::to_chars(duration, duration + sizeof duration, ms, std::chars_format::fixed, 1);
+        std::string line = localTimeText() + " " + log.method + " operador=" + log.operatorName + " " +
+                           std::string(duration, written.ptr) + " ms " + log.outcome;
         if (rows >= 0)
             line += " linhas=" + std::to_string(rows);
         writeLine(line);
@@ -264,8 +266,9 @@ public:
             options.log(line);
             return;
         }
+        const std::string text = line + '\n'; // one write: the lines of concurrent calls never interleave
         std::lock_guard lock(logMutex);
-        std::fprintf(stderr, "%s\n", line.c_str());
+        std::fwrite(text.data(), 1, text.size(), stderr);
         std::fflush(stderr);
     }
 
