@@ -63,6 +63,10 @@ struct NetConnection::Client
     HttpClient http;
     QString host;
     int port = 0;
+    // what the request head was built for
+    QString operador, password, token, serverName;
+    QByteArray headers;
+    std::string path;
 };
 
 NetConnection::NetConnection(QObject *parent)
@@ -153,16 +157,24 @@ std::string NetConnection::post(const QByteArray &body)
         throw Error(QStringLiteral("O token de acesso ao servidor %1 contém espaços ou caracteres de controle.").arg(m_serverName));
     if (unsafe(m_serverName))
         throw Error(QStringLiteral("Nome de servidor inválido: \"%1\".").arg(m_serverName));
-    const QByteArray headers =
-        "Authorization: " +
-        (ctx.token().isEmpty() ? "Basic " + (ctx.operador() + QLatin1Char(':') + ctx.password()).toUtf8().toBase64()
-                               : "Bearer " + ctx.token().toUtf8()) +
-        "\r\nContent-Type: application/json\r\n";
-    const std::string path = "/rpc/" + m_serverName.toStdString();
+    Client &c = *m_client;
+    // the head changes only with the shell's credentials or the server name: built once for them
+    if (c.headers.isEmpty() || c.operador != ctx.operador() || c.password != ctx.password() || c.token != ctx.token() ||
+        c.serverName != m_serverName) {
+        c.operador = ctx.operador();
+        c.password = ctx.password();
+        c.token = ctx.token();
+        c.serverName = m_serverName;
+        c.headers = "Authorization: " +
+                    (c.token.isEmpty() ? "Basic " + (c.operador + QLatin1Char(':') + c.password).toUtf8().toBase64()
+                                       : "Bearer " + c.token.toUtf8()) +
+                    "\r\nContent-Type: application/json\r\n";
+        c.path = "/rpc/" + m_serverName.toStdString();
+    }
     HttpAnswer answer;
-    const HttpFailure f = m_client->http.exchange("POST", path, std::string_view(headers.constData(), size_t(headers.size())),
-                                                  std::string_view(body.constData(), size_t(body.size())), answer);
-    const QString where = address();
+    const HttpFailure f = c.http.exchange("POST", c.path, std::string_view(c.headers.constData(), size_t(c.headers.size())),
+                                          std::string_view(body.constData(), size_t(body.size())), answer);
+    const QString where = f == HttpFailure::None && answer.status == 200 ? QString() : address();
     if (f != HttpFailure::None) {
         m_client.reset(); // the next call connects afresh
         throw Error(QStringLiteral("Falha na comunicação com o servidor %1 em %2: %3.")
@@ -189,11 +201,12 @@ QVariant NetConnection::call(const QString &method, const QVariantList &params)
         g_observer(method, paramsJson);
 
     const qint64 id = m_nextId++;
-    QByteArray body = R"({"jsonrpc":"2.0","id":)" + QByteArray::number(id) + R"(,"method":)";
+    QByteArray body;
+    body.reserve(64 + method.size() + paramsJson.size());
+    body.append(R"({"jsonrpc":"2.0","id":)").append(QByteArray::number(id)).append(R"(,"method":)");
     wire::appendJsonString(body, method);
-    body += R"(,"params":)" + paramsJson + '}';
+    body.append(R"(,"params":)").append(paramsJson).append('}');
 
-    const QString where = address();
     const std::string reply = post(body);
     body.clear();
     if (std::optional<QVariant> payload = wire::readRpcResult(reply.data(), qsizetype(reply.size()), double(id))) {
@@ -205,7 +218,7 @@ QVariant NetConnection::call(const QString &method, const QVariantList &params)
     // errors and unusual replies: the tree says exactly what is wrong
     const auto invalid = [&](const QString &why) {
         return Error(QStringLiteral("Resposta inválida do servidor %1 em %2 à chamada %3: %4.")
-                         .arg(m_serverName, where, method, why));
+                         .arg(m_serverName, address(), method, why));
     };
     QJsonParseError parseError;
     const QJsonDocument doc = QJsonDocument::fromJson(QByteArray::fromRawData(reply.data(), qsizetype(reply.size())), &parseError);
