@@ -35,17 +35,21 @@
 #include <httplib.h>
 
 #include <QAbstractButton>
+#include <QAbstractTableModel>
 #include <QApplication>
+#include <QHeaderView>
 #include <QMainWindow>
 #include <QMdiArea>
 #include <QProcess>
 #include <QSet>
 #include <QTcpServer>
+#include <QTableView>
 #include <QTest>
 #include <QThread>
 
 #include <valgrind/callgrind.h>
 
+#include <cstdio>
 #include <iostream>
 #include <malloc.h>
 
@@ -115,6 +119,53 @@ long rssKb()
 {
     malloc_trim(0); // what the heap holds, not what it has not yet handed back
     return statusKb("VmRSS");
+}
+
+// A model of as many rows and columns as the grid's, with one short text in every cell.
+class PlainModel : public QAbstractTableModel
+{
+public:
+    PlainModel(int rows, int columns) : m_rows(rows), m_columns(columns) {}
+    int rowCount(const QModelIndex &) const override { return m_rows; }
+    int columnCount(const QModelIndex &) const override { return m_columns; }
+    QVariant data(const QModelIndex &, int role) const override
+    {
+        return role == Qt::DisplayRole ? QVariant(QStringLiteral("texto")) : QVariant();
+    }
+
+private:
+    int m_rows, m_columns;
+};
+
+// The toolkit's own part of a move: the same 1,000 keys on a plain QTableView of the grid's
+// size, font, row height and selection, with no dataset behind it and no server call.
+double plainGridMoves(const TDBGrid &grid, int reps)
+{
+    PlainModel model(grid.model()->rowCount(), grid.model()->columnCount());
+    QTableView view;
+    view.setModel(&model);
+    view.setFont(grid.font());
+    view.setSelectionBehavior(grid.selectionBehavior());
+    view.setSelectionMode(grid.selectionMode());
+    view.verticalHeader()->setVisible(grid.verticalHeader()->isVisible());
+    view.verticalHeader()->setDefaultSectionSize(grid.verticalHeader()->defaultSectionSize());
+    for (int c = 0; c < model.columnCount({}); ++c)
+        view.setColumnWidth(c, grid.columnWidth(c));
+    view.resize(grid.size());
+    view.show();
+    view.setFocus();
+    std::vector<double> times;
+    for (int i = 0; i < reps; ++i) {
+        view.setCurrentIndex(model.index(0, 0));
+        QCoreApplication::processEvents();
+        const auto t = Clock::now();
+        for (int k = 0; k < 1000; ++k)
+            QTest::keyClick(&view, Qt::Key_Down);
+        times.push_back(since(t));
+        if (view.currentIndex().row() != 1000)
+            throw std::runtime_error("a grade simples parou na linha " + std::to_string(view.currentIndex().row()));
+    }
+    return median(times);
 }
 
 // One screen on one database.
@@ -334,6 +385,7 @@ void markAndMoveMetrics(const QString &serverBin, const std::string &url, long s
         if (ds->recNo() != 1001)
             throw std::runtime_error("as setas pararam na linha " + std::to_string(ds->recNo()));
     }
+    const double plain = plainGridMoves(*s.frm->dbgPadrao, std::max(3, reps / 2));
     httplib::Client http("127.0.0.1", s.m_server.port());
     http.set_keep_alive(true);
     http.set_tcp_nodelay(true);
@@ -346,7 +398,9 @@ void markAndMoveMetrics(const QString &serverBin, const std::string &url, long s
     }
     m = median(moves);
     f = median(trips);
-    print({"keyboard_1000_moves", rows, m, f, m / f, 2, peakRssMb(), extra});
+    char plainText[96];
+    std::snprintf(plainText, sizeof plainText, ", \"plain_grid_s\": %.6f, \"plain_grid_ratio\": %.3f", plain, plain / f);
+    print({"keyboard_1000_moves", rows, m, f, m / f, 2, peakRssMb(), extra + plainText});
 }
 
 } // namespace
