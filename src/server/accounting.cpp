@@ -1,6 +1,7 @@
 #include "accounting.h"
 #include "textutil.h"
 
+#include <charconv>
 #include <cmath>
 
 namespace erp::server::accounting {
@@ -154,14 +155,24 @@ private:
 
     std::string signature(const Posting &p, size_t firstShare) const
     {
-        std::string s = m_c.company + '|' + p.date + '|' + p.document;
+        // Appended piece by piece: the text is the same, without a temporary string per piece.
+        const auto number = [](std::string &out, Cents v) {
+            char buf[24];
+            out.append(buf, std::to_chars(buf, buf + sizeof buf, v).ptr);
+        };
+        std::string s;
+        s.reserve(256);
+        s.append(m_c.company).append(1, '|').append(p.date).append(1, '|').append(p.document);
         for (int i = 0; i < p.entryCount; ++i) {
             const Entry &e = m_r.entries[size_t(p.firstEntry + i)];
-            s += '|' + e.ledger + ',' + e.side + ',' + std::to_string(e.value) + ',' + e.history + ',' + e.historyText;
+            s.append(1, '|').append(e.ledger).append(1, ',').append(1, e.side).append(1, ',');
+            number(s, e.value);
+            s.append(1, ',').append(e.history).append(1, ',').append(e.historyText);
         }
         for (size_t i = firstShare; i < m_r.shares.size(); ++i) {
             const ShareLine &sh = m_r.shares[i];
-            s += '|' + sh.branch + ',' + sh.costCentre + ',' + std::to_string(sh.value);
+            s.append(1, '|').append(sh.branch).append(1, ',').append(sh.costCentre).append(1, ',');
+            number(s, sh.value);
         }
         return hex64(fnv1a64(s));
     }

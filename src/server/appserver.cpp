@@ -189,8 +189,15 @@ public:
 
         const QByteArray prefix = "{\"jsonrpc\":\"2.0\",\"id\":" + id + ",\"result\":";
         if (!result.stream) {
-            const QByteArray body = prefix + result.json + '}';
-            res.set_content(body.constData(), size_t(body.size()), "application/json");
+            // One copy of an answer that may run to megabytes: set_content would copy it again.
+            std::string body;
+            body.reserve(size_t(prefix.size() + result.json.size() + 1));
+            body.append(prefix.constData(), size_t(prefix.size()))
+                .append(result.json.constData(), size_t(result.json.size()))
+                .push_back('}');
+            result.json.clear();
+            res.set_content("", 0, "application/json");
+            res.body = std::move(body);
             log.outcome = "ok";
             return;
         }

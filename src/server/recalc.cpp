@@ -9,6 +9,7 @@
 #include <QDateTime>
 
 #include <algorithm>
+#include <cstdio>
 #include <map>
 #include <tuple>
 #include <unordered_map>
@@ -45,6 +46,18 @@ struct Marked
 
 std::string str(const db::Statement &st, int col) { return st.isNull(col) ? std::string() : st.string(col); }
 
+// "YYYY-MM-DD" without QDate::toString, once per marked row.
+std::string isoDate(QDate d)
+{
+    int y = 0, m = 0, day = 0;
+    d.getDate(&y, &m, &day);
+    if (y < 1 || y > 9999)
+        return d.toString(Qt::ISODate).toStdString();
+    char buf[16];
+    std::snprintf(buf, sizeof buf, "%04d-%02d-%02d", y, m, day);
+    return buf;
+}
+
 std::vector<Marked> markedRows(const wire::Packet &p, const std::string &company, const Params &params)
 {
     const int mark = p.indexOf(u"IDMARCADO"), branch = p.indexOf(u"CDFILIAL"), entry = p.indexOf(u"NRLANCTONF"),
@@ -59,7 +72,7 @@ std::vector<Marked> markedRows(const wire::Packet &p, const std::string &company
         Marked m{p.utf8(r, branch).toStdString(), p.utf8(r, entry).toStdString(),
                  p.utf8(r, dueSeq).toStdString(), p.utf8(r, instalment).toStdString(),
                  accounting::toCents(p.number(r, value)),
-                 p.isNull(r, due) ? std::string() : p.date(r, due).toString(Qt::ISODate).toStdString(),
+                 p.isNull(r, due) ? std::string() : isoDate(p.date(r, due)),
                  p.utf8(r, type).toStdString(), p.utf8(r, split).toStdString()};
         if (m.branch.empty() || m.entry.empty() || m.dueSeq.empty() || m.instalment.empty())
             params.fail(0, "contas", QStringLiteral("tem na linha %1 uma conta marcada sem chave completa.").arg(r + 1));
@@ -245,7 +258,7 @@ QByteArray answer(const char *status, const accounting::Config *cfg = nullptr,
             entries.string(e.history);
             entries.string(e.historyText);
             entries.date(p.date);
-            entries.number(double(e.value) / 100.0);
+            entries.cents(e.value);
             entries.string(std::string_view(&e.side, 1));
             entries.string(commercialKeys[size_t(p.account)]);
             entries.string(cfg->companyName);
@@ -266,7 +279,7 @@ QByteArray answer(const char *status, const accounting::Config *cfg = nullptr,
             shares.string(name(cfg->branchNames, sh.branch));
             shares.string(sh.costCentre);
             shares.string(name(cfg->costCentreNames, sh.costCentre));
-            shares.number(double(sh.value) / 100.0);
+            shares.cents(sh.value);
             shares.string(std::to_string(sh.entrySeq));
             shares.string(p.number);
             shares.date(p.date);

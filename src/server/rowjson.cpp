@@ -3,6 +3,11 @@
 
 #include <erpwire/json.h>
 
+#include <algorithm>
+#include <charconv>
+#include <cmath>
+#include <cstring>
+
 namespace erp::server {
 
 using wire::FieldType;
@@ -67,54 +72,122 @@ PacketWriter::PacketWriter(QByteArray &out, const QList<wire::FieldDef> &layout)
     m_out.append("{\"fields\":");
     wire::appendFieldsJson(m_out, layout);
     m_out.append(",\"rows\":[");
+    m_end = m_out.size();
 }
 
-void PacketWriter::next()
+PacketWriter::~PacketWriter()
 {
-    if (m_col == 0)
-        m_out.append(m_anyRow ? ",[" : "[");
-    else
-        m_out.append(',');
-    m_anyRow = true;
+    if (!m_finished)
+        m_out.resize(m_end);
 }
 
-void PacketWriter::done()
+char *PacketWriter::cell(qsizetype bytes)
+{
+    bytes += 3; // ",[" before, "]" after
+    if (m_out.size() - m_end < bytes)
+        m_out.resize(std::max(m_end + bytes, m_out.size() * 2)); // grows only here: no copy per cell
+    char *p = m_out.data() + m_end;
+    if (m_col == 0) {
+        if (m_anyRow)
+            *p++ = ',';
+        *p++ = '[';
+        m_anyRow = true;
+    } else {
+        *p++ = ',';
+    }
+    return p;
+}
+
+void PacketWriter::done(char *end)
 {
     if (++m_col == m_layout.size()) {
-        m_out.append(']');
+        *end++ = ']';
         m_col = 0;
     }
+    m_end = end - m_out.constData();
 }
 
 void PacketWriter::string(std::string_view text)
 {
-    next();
-    appendString(m_out, text, m_layout[m_col].size);
-    done();
+    const int size = m_layout[m_col].size;
+    if (text.size() > size_t(size) && utf8Length(text) > size_t(size)) {
+        const std::string cut = truncateUtf8(std::string(text), size_t(size));
+        done(wire::writeJsonUtf8String(cell(6 * qsizetype(cut.size()) + 2), cut.data(), qsizetype(cut.size())));
+        return;
+    }
+    done(wire::writeJsonUtf8String(cell(6 * qsizetype(text.size()) + 2), text.data(), qsizetype(text.size())));
 }
 
 void PacketWriter::number(double value)
 {
-    next();
-    wire::appendJsonNumber(m_out, value);
-    done();
+    char *p = cell(32);
+    if (!std::isfinite(value)) {
+        std::memcpy(p, "null", 4);
+        done(p + 4);
+        return;
+    }
+    done(std::to_chars(p, p + 32, value).ptr);
+}
+
+void PacketWriter::cents(std::int64_t value)
+{
+    // A value of 15 digits or fewer with cents reads shortest as its own digits in fixed
+    // notation, as to_chars writes it; whole values may go exponential (1e+06): left to it.
+    constexpr std::int64_t kLimit = 1'000'000'000'000'000;
+    if (value % 100 == 0 || value >= kLimit || value <= -kLimit) {
+        number(double(value) / 100.0);
+        return;
+    }
+    char *p = cell(24);
+    if (value < 0)
+        *p++ = '-';
+    const std::uint64_t a = value < 0 ? std::uint64_t(-value) : std::uint64_t(value);
+    p = std::to_chars(p, p + 20, a / 100).ptr;
+    const int fraction = int(a % 100);
+    *p++ = '.';
+    *p++ = char('0' + fraction / 10);
+    if (fraction % 10)
+        *p++ = char('0' + fraction % 10);
+    done(p);
 }
 
 void PacketWriter::date(std::string_view isoDate)
 {
-    next();
-    appendDateTime(m_out, isoDate, m_layout[m_col].type == FieldType::DateTime);
-    done();
+    char *p = cell(21);
+    if (isoDate.size() < 10) {
+        std::memcpy(p, "null", 4);
+        done(p + 4);
+        return;
+    }
+    *p++ = '"';
+    std::memcpy(p, isoDate.data(), 10);
+    p += 10;
+    if (m_layout[m_col].type == FieldType::DateTime) {
+        if (isoDate.size() >= 19) {
+            *p++ = 'T';
+            std::memcpy(p, isoDate.data() + 11, 8);
+        } else {
+            std::memcpy(p, "T00:00:00", 9);
+        }
+        p += 9;
+    }
+    *p++ = '"';
+    done(p);
 }
 
 void PacketWriter::null()
 {
-    next();
-    m_out.append("null");
-    done();
+    char *p = cell(4);
+    std::memcpy(p, "null", 4);
+    done(p + 4);
 }
 
-void PacketWriter::finish() { m_out.append("]}"); }
+void PacketWriter::finish()
+{
+    m_out.resize(m_end);
+    m_out.append("]}");
+    m_finished = true;
+}
 
 std::string jsonStringArray(const std::vector<std::string> &values)
 {

@@ -6,6 +6,7 @@
 
 #include <QByteArray>
 
+#include <cstdint>
 #include <string>
 #include <string_view>
 #include <vector>
@@ -17,23 +18,31 @@ namespace erp::server {
 void appendRowJson(QByteArray &out, const db::Statement &st, const QList<wire::FieldDef> &layout);
 
 // A packet written value by value, in the layout's order; strings are cut to their field.
+// Cells are written straight into out's memory: until finish(), out also holds the room not yet
+// written, and nothing else may append to it.
 class PacketWriter
 {
 public:
     PacketWriter(QByteArray &out, const QList<wire::FieldDef> &layout);
+    ~PacketWriter();
+    PacketWriter(const PacketWriter &) = delete;
+    PacketWriter &operator=(const PacketWriter &) = delete;
     void string(std::string_view text);
     void number(double value);
+    void cents(std::int64_t value); // what number(value / 100.0) writes
     void date(std::string_view isoDate); // as the field's type wants it
     void null();
     void finish();
 
 private:
-    void next();
-    void done();
+    char *cell(qsizetype bytes); // the separator written, room for bytes more
+    void done(char *end);
     QByteArray &m_out;
     const QList<wire::FieldDef> &m_layout;
+    qsizetype m_end = 0; // of what is written
     int m_col = 0;
     bool m_anyRow = false;
+    bool m_finished = false;
 };
 
 // ["a","b",...]: a list bound as one parameter (see Connection::jsonTextList).

@@ -277,9 +277,16 @@ CREATE TABLE TOKENACESSO (
 CREATE INDEX IXTOKENACESSO_OPER ON TOKENACESSO (NMOPERADOR);
 )SQL";
 
+// No query looks accounts or adjustments up by their posting; the indexes only made every
+// recalculation rewrite them.
+const char *kV4 = R"SQL(
+DROP INDEX IF EXISTS IXCONTRECEBER_LANC;
+DROP INDEX IF EXISTS IXAJCTRECEBER_LANC;
+)SQL";
+
 const std::vector<Migration> &migrations()
 {
-    static const std::vector<Migration> list{{1, kV1, {}}, {2, {}, kV2Postgres}, {3, kV3, {}}};
+    static const std::vector<Migration> list{{1, kV1, {}}, {2, {}, kV2Postgres}, {3, kV3, {}}, {4, kV4, {}}};
     return list;
 }
 

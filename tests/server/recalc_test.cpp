@@ -3,7 +3,10 @@
 // holds the accounts, and all-or-nothing writes.
 #include "harness.h"
 
+#include <server/rowjson.h>
 #include <server/textutil.h>
+
+#include <erpwire/json.h>
 
 #include <gtest/gtest.h>
 
@@ -85,10 +88,11 @@ protected:
     std::int64_t n(const std::string &q, std::initializer_list<db::Value> p = {}) { return count(*sql, q, p); }
 
     // Everything a refused or failed recalculation must leave as it was.
-    std::vector<std::string> state()
+    std::vector<std::string> state() { return state(*sql); }
+    static std::vector<std::string> state(db::Connection &c)
     {
         std::vector<std::string> s;
-        db::Statement &st = sql->prepare("SELECT CDFILIAL, NRLANCTONF, NRSEQVENREC, NRPARCELAREC, "
+        db::Statement &st = c.prepare("SELECT CDFILIAL, NRLANCTONF, NRSEQVENREC, NRPARCELAREC, "
                                          "COALESCE(NRLANCTBDOC, '-'), IDCTBLCTREC FROM CONTRECEBER ORDER BY 1, 2, 3, 4");
         while (st.next())
             s.push_back(st.string(0) + st.string(1) + st.string(2) + st.string(3) + st.string(4) + st.string(5));
@@ -97,8 +101,17 @@ protected:
                               "SELECT COUNT(*) FROM RATLANCCTB", "SELECT COUNT(*) FROM AUDITORIA",
                               "SELECT NRULTIMO FROM NUMERADOR WHERE CDNUMERADOR = 'LANCCTB'",
                               "SELECT COUNT(*) FROM AJCTRECEBER WHERE NRLCTBAJREC IS NOT NULL"})
-            s.push_back(std::to_string(n(q)));
+            s.push_back(std::to_string(count(c, q)));
         return s;
+    }
+
+    // The raw request, for comparing answers byte for byte.
+    static std::string confirmBody(const QJsonObject &packet, int id)
+    {
+        const QJsonArray params{packet, "ana", "01"};
+        return QJsonDocument(QJsonObject{{"jsonrpc", "2.0"}, {"id", id}, {"method", "SetConfirmar"}, {"params", params}})
+            .toJson(QJsonDocument::Compact)
+            .toStdString();
     }
 
     // Every posting balanced, and every entry's apportionment adds up to it exactly.
@@ -204,6 +217,88 @@ TEST_P(Recalc, PostsTheMarkedAccountsBalancedAndApportionedToTheCent)
     EXPECT_EQ(n("SELECT COUNT(*) FROM AUDITCONTA WHERE NRSEQAJUREC IS NULL AND NRLANCANT IS NOT NULL"),
               std::int64_t(oldNumbers.size()));
     expectLedgerConsistent();
+}
+
+// Amounts go out from their cents without the shortest-float search; the text must be the one
+// the number encoder gives for the same value, fractions, signs and whole values alike.
+TEST(AnswerAmounts, CentsAreWrittenAsTheNumberEncoderWritesThem)
+{
+    const QList<erp::wire::FieldDef> layout{{"VRLANCCTB", erp::wire::FieldType::Float, 0}};
+    std::vector<std::int64_t> values;
+    for (std::int64_t v = -200000; v <= 200000; ++v)
+        values.push_back(v);
+    for (std::int64_t v : {std::int64_t(100000000), std::int64_t(123456789012345), std::int64_t(999999999999999),
+                           std::int64_t(1000000000000000), std::int64_t(1000000000000001), std::int64_t(-999999999999901),
+                           std::int64_t(450000000000005)})
+        values.insert(values.end(), {v, -v});
+    QByteArray fast, reference;
+    {
+        PacketWriter cents(fast, layout), number(reference, layout);
+        for (const std::int64_t v : values) {
+            cents.cents(v);
+            number.number(double(v) / 100.0);
+        }
+        cents.finish();
+        number.finish();
+    }
+    EXPECT_EQ(fast, reference);
+    EXPECT_TRUE(reference.contains("[1e+06]")) << "whole values are the encoder's to write";
+    EXPECT_TRUE(fast.contains("[-0.05],[-0.04]"));
+}
+
+// The answer's packets are written cell by cell; the bytes must be what the client's own encoder
+// writes for the same packets, escapes, multi-byte text and cut texts included.
+TEST_P(Recalc, TheAnswerIsWrittenAsThePacketEncoderWritesIt)
+{
+    db::Statement &up = sql->prepare("UPDATE HISTPADRAO SET DSHISTPADR = ? WHERE CDHISTPADR = 'H001'");
+    up.bindAll({std::string("Aspas \" barra \\ tab\t nova\nlinha \x01 ção {DOC} {CLIENTE} ") + std::string(120, 'x') +
+                "ãé {VENC}"});
+    up.exec();
+    const HttpReply reply = client->post(confirmBody(mark(list(cleanAccounts()), 30), 7));
+    ASSERT_EQ(reply.status, 200) << reply.body;
+    const QJsonArray result = reply.json().value("result").toArray();
+    ASSERT_EQ(result.size(), 4) << reply.body.substr(0, 300);
+    ASSERT_EQ(result[0].toString(), kOk);
+    ASSERT_GT(rowsOf(result, 1).size(), 0);
+    ASSERT_GT(rowsOf(result, 2).size(), 0);
+    bool cut = false, escaped = false;
+    for (const QJsonValue &e : rowsOf(result, 1)) {
+        const QString text = e.toArray()[7].toString();
+        escaped = escaped || text.contains('"');
+        cut = cut || text.size() == 200;
+    }
+    EXPECT_TRUE(escaped);
+    EXPECT_TRUE(cut) << "some history texts are longer than their field";
+
+    QByteArray expected = "{\"jsonrpc\":\"2.0\",\"id\":7,\"result\":[";
+    erp::wire::appendJsonString(expected, result[0].toString());
+    for (int i = 1; i < 4; ++i) {
+        expected.append(',');
+        erp::wire::appendPacketJson(expected, erp::wire::decodePacket(result[i]));
+    }
+    expected.append("]}");
+    EXPECT_EQ(reply.body, expected.toStdString());
+    // The escapes as the protocol has them, whoever writes them.
+    EXPECT_NE(reply.body.find(R"("Aspas \" barra \\ tab\t nova\nlinha \u0001 ção )"), std::string::npos);
+}
+
+// Version 3's indexes on the accounts' and adjustments' postings change nothing in what a
+// recalculation answers or stores.
+TEST_P(Recalc, TheOldPostingIndexesChangeNeitherTheAnswerNorTheRows)
+{
+    const auto old = TestDatabase::create(GetParam());
+    old->prepareDemo(900);
+    old->connect()->execScript("CREATE INDEX IXCONTRECEBER_LANC ON CONTRECEBER (NRLANCTBDOC); "
+                               "CREATE INDEX IXAJCTRECEBER_LANC ON AJCTRECEBER (NRLCTBAJREC)");
+    RunningServer oldServer(old->url());
+    RpcClient oldClient(oldServer.port());
+
+    const std::string body = confirmBody(mark(list(cleanAccounts()), 60), 3);
+    const HttpReply now = client->post(body), withIndexes = oldClient.post(body);
+    ASSERT_EQ(now.status, 200);
+    EXPECT_EQ(now.json().value("result").toArray()[0].toString(), kOk) << now.body.substr(0, 300);
+    EXPECT_EQ(now.body, withIndexes.body);
+    EXPECT_EQ(state(), state(*old->connect()));
 }
 
 TEST_P(Recalc, RecalculatingAnUnchangedAccountGivesTheSameEntries)

@@ -5,8 +5,10 @@
 #include <QRegularExpression>
 #include <QTimeZone>
 
+#include <array>
 #include <charconv>
 #include <cmath>
+#include <cstring>
 
 namespace erp::wire {
 
@@ -243,31 +245,57 @@ QVariant decodeValue(const QJsonValue &json)
     return {};
 }
 
-void appendJsonUtf8String(QByteArray &out, const char *data, qsizetype size)
+namespace {
+
+// What a JSON string escapes: the control characters, the quote and the backslash.
+constexpr std::array<bool, 256> kEscaped = [] {
+    std::array<bool, 256> t{};
+    for (int ch = 0; ch < 0x20; ++ch)
+        t[size_t(ch)] = true;
+    t['"'] = t['\\'] = true;
+    return t;
+}();
+
+} // namespace
+
+char *writeJsonUtf8String(char *out, const char *data, qsizetype size)
 {
     static const char hex[] = "0123456789abcdef";
-    out.append('"');
+    *out++ = '"';
     qsizetype start = 0;
     for (qsizetype i = 0; i < size; ++i) {
         const unsigned char ch = static_cast<unsigned char>(data[i]);
-        if (ch >= 0x20 && ch != '"' && ch != '\\')
+        if (!kEscaped[ch])
             continue;
-        out.append(data + start, i - start);
+        std::memcpy(out, data + start, size_t(i - start));
+        out += i - start;
+        *out++ = '\\';
         switch (ch) {
-        case '"': out.append("\\\""); break;
-        case '\\': out.append("\\\\"); break;
-        case '\n': out.append("\\n"); break;
-        case '\r': out.append("\\r"); break;
-        case '\t': out.append("\\t"); break;
-        default: {
-            const char esc[] = {'\\', 'u', '0', '0', hex[ch >> 4], hex[ch & 15]};
-            out.append(esc, 6);
-        }
+        case '"': *out++ = '"'; break;
+        case '\\': *out++ = '\\'; break;
+        case '\n': *out++ = 'n'; break;
+        case '\r': *out++ = 'r'; break;
+        case '\t': *out++ = 't'; break;
+        default:
+            *out++ = 'u';
+            *out++ = '0';
+            *out++ = '0';
+            *out++ = hex[ch >> 4];
+            *out++ = hex[ch & 15];
         }
         start = i + 1;
     }
-    out.append(data + start, size - start);
-    out.append('"');
+    std::memcpy(out, data + start, size_t(size - start));
+    out += size - start;
+    *out++ = '"';
+    return out;
+}
+
+void appendJsonUtf8String(QByteArray &out, const char *data, qsizetype size)
+{
+    const qsizetype at = out.size();
+    out.resize(at + 6 * size + 2);
+    out.resize(writeJsonUtf8String(out.data() + at, data, size) - out.constData());
 }
 
 void appendJsonString(QByteArray &out, QStringView text)

@@ -31,6 +31,9 @@ ERPWIRE_EXPORT void appendPacketJson(QByteArray &out, const Packet &packet);
 ERPWIRE_EXPORT void appendFieldsJson(QByteArray &out, const QList<FieldDef> &fields);
 ERPWIRE_EXPORT void appendJsonString(QByteArray &out, QStringView text);
 ERPWIRE_EXPORT void appendJsonUtf8String(QByteArray &out, const char *data, qsizetype size);
+// The same string written at out, which has room for 6 * size + 2 bytes (every byte escaped);
+// gives the end of what it wrote.
+ERPWIRE_EXPORT char *writeJsonUtf8String(char *out, const char *data, qsizetype size);
 ERPWIRE_EXPORT void appendJsonNumber(QByteArray &out, double value);
 ERPWIRE_EXPORT void appendJsonDate(QByteArray &out, QDate date);           // null when invalid
 ERPWIRE_EXPORT void appendJsonDateTime(QByteArray &out, const QDateTime &); // null when invalid
