@@ -389,3 +389,18 @@ TEST(Packet, LayoutsWrittenInTurnEachKeepTheirOwnFields)
     EXPECT_TRUE(streamed(wider).contains(R"({"name":"CDFILIAL","type":"string","size":6})"));
     EXPECT_TRUE(streamed(b).contains(R"({"name":"CDFILIAL","type":"string","size":4})"));
 }
+
+TEST(Value, TextsAreWrittenAsJsonWritesThem)
+{
+    const QStringList texts{QString(), QStringLiteral("0101"), QStringLiteral("a\"b"), QStringLiteral("c:\\d"),
+                            QStringLiteral("linha\nnova\t"), QString(QChar(0x1f)), QStringLiteral("Ação"),
+                            QString(QChar(0x7f)), QStringLiteral("emoji \U0001F600 fim")};
+    for (const QString &text : texts) {
+        QByteArray out = "[";
+        appendJsonString(out, text);
+        out.append(']');
+        const QJsonDocument doc = QJsonDocument::fromJson(out);
+        ASSERT_TRUE(doc.isArray()) << out.toStdString();
+        EXPECT_EQ(doc.array().at(0).toString(), text) << out.toStdString();
+    }
+}

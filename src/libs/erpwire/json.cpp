@@ -300,6 +300,22 @@ void appendJsonUtf8String(QByteArray &out, const char *data, qsizetype size)
 
 void appendJsonString(QByteArray &out, QStringView text)
 {
+    // Codes, keys and names are ASCII with nothing to escape: written straight, with no UTF-8 copy.
+    const char16_t *chars = text.utf16();
+    const qsizetype n = text.size();
+    qsizetype i = 0;
+    while (i < n && chars[i] >= 0x20 && chars[i] < 0x80 && chars[i] != u'"' && chars[i] != u'\\')
+        ++i;
+    if (i == n) {
+        const qsizetype at = out.size();
+        out.resize(at + n + 2);
+        char *to = out.data() + at;
+        *to++ = '"';
+        for (qsizetype k = 0; k < n; ++k)
+            to[k] = char(chars[k]);
+        to[n] = '"';
+        return;
+    }
     const QByteArray b = text.toUtf8();
     appendJsonUtf8String(out, b.constData(), b.size());
 }
