@@ -49,9 +49,21 @@ struct Demo
 extern "C" int LLVMFuzzerTestOneInput(const uint8_t *data, size_t size)
 {
     static Demo demo;
+    const QByteArray body(reinterpret_cast<const char *>(data), qsizetype(size));
+    // what the direct reader takes, the document reads the same
+    if (RpcCall direct; readUsualCall(body, direct)) {
+        RpcCall viaDocument;
+        try {
+            readCallDocument(body, viaDocument);
+        } catch (const RpcError &e) {
+            fault("o leitor direto aceitou o que o documento recusa", e.what());
+        }
+        if (direct.id != viaDocument.id || direct.method != viaDocument.method || direct.params != viaDocument.params)
+            fault("leitores divergem", body.left(300).toStdString());
+    }
     RpcCall call;
     try {
-        parseCall(QByteArray(reinterpret_cast<const char *>(data), qsizetype(size)), kServerObject, call);
+        parseCall(body, kServerObject, call);
     } catch (const RpcError &e) {
         return 0;
     }

@@ -5,6 +5,11 @@
 #include <QJsonDocument>
 #include <QJsonObject>
 
+#include <cctype>
+#include <charconv>
+#include <cmath>
+#include <string_view>
+
 namespace erp::server {
 
 namespace {
@@ -23,7 +28,180 @@ QByteArray idJson(const QJsonValue &id)
 
 } // namespace
 
-void parseCall(const QByteArray &body, const std::string &object, RpcCall &call)
+namespace {
+
+// A cursor over the usual call's text; any step it cannot take leaves the body to the document.
+struct Cursor
+{
+    const char *at;
+    const char *end;
+
+    void space()
+    {
+        while (at < end && (*at == ' ' || *at == '\t' || *at == '\n' || *at == '\r'))
+            ++at;
+    }
+    bool take(char c)
+    {
+        space();
+        if (at == end || *at != c)
+            return false;
+        ++at;
+        return true;
+    }
+    // A text of printable ASCII with no escapes.
+    bool plainText(std::string_view &out)
+    {
+        if (!take('"'))
+            return false;
+        const char *start = at;
+        while (at < end && *at != '"') {
+            const auto c = static_cast<unsigned char>(*at);
+            if (c < 0x20 || c >= 0x80 || c == '\\')
+                return false;
+            ++at;
+        }
+        if (at == end)
+            return false;
+        out = std::string_view(start, size_t(at - start));
+        ++at;
+        return true;
+    }
+    // A number as JSON writes it, kept as the document keeps it: whole values as integers, the
+    // rest as doubles.
+    bool number(QJsonValue &out)
+    {
+        space();
+        const char *start = at;
+        if (at < end && *at == '-')
+            ++at;
+        if (at == end || !std::isdigit(static_cast<unsigned char>(*at)) || (*at == '0' && at + 1 < end && std::isdigit(static_cast<unsigned char>(at[1]))))
+            return false;
+        while (at < end && std::isdigit(static_cast<unsigned char>(*at)))
+            ++at;
+        bool whole = true;
+        if (at < end && *at == '.') {
+            whole = false;
+            if (++at == end || !std::isdigit(static_cast<unsigned char>(*at)))
+                return false;
+            while (at < end && std::isdigit(static_cast<unsigned char>(*at)))
+                ++at;
+        }
+        if (at < end && (*at == 'e' || *at == 'E')) {
+            whole = false;
+            if (++at < end && (*at == '+' || *at == '-'))
+                ++at;
+            if (at == end || !std::isdigit(static_cast<unsigned char>(*at)))
+                return false;
+            while (at < end && std::isdigit(static_cast<unsigned char>(*at)))
+                ++at;
+        }
+        if (whole && (at - start - (start[0] == '-') > 15 || (start[0] == '-' && start[1] == '0')))
+            return false; // big or negative zero: as the document decides
+        double d = 0;
+        const auto [stop, error] = std::from_chars(start, at, d);
+        if (error != std::errc() || stop != at || !std::isfinite(d))
+            return false;
+        // the document keeps a whole value as an integer however it was written
+        if (d == std::trunc(d)) {
+            if (std::fabs(d) >= 9007199254740992.0)
+                return false;
+            out = QJsonValue(qint64(d));
+        } else {
+            out = QJsonValue(d);
+        }
+        return true;
+    }
+    // A plain text, a number, true, false or null.
+    bool scalar(QJsonValue &out)
+    {
+        space();
+        std::string_view text;
+        if (at < end && *at == '"') {
+            if (!plainText(text))
+                return false;
+            out = QString::fromLatin1(text.data(), qsizetype(text.size()));
+        } else if (word("null")) {
+            out = QJsonValue::Null;
+        } else if (word("true")) {
+            out = true;
+        } else if (word("false")) {
+            out = false;
+        } else {
+            return number(out);
+        }
+        return true;
+    }
+    bool word(std::string_view w)
+    {
+        space();
+        if (size_t(end - at) < w.size() || std::string_view(at, w.size()) != w)
+            return false;
+        at += w.size();
+        return true;
+    }
+};
+
+} // namespace
+
+bool readUsualCall(const QByteArray &body, RpcCall &call)
+{
+    Cursor c{body.constData(), body.constData() + body.size()};
+    bool version = false, id = false, method = false, params = false;
+    RpcCall read;
+    if (!c.take('{'))
+        return false;
+    do {
+        std::string_view key;
+        if (!c.plainText(key) || !c.take(':'))
+            return false;
+        if (key == "jsonrpc" && !version) {
+            std::string_view v;
+            if (!c.plainText(v) || v != "2.0")
+                return false;
+            version = true;
+        } else if (key == "id" && !id) {
+            QJsonValue v;
+            if (!c.scalar(v) || v.isBool())
+                return false;
+            read.id = idJson(v);
+            id = true;
+        } else if (key == "method" && !method) {
+            std::string_view name;
+            if (!c.plainText(name))
+                return false;
+            read.method = QString::fromLatin1(name.data(), qsizetype(name.size()));
+            method = true;
+        } else if (key == "params" && !params) {
+            if (!c.take('['))
+                return false;
+            if (!c.take(']')) {
+                do {
+                    QJsonValue v;
+                    if (!c.scalar(v))
+                        return false;
+                    read.params.append(v);
+                } while (c.take(','));
+                if (!c.take(']'))
+                    return false;
+            }
+            params = true;
+        } else {
+            return false;
+        }
+    } while (c.take(','));
+    if (!c.take('}') || !version || !method || !params)
+        return false;
+    c.space();
+    if (c.at != c.end)
+        return false;
+    if (!id)
+        read.id = "null";
+    call = std::move(read);
+    return true;
+}
+
+void readCallDocument(const QByteArray &body, RpcCall &call)
 {
     QJsonParseError perr;
     const QJsonDocument doc = QJsonDocument::fromJson(body, &perr);
@@ -42,6 +220,13 @@ void parseCall(const QByteArray &body, const std::string &object, RpcCall &call)
     if (!paramsValue.isUndefined() && !paramsValue.isArray())
         throw RpcError(rpc::InvalidParams, QStringLiteral("Os parâmetros devem vir numa lista posicional."));
     call.params = paramsValue.toArray();
+}
+
+void parseCall(const QByteArray &body, const std::string &object, RpcCall &call)
+{
+    // the usual call is read directly; the document reads the rest and words the refusals
+    if (!readUsualCall(body, call))
+        readCallDocument(body, call);
     if (object != kServerObject)
         throw RpcError(rpc::MethodNotFound,
                        QStringLiteral("Objeto de servidor desconhecido: \"%1\".").arg(QString::fromStdString(object).left(60)));

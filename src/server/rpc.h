@@ -98,5 +98,10 @@ struct RpcCall
 // Fills call as far as the body allows, so that a refusal still answers with its id;
 // throws RpcError (ParseError, InvalidRequest, InvalidParams, MethodNotFound).
 void parseCall(const QByteArray &body, const std::string &object, RpcCall &call);
+// The two ways parseCall reads a body, apart for the fuzzer to hold one against the other: the
+// usual call of plain texts and numbers, directly (false for anything else, call untouched);
+// and any body, through QJsonDocument (throws as parseCall does).
+bool readUsualCall(const QByteArray &body, RpcCall &call);
+void readCallDocument(const QByteArray &body, RpcCall &call);
 
 } // namespace erp::server

@@ -2,6 +2,8 @@
 // the account query, authentication, and a corpus of bad requests that must change nothing.
 #include "harness.h"
 
+#include <server/rpc.h>
+
 #include <gtest/gtest.h>
 
 #include <QJsonDocument>
@@ -377,3 +379,54 @@ TEST_P(Reads, BadRequestsGetTheirErrorCodeAndChangeNothing)
 
 INSTANTIATE_TEST_SUITE_P(Databases, Reads, ::testing::Values(Backend::Sqlite, Backend::Postgres),
                          [](const auto &info) { return backendName(info.param); });
+
+TEST(Requests, UsualCallsAreReadDirectlyAsTheDocumentReadsThem)
+{
+    const char *usual[] = {
+        R"({"jsonrpc":"2.0","id":7,"method":"GetAjusCont","params":["0101","0000000101","01","01"]})",
+        R"( { "method" : "GetContRec" , "params" : [ "01" , null , true , false , 0 , -12 , 1.5 , 2e3 , -0.25 ] ,
+            "id" : "abc" , "jsonrpc" : "2.0" } )",
+        R"({"jsonrpc":"2.0","id":1000000,"method":"M","params":[]})",
+        R"({"jsonrpc":"2.0","id":-3.5,"method":"M","params":[123456789012345]})",
+        R"({"jsonrpc":"2.0","method":"M","params":["~ DEL\u007f"]})",
+        R"({"jsonrpc":"2.0","id":null,"method":"M","params":[1E-7]})",
+        R"({"jsonrpc":"2.0","id":1,"method":"M","params":[50001e13,1.0,-0.0,2.5e1,-7e0]})",
+    };
+    for (const char *text : usual) {
+        const QByteArray body(text);
+        RpcCall direct, viaDocument;
+        const bool taken = readUsualCall(body, direct);
+        readCallDocument(body, viaDocument);
+        if (!taken)
+            continue; // an escape in a text: the document's alone
+        EXPECT_EQ(direct.id, viaDocument.id) << text;
+        EXPECT_EQ(direct.method, viaDocument.method) << text;
+        EXPECT_EQ(direct.params, viaDocument.params) << text;
+    }
+    EXPECT_TRUE([] {
+        RpcCall c;
+        return readUsualCall(R"({"jsonrpc":"2.0","id":7,"method":"GetAjusCont","params":["0101","1","01","01"]})", c);
+    }()) << "the usual call is the direct reader's";
+
+    // anything else is left to the document, which words the refusals
+    const char *unusual[] = {
+        R"({"jsonrpc":"2.0","id":1,"method":"M","params":["a\"b"]})",
+        R"({"jsonrpc":"2.0","id":1,"method":"M","params":["Ação"]})",
+        R"({"jsonrpc":"2.0","id":1,"method":"M","params":[{"fields":[],"rows":[]}]})",
+        R"({"jsonrpc":"2.0","id":1,"method":"M","params":[[1]]})",
+        R"({"jsonrpc":"2.0","id":1,"id":2,"method":"M","params":[]})",
+        R"({"jsonrpc":"2.0","id":1,"method":"M","params":[12345678901234567]})",
+        R"({"jsonrpc":"2.0","id":1,"method":"M","params":[-0]})",
+        R"({"jsonrpc":"2.0","id":1,"method":"M","params":[01]})",
+        R"({"jsonrpc":"2.0","id":1,"method":"M","params":[1,]})",
+        R"({"jsonrpc":"2.0","id":1,"method":"M"})",
+        R"({"jsonrpc":"2.0","id":1,"method":"M","params":[],"extra":1})",
+        R"({"jsonrpc":"2.0","id":1,"method":"M","params":[]} x)",
+        R"({"jsonrpc":"2.0","id":1,"method":"M","params":[nul]})",
+    };
+    for (const char *text : unusual) {
+        RpcCall c;
+        EXPECT_FALSE(readUsualCall(text, c)) << text;
+        EXPECT_TRUE(c.method.isEmpty() && c.params.isEmpty()) << text;
+    }
+}
