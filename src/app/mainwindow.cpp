@@ -21,6 +21,7 @@ MainWindow::MainWindow()
     , m_session(new QLabel(this))
 {
     setObjectName(QStringLiteral("frmPrincipal"));
+    m_session->setTextFormat(Qt::PlainText); // a database path is not markup
     setWindowTitle(QStringLiteral("ERP"));
     m_mdiArea->setObjectName(QStringLiteral("mdiTelas"));
     m_mdiArea->setHorizontalScrollBarPolicy(Qt::ScrollBarAsNeeded);

@@ -3,6 +3,7 @@
 #include <erpfwui/widgets/controls.h>
 #include <erpfwui/widgets/messagebox.h>
 
+#include <QLabel>
 #include <QMessageBox>
 #include <QPushButton>
 #include <QTimer>
@@ -95,11 +96,19 @@ TEST(MessageBoxPresenter, AsksInPortugueseAndGivesTheButtonPressed)
     labels.sort();
     EXPECT_EQ(labels, QStringList({QStringLiteral("Não"), QStringLiteral("Sim")}));
 
-    QTimer::singleShot(0, [] {
+    // a server's text with markup in it is shown as it is
+    const QString marked = QStringLiteral("Cliente <b>Loja</b> <img src=\"x.png\"> bloqueado.");
+    int labelWidth = 0, textWidth = 0;
+    QTimer::singleShot(0, [&] {
         auto *box = qobject_cast<QMessageBox *>(QApplication::activeModalWidget());
         ASSERT_NE(box, nullptr);
+        if (auto *label = box->findChild<QLabel *>(QStringLiteral("qt_msgbox_label"))) {
+            labelWidth = label->sizeHint().width();
+            textWidth = label->fontMetrics().horizontalAdvance(marked);
+        }
         QTest::keyClick(box, Qt::Key_Escape);
     });
-    EXPECT_EQ(presenter.present(DialogType::Error, QStringLiteral("Erro"), Buttons(Button::OK) | Button::Cancel),
-              Button::Cancel);
+    EXPECT_EQ(presenter.present(DialogType::Error, marked, Buttons(Button::OK) | Button::Cancel), Button::Cancel);
+    EXPECT_GT(textWidth, 0);
+    EXPECT_GE(labelWidth, textWidth);
 }

@@ -180,6 +180,22 @@ TEST_F(Grid, DataTextShowsTheCurrentRowsField)
     EXPECT_EQ(text.text(), QString());
 }
 
+TEST_F(Grid, DataTextShowsMarkupInTheDataAsItIs)
+{
+    load(3);
+    cds.edit();
+    cds.fieldByName(QStringLiteral("NAME"))->setValue(QStringLiteral("<b>Loja</b> <img src=\"x.png\">"));
+    cds.post();
+    TDBText text(&window);
+    text.setDataSource(&source);
+    text.setDataField(QStringLiteral("NAME"));
+    text.show();
+    // drawn as rich text, the tags would vanish and the label would be narrower than its text
+    const QString shown = QStringLiteral("<b>Loja</b> <img src=\"x.png\">");
+    EXPECT_EQ(text.text(), shown);
+    EXPECT_GE(text.sizeHint().width(), text.fontMetrics().horizontalAdvance(shown));
+}
+
 TEST_F(Grid, TitleClickDoubleClickAndKeyDownReachTheirHandlers)
 {
     load(5);

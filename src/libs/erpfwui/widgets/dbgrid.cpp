@@ -610,6 +610,7 @@ void InsereImagem(TDBGrid *grid, const QRect &rect, const Picture &picture, cons
 TDBText::TDBText(QWidget *parent)
     : QLabel(parent)
 {
+    setTextFormat(Qt::PlainText); // data is shown as it is, never read as markup
 }
 
 void TDBText::setDataSource(DataSource *source)

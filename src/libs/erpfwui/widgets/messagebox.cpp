@@ -36,6 +36,7 @@ Button MessageBoxPresenter::present(DialogType type, const QString &text, Button
     QMessageBox box(look.icon, QString::fromUtf8(look.title), text, QMessageBox::NoButton,
                     QApplication::activeWindow());
     box.setObjectName(QStringLiteral("msgDialog"));
+    box.setTextFormat(Qt::PlainText); // messages carry data and server texts: never read as markup
 
     struct Choice
     {
