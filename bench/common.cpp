@@ -90,8 +90,11 @@ std::string sqliteDemo(const std::string &dataDir, long accounts, std::uint64_t 
 {
     std::filesystem::create_directories(dataDir);
     const std::string file = dataDir + "/sqlite-" + std::to_string(accounts) + "-s" + std::to_string(seed) + ".db";
-    if (std::filesystem::exists(file))
+    if (std::filesystem::exists(file)) {
+        // seeded by an older build: the server serves only the current schema
+        erp::server::migrate(*db::connect(db::DbUrl::parse("sqlite:" + file)));
         return "sqlite:" + file;
+    }
     const std::string partial = file + ".partial";
     std::filesystem::remove(partial);
     {
@@ -113,8 +116,11 @@ std::string postgresDemo(const std::string &adminUrl, long accounts, std::uint64
         auto c = db::connect(db::DbUrl::parse(url));
         // the operator is saved last: without it the seeding did not finish
         if (db::queryInt(*c, "SELECT COUNT(*) FROM information_schema.tables WHERE lower(table_name) = 'operador'") > 0
-            && db::queryInt(*c, "SELECT COUNT(*) FROM OPERADOR WHERE NMOPERADOR = 'bench'") > 0)
+            && db::queryInt(*c, "SELECT COUNT(*) FROM OPERADOR WHERE NMOPERADOR = 'bench'") > 0) {
+            // seeded by an older build: the server serves only the current schema
+            erp::server::migrate(*c);
             return url;
+        }
         c.reset();
         admin->execScript("DROP DATABASE " + name + " WITH (FORCE)");
     }

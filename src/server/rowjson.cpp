@@ -14,31 +14,52 @@ using wire::FieldType;
 
 namespace {
 
-void appendString(QByteArray &out, std::string_view text, int size)
+// The text as its field takes it: one longer than the field is cut to it, in cut's storage.
+std::string_view fitted(std::string_view text, int size, std::string &cut)
 {
-    if (text.size() > size_t(size) && utf8Length(text) > size_t(size)) {
-        const std::string cut = truncateUtf8(std::string(text), size_t(size));
-        wire::appendJsonUtf8String(out, cut.data(), qsizetype(cut.size()));
-        return;
-    }
-    wire::appendJsonUtf8String(out, text.data(), qsizetype(text.size()));
+    if (text.size() <= size_t(size) || utf8Length(text) <= size_t(size))
+        return text;
+    cut = truncateUtf8(std::string(text), size_t(size));
+    return cut;
 }
 
-// Dates come as "YYYY-MM-DD", time stamps as "YYYY-MM-DD hh:mm:ss[.fff]".
-void appendDateTime(QByteArray &out, std::string_view text, bool withTime)
+void appendString(QByteArray &out, std::string_view text, int size)
+{
+    std::string cut;
+    const std::string_view v = fitted(text, size, cut);
+    wire::appendJsonUtf8String(out, v.data(), qsizetype(v.size()));
+}
+
+constexpr qsizetype kDateTimeRoom = 21; // "YYYY-MM-DDThh:mm:ss" with its quotes
+
+// Dates come as "YYYY-MM-DD", time stamps as "YYYY-MM-DD hh:mm:ss[.fff]"; gives the end of
+// what it wrote at p.
+char *writeDateTime(char *p, std::string_view text, bool withTime)
 {
     if (text.size() < 10) {
-        out.append("null");
-        return;
+        std::memcpy(p, "null", 4);
+        return p + 4;
     }
-    out.append('"').append(text.data(), 10);
+    *p++ = '"';
+    std::memcpy(p, text.data(), 10);
+    p += 10;
     if (withTime) {
-        if (text.size() >= 19)
-            out.append('T').append(text.data() + 11, 8);
-        else
-            out.append("T00:00:00");
+        if (text.size() >= 19) {
+            *p++ = 'T';
+            std::memcpy(p, text.data() + 11, 8);
+        } else {
+            std::memcpy(p, "T00:00:00", 9);
+        }
+        p += 9;
     }
-    out.append('"');
+    *p++ = '"';
+    return p;
+}
+
+void appendDateTime(QByteArray &out, std::string_view text, bool withTime)
+{
+    char buf[kDateTimeRoom];
+    out.append(buf, writeDateTime(buf, text, withTime) - buf);
 }
 
 } // namespace
@@ -109,23 +130,16 @@ void PacketWriter::done(char *end)
 
 void PacketWriter::string(std::string_view text)
 {
-    const int size = m_layout[m_col].size;
-    if (text.size() > size_t(size) && utf8Length(text) > size_t(size)) {
-        const std::string cut = truncateUtf8(std::string(text), size_t(size));
-        done(wire::writeJsonUtf8String(cell(6 * qsizetype(cut.size()) + 2), cut.data(), qsizetype(cut.size())));
-        return;
-    }
-    done(wire::writeJsonUtf8String(cell(6 * qsizetype(text.size()) + 2), text.data(), qsizetype(text.size())));
+    std::string cut;
+    const std::string_view v = fitted(text, m_layout[m_col].size, cut);
+    done(wire::writeJsonUtf8String(cell(6 * qsizetype(v.size()) + 2), v.data(), qsizetype(v.size())));
 }
 
 void PacketWriter::number(double value)
 {
+    if (!std::isfinite(value))
+        return null();
     char *p = cell(32);
-    if (!std::isfinite(value)) {
-        std::memcpy(p, "null", 4);
-        done(p + 4);
-        return;
-    }
     done(std::to_chars(p, p + 32, value).ptr);
 }
 
@@ -153,26 +167,7 @@ void PacketWriter::cents(std::int64_t value)
 
 void PacketWriter::date(std::string_view isoDate)
 {
-    char *p = cell(21);
-    if (isoDate.size() < 10) {
-        std::memcpy(p, "null", 4);
-        done(p + 4);
-        return;
-    }
-    *p++ = '"';
-    std::memcpy(p, isoDate.data(), 10);
-    p += 10;
-    if (m_layout[m_col].type == FieldType::DateTime) {
-        if (isoDate.size() >= 19) {
-            *p++ = 'T';
-            std::memcpy(p, isoDate.data() + 11, 8);
-        } else {
-            std::memcpy(p, "T00:00:00", 9);
-        }
-        p += 9;
-    }
-    *p++ = '"';
-    done(p);
+    done(writeDateTime(cell(kDateTimeRoom), isoDate, m_layout[m_col].type == FieldType::DateTime));
 }
 
 void PacketWriter::null()

@@ -347,18 +347,6 @@ private:
         return cp;
     }
 
-    static std::optional<FieldType> typeNamed(const Str &v)
-    {
-        static const FieldType all[] = {FieldType::String, FieldType::FixedString, FieldType::Float,
-                                        FieldType::Integer, FieldType::Boolean, FieldType::Date,
-                                        FieldType::DateTime};
-        const QLatin1String given(v.begin, v.stop - v.begin); // a name with other bytes matches none
-        for (FieldType t : all)
-            if (fieldTypeName(t) == given)
-                return t;
-        return std::nullopt;
-    }
-
     static bool sameAscii(const QString &name, const Str &v)
     {
         const qsizetype n = v.stop - v.begin;
@@ -421,7 +409,7 @@ private:
                         const Str v = string();
                         if (v.escaped)
                             throw Unsure{};
-                        type = typeNamed(v);
+                        type = fieldTypeFromName(QLatin1String(v.begin, v.stop - v.begin)); // other bytes match none
                     } else if (which == 2 && peek() != '"' && peek() != '[' && peek() != '{' && peek() != 't'
                                && peek() != 'f' && peek() != 'n') {
                         size = number();

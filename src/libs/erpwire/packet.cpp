@@ -28,7 +28,7 @@ QString fieldTypeName(FieldType type)
     return {};
 }
 
-std::optional<FieldType> fieldTypeFromName(QStringView name)
+std::optional<FieldType> fieldTypeFromName(QAnyStringView name)
 {
     static const FieldType all[] = {FieldType::String, FieldType::FixedString, FieldType::Float,
                                     FieldType::Integer, FieldType::Boolean, FieldType::Date,

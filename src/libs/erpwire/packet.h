@@ -2,6 +2,7 @@
 
 #include "erpwire_global.h"
 
+#include <QAnyStringView>
 #include <QDate>
 #include <QDateTime>
 #include <QList>
@@ -27,7 +28,7 @@ public:
 enum class FieldType { String, FixedString, Float, Integer, Boolean, Date, DateTime };
 
 ERPWIRE_EXPORT QString fieldTypeName(FieldType type);
-ERPWIRE_EXPORT std::optional<FieldType> fieldTypeFromName(QStringView name);
+ERPWIRE_EXPORT std::optional<FieldType> fieldTypeFromName(QAnyStringView name);
 ERPWIRE_EXPORT bool isStringType(FieldType type);
 // Field names match in any letter case. Names are ASCII in practice: those compare without
 // Unicode case folding, which made every lookup of a name the dearest part of loading a packet.

@@ -63,10 +63,6 @@ struct NetConnection::Client
     HttpClient http;
     QString host;
     int port = 0;
-    // what the request head was built for
-    QString operador, password, token, serverName;
-    QByteArray headers;
-    std::string path;
 };
 
 NetConnection::NetConnection(QObject *parent)
@@ -157,37 +153,29 @@ std::string NetConnection::post(const QByteArray &body)
         throw Error(QStringLiteral("O token de acesso ao servidor %1 contém espaços ou caracteres de controle.").arg(m_serverName));
     if (unsafe(m_serverName))
         throw Error(QStringLiteral("Nome de servidor inválido: \"%1\".").arg(m_serverName));
-    Client &c = *m_client;
-    // the head changes only with the shell's credentials or the server name: built once for them
-    if (c.headers.isEmpty() || c.operador != ctx.operador() || c.password != ctx.password() || c.token != ctx.token() ||
-        c.serverName != m_serverName) {
-        c.operador = ctx.operador();
-        c.password = ctx.password();
-        c.token = ctx.token();
-        c.serverName = m_serverName;
-        c.headers = "Authorization: " +
-                    (c.token.isEmpty() ? "Basic " + (c.operador + QLatin1Char(':') + c.password).toUtf8().toBase64()
-                                       : "Bearer " + c.token.toUtf8()) +
-                    "\r\nContent-Type: application/json\r\n";
-        c.path = "/rpc/" + m_serverName.toStdString();
-    }
+    const QByteArray headers =
+        "Authorization: " +
+        (ctx.token().isEmpty() ? "Basic " + (ctx.operador() + QLatin1Char(':') + ctx.password()).toUtf8().toBase64()
+                               : "Bearer " + ctx.token().toUtf8()) +
+        "\r\nContent-Type: application/json\r\n";
+    const std::string path = "/rpc/" + m_serverName.toStdString();
     HttpAnswer answer;
-    const HttpFailure f = c.http.exchange("POST", c.path, std::string_view(c.headers.constData(), size_t(c.headers.size())),
-                                          std::string_view(body.constData(), size_t(body.size())), answer);
-    const QString where = f == HttpFailure::None && answer.status == 200 ? QString() : address();
+    const HttpFailure f = m_client->http.exchange("POST", path, std::string_view(headers.constData(), size_t(headers.size())),
+                                                  std::string_view(body.constData(), size_t(body.size())), answer);
     if (f != HttpFailure::None) {
+        const QString where = address();
         m_client.reset(); // the next call connects afresh
         throw Error(QStringLiteral("Falha na comunicação com o servidor %1 em %2: %3.")
                         .arg(m_serverName, where, failure(f)));
     }
     if (answer.status == 401)
         throw Error(QStringLiteral("Acesso negado ao servidor %1 em %2: %3.")
-                        .arg(m_serverName, where,
+                        .arg(m_serverName, address(),
                              ctx.token().isEmpty() ? QStringLiteral("operador ou senha inválidos")
                                                    : QStringLiteral("token de acesso inválido ou vencido")));
     if (answer.status != 200)
         throw Error(QStringLiteral("O servidor %1 em %2 respondeu com o código HTTP %3.")
-                        .arg(m_serverName, where)
+                        .arg(m_serverName, address())
                         .arg(answer.status));
     return std::move(answer.body);
 }

@@ -34,19 +34,16 @@ public:
     }
 
     // The view asks on every layout (each change of the row count) and the header measures
-    // every title again; the same titles in the same font and style measure the same.
+    // every title again; the same titles measure the same until the font, style or screen change.
     QSize sizeHint() const override
     {
         QStringList titles;
         titles.reserve(count());
         for (int i = 0; i < count(); ++i)
             titles.append(isSectionHidden(i) ? QString() : model()->headerData(i, orientation()).toString());
-        if (!m_hint.isValid() || titles != m_titles || font() != m_font || style() != m_style
-            || isSortIndicatorShown() != m_sortIndicator) {
+        if (!m_hint.isValid() || titles != m_titles || isSortIndicatorShown() != m_sortIndicator) {
             m_hint = QHeaderView::sizeHint();
             m_titles = titles;
-            m_font = font();
-            m_style = style();
             m_sortIndicator = isSortIndicatorShown();
         }
         return m_hint;
@@ -97,8 +94,6 @@ private:
     TDBGrid *m_grid;
     mutable QSize m_hint;
     mutable QStringList m_titles; // hidden sections as null titles
-    mutable QFont m_font;
-    mutable const QStyle *m_style = nullptr;
     mutable bool m_sortIndicator = false;
 };
 
