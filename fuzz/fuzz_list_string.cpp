@@ -5,7 +5,7 @@
 #include <server/rpc.h>
 #include <server/textutil.h>
 
-#include <QJsonArray>
+#include <QJsonValue>
 
 #include <cstdio>
 #include <cstdlib>
@@ -30,7 +30,7 @@ extern "C" int LLVMFuzzerTestOneInput(const uint8_t *data, size_t size)
     static const int widths[] = {4, 6, 21};
     const int width = widths[data[0] % 3];
     const QString list = QString::fromUtf8(reinterpret_cast<const char *>(data + 1), qsizetype(size - 1));
-    const Params params(QStringLiteral("GetContRec"), QJsonArray{list});
+    const Params params(QStringLiteral("GetContRec"), {QJsonValue(list)});
     std::vector<std::string> codes;
     try {
         codes = params.list(0, "lista", width);

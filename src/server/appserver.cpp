@@ -28,20 +28,37 @@ using Clock = std::chrono::steady_clock;
 
 const char *kVersion = "0.1.0";
 
-// The local time of a log line, made once a second: converting the clock through the time zone
-// on every line was a visible part of a short call.
+// The local time, worked out once a second per thread: converting the clock through the time
+// zone on every log line was a visible part of a short call, and asking Qt for the date reads
+// the zone file each time.
+struct LocalSecond
+{
+    std::time_t second = -1;
+    std::tm parts{};
+    char text[32] = {};
+};
+
+const LocalSecond &localSecond()
+{
+    thread_local LocalSecond s;
+    const std::time_t now = std::time(nullptr);
+    if (now != s.second) {
+        localtime_r(&now, &s.parts);
+        std::strftime(s.text, sizeof s.text, "%Y-%m-%d %H:%M:%S", &s.parts);
+        s.second = now;
+    }
+    return s;
+}
+
 std::string localTimeText()
 {
-    thread_local std::time_t second = -1;
-    thread_local char text[32] = {};
-    const std::time_t now = std::time(nullptr);
-    if (now != second) {
-        std::tm parts{};
-        localtime_r(&now, &parts);
-        std::strftime(text, sizeof text, "%Y-%m-%d %H:%M:%S", &parts);
-        second = now;
-    }
-    return text;
+    return localSecond().text;
+}
+
+QDate localToday()
+{
+    const std::tm &t = localSecond().parts;
+    return QDate(t.tm_year + 1900, t.tm_mon + 1, t.tm_mday);
 }
 
 const char *kInternal = "Erro interno no servidor. Os detalhes foram registrados no log do servidor.";
@@ -169,7 +186,7 @@ public:
         const Method *method = call.handler;
         const QByteArray &id = call.id;
 
-        CallContext ctx{std::move(lease), operatorName, options.today.value_or(QDate::currentDate())};
+        CallContext ctx{std::move(lease), operatorName, options.today ? *options.today : localToday()};
         MethodResult result;
         try {
             result = (*method)(ctx, Params(call.method, call.params));

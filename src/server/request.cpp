@@ -2,6 +2,7 @@
 
 #include <erpwire/json.h>
 
+#include <QJsonArray>
 #include <QJsonDocument>
 #include <QJsonObject>
 
@@ -219,7 +220,8 @@ void readCallDocument(const QByteArray &body, RpcCall &call)
     const QJsonValue paramsValue = o.value(QStringLiteral("params"));
     if (!paramsValue.isUndefined() && !paramsValue.isArray())
         throw RpcError(rpc::InvalidParams, QStringLiteral("Os parâmetros devem vir numa lista posicional."));
-    call.params = paramsValue.toArray();
+    const QJsonArray params = paramsValue.toArray();
+    call.params = QList<QJsonValue>(params.begin(), params.end());
 }
 
 void parseCall(const QByteArray &body, const std::string &object, RpcCall &call)

@@ -4,7 +4,8 @@
 
 #include <QByteArray>
 #include <QDate>
-#include <QJsonArray>
+#include <QJsonValue>
+#include <QList>
 #include <QString>
 
 #include <functional>
@@ -42,7 +43,7 @@ private:
 class Params
 {
 public:
-    Params(const QString &method, const QJsonArray &values) : m_method(method), m_values(values) {}
+    Params(const QString &method, const QList<QJsonValue> &values) : m_method(method), m_values(values) {}
     void expectCount(int n) const;
     // maxChars counts characters; control characters are refused.
     std::string string(int i, const char *what, int maxChars) const;
@@ -56,7 +57,7 @@ public:
 
 private:
     QString m_method;
-    QJsonArray m_values;
+    QList<QJsonValue> m_values;
 };
 
 // What a method gives back: the whole result value as JSON text, or a stream of it.
@@ -92,7 +93,7 @@ struct RpcCall
 {
     QByteArray id = "null"; // as it goes back on the wire
     QString method;
-    QJsonArray params;
+    QList<QJsonValue> params; // not a QJsonArray: its append converts every value once more
     const Method *handler = nullptr;
 };
 // Fills call as far as the body allows, so that a refusal still answers with its id;

@@ -202,6 +202,8 @@ TEST_P(PtBr, FormatsDoNotDependOnTheMachineLocale)
     EXPECT_EQ(formatFloat(QStringLiteral("0.##"), 2.5), QStringLiteral("2,5"));
     EXPECT_EQ(formatFloat(QStringLiteral("#.##"), 0.5), QStringLiteral(",5"));
     EXPECT_EQ(formatFloat(QStringLiteral("000"), 7), QStringLiteral("007"));
+    EXPECT_EQ(formatFloat(QStringLiteral("0.00"), 1.5e-120), QStringLiteral("0,00"));
+    EXPECT_EQ(formatFloat(QStringLiteral("0"), 1e21), QStringLiteral("1000000000000000000000"));
     EXPECT_EQ(formatFloat(QStringLiteral("\"R$ \"#,##0.00;(#,##0.00);zero"), -5), QStringLiteral("(5,00)"));
     // formats taken in turn, and sections given as an empty quote or not given at all
     for (int i = 0; i < 2; ++i) {

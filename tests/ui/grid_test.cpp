@@ -8,6 +8,7 @@
 
 #include <QFontDatabase>
 #include <QPainter>
+#include <QScopedValueRollback>
 #include <QScrollBar>
 #include <QSet>
 
@@ -44,6 +45,14 @@ struct Grid : ::testing::Test
         window.resize(400, 300);
         uitest::showActive(&window);
         scrolls = 0;
+    }
+
+    QList<int> selectedRows() const
+    {
+        QList<int> rows;
+        for (const QModelIndex &i : grid->selectionModel()->selectedRows())
+            rows.append(i.row());
+        return rows;
     }
 
     void paint()
@@ -117,12 +126,6 @@ TEST_F(Grid, SelectionAndTitlesFollowMovesReloadsAndLabels)
 {
     load(50);
     grid->setRowSelect(true);
-    const auto selectedRows = [this] {
-        QList<int> rows;
-        for (const QModelIndex &i : grid->selectionModel()->selectedRows())
-            rows.append(i.row());
-        return rows;
-    };
     grid->setFocus();
     QTest::keyClick(grid, Qt::Key_Down);
     EXPECT_EQ(selectedRows(), QList<int>{1});
@@ -150,6 +153,41 @@ TEST_F(Grid, SelectionAndTitlesFollowMovesReloadsAndLabels)
     big.setPointSize(big.pointSize() * 3);
     titles->setFont(big);
     EXPECT_GT(titles->sizeHint().height(), before.height());
+}
+
+// A handler that moves the dataset again or reloads it while the grid's own key is moving it:
+// the grid ends on the dataset's row, selected.
+TEST_F(Grid, TheGridFollowsAHandlerThatMovesOrReloadsDuringItsMove)
+{
+    load(30);
+    grid->setRowSelect(true);
+    grid->setFocus();
+    cds.afterScroll = [](ClientDataSet &ds) {
+        if (ds.recNo() == 2)
+            ds.moveTo(20);
+    };
+    QTest::keyClick(grid, Qt::Key_Down);
+    QCoreApplication::processEvents();
+    EXPECT_EQ(cds.recNo(), 20);
+    EXPECT_EQ(grid->currentIndex().row(), 19);
+    EXPECT_EQ(selectedRows(), QList<int>{19});
+
+    bool reloading = false;
+    cds.afterScroll = [&](ClientDataSet &ds) {
+        if (reloading)
+            return;
+        const int at = ds.recNo();
+        const QScopedValueRollback guard(reloading, true);
+        ds.setPacket(uitest::rows(30));
+        ds.moveTo(at);
+    };
+    QTest::keyClick(grid, Qt::Key_Down);
+    QCoreApplication::processEvents();
+    EXPECT_EQ(cds.recNo(), 21);
+    EXPECT_EQ(grid->currentIndex().row(), 20);
+    EXPECT_EQ(selectedRows(), QList<int>{20});
+    const QRect shown = grid->visualRect(grid->currentIndex());
+    EXPECT_TRUE(grid->viewport()->rect().contains(shown)) << shown.y();
 }
 
 TEST_F(Grid, AFailingScrollHandlerIsShownOnceAndTheMoveStands)

@@ -3,6 +3,8 @@
 #include <QRegularExpression>
 #include <QVarLengthArray>
 
+#include <algorithm>
+#include <charconv>
 #include <cmath>
 
 namespace erp {
@@ -69,13 +71,15 @@ using Digits = QVarLengthArray<char16_t, 64>;
 // "0,99" that its binary neighbour 0.99499... would give.
 void roundedDigits(double value, int decimals, Digits *intDigits, Digits *decDigits)
 {
-    const QString sci = QString::number(value, 'e', 14); // d.dddddddddddddde±x
-    const qsizetype e = sci.indexOf(QLatin1Char('e'));
+    char sci[32]; // d.dddddddddddddde±x
+    const char *end = std::to_chars(sci, sci + sizeof sci, value, std::chars_format::scientific, 14).ptr;
+    const char *e = std::find(static_cast<const char *>(sci), end, 'e');
     Digits all;
-    for (qsizetype i = 0; i < e; ++i)
-        if (sci[i] != QLatin1Char('.'))
-            all.append(sci[i].unicode());
-    const int exponent = QStringView(sci).mid(e + 1).toInt();
+    for (const char *c = sci; c < e; ++c)
+        if (*c != '.')
+            all.append(char16_t(*c));
+    int exponent = 0;
+    std::from_chars(e + (e[1] == '+' ? 2 : 1), end, exponent);
     // digits with the decimal point after `point` of them
     int point = exponent + 1;
     if (point <= 0) {
@@ -98,7 +102,7 @@ void roundedDigits(double value, int decimals, Digits *intDigits, Digits *decDig
             }
         }
         if (i < 0) {
-            all.prepend(u'1');
+            all.insert(all.cbegin(), u'1');
             ++point;
         }
     }

@@ -9,6 +9,7 @@
 #include <QBitmap>
 #include <QKeyEvent>
 #include <QPainter>
+#include <QScopedValueRollback>
 #include <QScrollBar>
 #include <QStyledItemDelegate>
 #include <QTimer>
@@ -247,7 +248,7 @@ void TDBGrid::setDataSource(DataSource *source)
     if (source) {
         // The model hears the reload first (it connected first) and is reset when we follow.
         m_sourceConnections << connect(source, &DataSource::dataSetChanged, this, &TDBGrid::followDataSet)
-                            << connect(source, &DataSource::currentRowChanged, this, &TDBGrid::followDataSet)
+                            << connect(source, &DataSource::currentRowChanged, this, &TDBGrid::followCurrentRow)
                             << connect(source, &DataSource::dataSetAssigned, this, [this] {
                                    if (!m_ownColumns)
                                        reloadColumns();
@@ -492,6 +493,14 @@ void TDBGrid::followDataSet()
     m_following = false;
 }
 
+void TDBGrid::followCurrentRow()
+{
+    // the row the grid's own key or click moved to is already current, selected and in view
+    if (m_moving && isCurrentAndSelected(m_model->index(currentRow(), qMax(currentIndex().column(), 0))))
+        return;
+    followDataSet();
+}
+
 // Whether making the index current with ClearAndSelect would change nothing.
 bool TDBGrid::isCurrentAndSelected(const QModelIndex &index) const
 {
@@ -515,7 +524,10 @@ void TDBGrid::currentChanged(const QModelIndex &current, const QModelIndex &prev
     if (!ds || !ds->active() || ds->recNo() - 1 == current.row())
         return;
     const int row = current.row();
-    dispatch([&] { ds->moveTo(row + 1); });
+    {
+        const QScopedValueRollback moving(m_moving, true);
+        dispatch([&] { ds->moveTo(row + 1); });
+    }
     if (currentRow() != row) // a handler refused the move
         QTimer::singleShot(0, this, &TDBGrid::followDataSet);
 }

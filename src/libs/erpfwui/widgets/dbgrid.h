@@ -154,6 +154,7 @@ private:
     void reloadColumns();
     void applyColumnLayout();
     void followDataSet();
+    void followCurrentRow();
     bool isCurrentAndSelected(const QModelIndex &index) const;
     void columnChanged();
     void paintedCell(QPainter *painter, const QStyleOptionViewItem &option, const QModelIndex &index);
@@ -170,6 +171,7 @@ private:
     int m_defaultWidth = 64;
     int m_minimumWidth = 0; // the style's least column width
     bool m_following = false;
+    bool m_moving = false; // the grid's own key or click is moving the dataset
     QPainter *m_canvas = nullptr;
     QRect m_cellRect;
     int m_drawRow = -1;
