@@ -1,5 +1,6 @@
 #include "support.h"
 
+#include <erpfw/core/deferredwork.h>
 #include <erpfw/core/error.h>
 #include <erpfw/core/shellcontext.h>
 #include <erpfw/net/netconnection.h>
@@ -16,6 +17,7 @@
 #include <sys/socket.h>
 #include <unistd.h>
 
+#include <atomic>
 #include <chrono>
 #include <set>
 #include <thread>
@@ -26,7 +28,7 @@ namespace {
 
 // A small application server over loopback: Basic "operador:senha" only; methods Echo (gives
 // its params back), Recusa (a business refusal), Lento (answers after a second), Quebrado
-// (a body that is not JSON-RPC), Falha500.
+// (a body that is not JSON-RPC), Falha500, Espera (answers once released, true if within 5 s).
 class LoopbackServer
 {
 public:
@@ -54,6 +56,11 @@ public:
             } else if (method == QLatin1String("Lento")) {
                 std::this_thread::sleep_for(std::chrono::milliseconds(1200));
                 reply.insert(QLatin1String("result"), true);
+            } else if (method == QLatin1String("Espera")) {
+                const auto until = std::chrono::steady_clock::now() + std::chrono::seconds(5);
+                while (!m_released && std::chrono::steady_clock::now() < until)
+                    std::this_thread::sleep_for(std::chrono::milliseconds(1));
+                reply.insert(QLatin1String("result"), m_released.exchange(false));
             } else if (method == QLatin1String("Quebrado")) {
                 res.set_content("<html>proxy</html>", "text/html");
                 return;
@@ -77,6 +84,7 @@ public:
         m_thread.join();
     }
     int port() const { return m_port; }
+    void release() { m_released = true; }
     size_t clientConnections()
     {
         std::lock_guard lock(m_mutex);
@@ -89,6 +97,7 @@ private:
     std::thread m_thread;
     std::mutex m_mutex;
     std::set<int> m_clientPorts;
+    std::atomic<bool> m_released{false};
 };
 
 struct Net : ::testing::Test
@@ -154,6 +163,44 @@ TEST_F(Net, CallsGoByNameWithPositionalValuesOverOneConnection)
     net.close();
     net.call(QStringLiteral("Echo"));
     EXPECT_EQ(connects, 2); // a closed connection opens again, with its before-connect
+}
+
+// Screen work deferred over a call runs once, while the server works on the call; with no call
+// a message or the end of its scope runs it; it may not call the same server.
+TEST_F(Net, DeferredViewWorkRunsWhileTheCallIsOut)
+{
+    int runs = 0;
+    {
+        const DeferredViewWork work([&] {
+            ++runs;
+            server.release();
+        });
+        const QVariant result = net.call(QStringLiteral("Espera"));
+        EXPECT_EQ(runs, 1);
+        EXPECT_TRUE(checkResultServ(result, true, 0).toBool()) << "the server answered before the work ran";
+    }
+    EXPECT_EQ(runs, 1);
+
+    QStringList order;
+    test::RecordingPresenter ui;
+    {
+        const DeferredViewWork outer([&] { order << QStringLiteral("outer"); });
+        const DeferredViewWork inner([&] { order << QStringLiteral("inner"); });
+        MessageService::show(DialogType::Information, QStringLiteral("Aviso."), Button::OK);
+        order << QStringLiteral("message %1").arg(ui.shown.size());
+    }
+    {
+        const DeferredViewWork last([&] { order << QStringLiteral("scope"); });
+    }
+    EXPECT_EQ(order, QStringList({"outer", "inner", "message 1", "scope"}));
+
+    {
+        const DeferredViewWork calling([&] { net.call(QStringLiteral("Echo")); });
+        EXPECT_EQ(ERP_ERROR_TEXT(net.call(QStringLiteral("Echo"))),
+                  QStringLiteral("O servidor REC00800.rdmRecCont foi chamado enquanto outra chamada a ele esperava a resposta."));
+    }
+    const QVariant after = net.call(QStringLiteral("Echo"), {QStringLiteral("depois")});
+    EXPECT_EQ(checkResultServ(after, true, 0).toList().value(0).toString(), QStringLiteral("depois"));
 }
 
 TEST_F(Net, AServerErrorIsShownOnceByCheckResultServ)

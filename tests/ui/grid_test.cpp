@@ -190,15 +190,25 @@ TEST_F(Grid, TheGridFollowsAHandlerThatMovesOrReloadsDuringItsMove)
     EXPECT_TRUE(grid->viewport()->rect().contains(shown)) << shown.y();
 }
 
+// The message of a failing handler is shown over a grid already scrolled to the new row.
 TEST_F(Grid, AFailingScrollHandlerIsShownOnceAndTheMoveStands)
 {
-    load(10);
+    load(50);
+    const QRect area = grid->viewport()->rect();
+    int last = 0;
+    while (area.contains(grid->visualRect(grid->model()->index(last + 1, 0))))
+        ++last;
+    cds.moveTo(last + 1);
     cds.afterScroll = [](ClientDataSet &) { throw Error(QStringLiteral("Servidor indisponível.")); };
+    bool shownInView = false;
+    messages.onShow = [&] { shownInView = area.contains(grid->visualRect(grid->currentIndex())); };
     grid->setFocus();
     QTest::keyClick(grid, Qt::Key_Down);
-    EXPECT_EQ(cds.recNo(), 2);
-    EXPECT_EQ(grid->currentRow(), 1);
+    EXPECT_EQ(cds.recNo(), last + 2);
+    EXPECT_EQ(grid->currentRow(), last + 1);
     EXPECT_EQ(messages.texts(), QStringList{QStringLiteral("Servidor indisponível.")});
+    EXPECT_TRUE(shownInView);
+    EXPECT_TRUE(area.contains(grid->visualRect(grid->currentIndex())));
 }
 
 TEST_F(Grid, DataTextShowsTheCurrentRowsField)

@@ -33,6 +33,8 @@ public:
     Button present(DialogType type, const QString &text, Buttons) override
     {
         shown.append({type, text});
+        if (onShow)
+            onShow();
         return answers.isEmpty() ? Button::OK : answers.takeFirst();
     }
 
@@ -46,6 +48,7 @@ public:
 
     QList<Shown> shown;
     QList<Button> answers;
+    std::function<void()> onShow; // sees the screen while the message is up
 };
 
 // Shows a top-level widget and waits until it is the active window, so focus moves as a

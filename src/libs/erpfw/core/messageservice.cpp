@@ -1,5 +1,6 @@
 #include "messageservice.h"
 
+#include "deferredwork.h"
 #include "error.h"
 
 #include <erpwire/packet.h>
@@ -67,6 +68,7 @@ MessagePresenter *MessageService::presenter()
 
 Button MessageService::show(DialogType type, const QString &text, Buttons buttons)
 {
+    DeferredViewWork::runPending(); // the screen under the message as it stands
     return presenter()->present(type, text, buttons);
 }
 

@@ -133,7 +133,7 @@ HttpFailure HttpClient::connectSocket()
 }
 
 HttpFailure HttpClient::exchange(std::string_view method, std::string_view path, std::string_view headers,
-                                 std::string_view body, HttpAnswer &answer)
+                                 std::string_view body, HttpAnswer &answer, void (*whileWaiting)())
 {
     answer = {};
     // Readable while idle means the server closed it (or sent what nobody asked for); near the end
@@ -158,8 +158,17 @@ HttpFailure HttpClient::exchange(std::string_view method, std::string_view path,
 
     HttpFailure f = send(head, body);
     bool keepAlive = false;
-    if (f == HttpFailure::None)
+    if (f == HttpFailure::None) {
+        if (whileWaiting) {
+            try {
+                whileWaiting();
+            } catch (...) {
+                disconnect(); // its answer will not be read
+                throw;
+            }
+        }
         f = readAnswer(answer, keepAlive);
+    }
     if (f != HttpFailure::None || !keepAlive || m_pos != m_buf.size())
         disconnect(); // out of step with the server: the next exchange starts afresh
     m_lastAnswer = std::chrono::steady_clock::now();

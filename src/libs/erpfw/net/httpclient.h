@@ -39,9 +39,10 @@ public:
     void setTimeoutMs(int ms);
 
     // headers: complete lines, each ending in CRLF. A connection the server closed while idle
-    // is replaced before the request goes out; a request is never sent twice.
+    // is replaced before the request goes out; a request is never sent twice. whileWaiting runs
+    // once the request is out, before the answer is read.
     HttpFailure exchange(std::string_view method, std::string_view path, std::string_view headers,
-                         std::string_view body, HttpAnswer &answer);
+                         std::string_view body, HttpAnswer &answer, void (*whileWaiting)() = nullptr);
 
     void disconnect();
 

@@ -2,6 +2,7 @@
 
 #include "httpclient.h"
 
+#include <erpfw/core/deferredwork.h>
 #include <erpfw/core/error.h>
 #include <erpfw/core/messageservice.h>
 #include <erpfw/core/ptbr.h>
@@ -10,6 +11,7 @@
 
 #include <QJsonDocument>
 #include <QJsonObject>
+#include <QScopedValueRollback>
 
 #include <algorithm>
 
@@ -63,6 +65,7 @@ struct NetConnection::Client
     HttpClient http;
     QString host;
     int port = 0;
+    bool waiting = false; // a request is out: work run meanwhile must not send another on it
 };
 
 NetConnection::NetConnection(QObject *parent)
@@ -159,9 +162,16 @@ std::string NetConnection::post(const QByteArray &body)
                                : "Bearer " + ctx.token().toUtf8()) +
         "\r\nContent-Type: application/json\r\n";
     const std::string path = "/rpc/" + m_serverName.toStdString();
+    if (m_client->waiting)
+        throw Error(QStringLiteral("O servidor %1 foi chamado enquanto outra chamada a ele esperava a resposta.").arg(m_serverName));
     HttpAnswer answer;
-    const HttpFailure f = m_client->http.exchange("POST", path, std::string_view(headers.constData(), size_t(headers.size())),
-                                                  std::string_view(body.constData(), size_t(body.size())), answer);
+    HttpFailure f;
+    {
+        const QScopedValueRollback waiting(m_client->waiting, true);
+        f = m_client->http.exchange("POST", path, std::string_view(headers.constData(), size_t(headers.size())),
+                                    std::string_view(body.constData(), size_t(body.size())), answer,
+                                    &DeferredViewWork::runPending);
+    }
     if (f != HttpFailure::None) {
         const QString where = address();
         m_client.reset(); // the next call connects afresh

@@ -3,6 +3,7 @@
 #include "keys.h"
 #include "symbolfont.h"
 
+#include <erpfw/core/deferredwork.h>
 #include <erpfw/core/error.h>
 #include <erpfw/data/field.h>
 
@@ -495,7 +496,8 @@ void TDBGrid::followDataSet()
 
 void TDBGrid::followCurrentRow()
 {
-    // the row the grid's own key or click moved to is already current, selected and in view
+    // the row the grid's own key or click moved to is already current and selected, and comes
+    // into view when the move's work is done
     if (m_moving && isCurrentAndSelected(m_model->index(currentRow(), qMax(currentIndex().column(), 0))))
         return;
     followDataSet();
@@ -517,14 +519,21 @@ bool TDBGrid::isCurrentAndSelected(const QModelIndex &index) const
 
 void TDBGrid::currentChanged(const QModelIndex &current, const QModelIndex &previous)
 {
-    QTableView::currentChanged(current, previous);
-    if (m_following || !current.isValid())
-        return;
     ClientDataSet *ds = dataSet();
-    if (!ds || !ds->active() || ds->recNo() - 1 == current.row())
+    if (m_following || !current.isValid() || !ds || !ds->active() || ds->recNo() - 1 == current.row()) {
+        QTableView::currentChanged(current, previous);
         return;
+    }
     const int row = current.row();
     {
+        // The view scrolls to the row while the move's server call is out, not before it.
+        const QPersistentModelIndex target(current), left(previous);
+        const DeferredViewWork view([&] {
+            if (currentIndex() == target) // else a handler moved on, and the grid followed
+                QTableView::currentChanged(target, left);
+            else
+                viewport()->update();
+        });
         const QScopedValueRollback moving(m_moving, true);
         dispatch([&] { ds->moveTo(row + 1); });
     }

@@ -1,0 +1,39 @@
+#include "deferredwork.h"
+
+#include <utility>
+
+namespace erp {
+
+namespace {
+thread_local DeferredViewWork *t_innermost = nullptr;
+}
+
+DeferredViewWork::DeferredViewWork(std::function<void()> work) : m_work(std::move(work)), m_outer(t_innermost)
+{
+    t_innermost = this;
+}
+
+DeferredViewWork::~DeferredViewWork()
+{
+    t_innermost = m_outer;
+    run();
+}
+
+void DeferredViewWork::run()
+{
+    if (m_work)
+        std::exchange(m_work, nullptr)(); // taken first: a message inside the work finds nothing to run
+}
+
+void DeferredViewWork::runPending()
+{
+    const auto runFrom = [](auto &self, DeferredViewWork *work) -> void {
+        if (!work)
+            return;
+        self(self, work->m_outer);
+        work->run();
+    };
+    runFrom(runFrom, t_innermost);
+}
+
+} // namespace erp
