@@ -58,7 +58,7 @@ extern "C" int LLVMFuzzerTestOneInput(const uint8_t *data, size_t size)
         } catch (const RpcError &e) {
             fault("o leitor direto aceitou o que o documento recusa", e.what());
         }
-        if (direct.id != viaDocument.id || direct.method != viaDocument.method || direct.params != viaDocument.params)
+        if (!readAlike(direct, viaDocument))
             fault("leitores divergem", body.left(300).toStdString());
     }
     RpcCall call;
@@ -69,7 +69,7 @@ extern "C" int LLVMFuzzerTestOneInput(const uint8_t *data, size_t size)
     }
     CallContext ctx{demo.pool->acquire(), "fuzz", kToday};
     try {
-        MethodResult r = (*call.handler)(ctx, Params(call.method, call.params));
+        MethodResult r = (*call.handler)(ctx, Params(call.method, call.params, call.packets));
         QByteArray out = r.json;
         if (r.stream)
             while (r.stream->produce(out)) {

@@ -189,7 +189,7 @@ public:
         CallContext ctx{std::move(lease), operatorName, options.today ? *options.today : localToday()};
         MethodResult result;
         try {
-            result = (*method)(ctx, Params(call.method, call.params));
+            result = (*method)(ctx, Params(call.method, call.params, call.packets));
         } catch (const RpcError &e) {
             return fail(e.code(), e.message());
         } catch (const db::DbError &e) {

@@ -279,14 +279,7 @@ MethodResult getContRec(CallContext &ctx, const Params &p)
 MethodResult setConfirmar(CallContext &ctx, const Params &p)
 {
     p.expectCount(3);
-    if (!p.at(0).isObject())
-        p.fail(0, "contas", QStringLiteral("deve ser um pacote de dados."));
-    wire::Packet accounts;
-    try {
-        accounts = wire::decodePacket(p.at(0));
-    } catch (const wire::WireError &e) {
-        p.fail(0, "contas", QStringLiteral("inválido: %1").arg(e.message()));
-    }
+    const wire::Packet accounts = p.packet(0, "contas");
     if (accounts.fields() != layouts::contRec())
         p.fail(0, "contas", QStringLiteral("não tem os campos da lista de contas a receber."));
     const std::string operatorName = p.string(1, "operador", 30);

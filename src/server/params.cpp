@@ -105,4 +105,18 @@ std::vector<std::string> Params::list(int i, const char *what, int maxCharsPerCo
     return codes;
 }
 
+wire::Packet Params::packet(int i, const char *what) const
+{
+    if (const auto it = m_packets.constFind(i); it != m_packets.cend())
+        return *it;
+    const QJsonValue v = m_values.at(i);
+    if (!v.isObject())
+        fail(i, what, QStringLiteral("deve ser um pacote de dados."));
+    try {
+        return wire::decodePacket(v);
+    } catch (const wire::WireError &e) {
+        fail(i, what, QStringLiteral("inválido: %1").arg(e.message()));
+    }
+}
+
 } // namespace erp::server

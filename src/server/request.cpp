@@ -178,6 +178,17 @@ bool readUsualCall(const QByteArray &body, RpcCall &call)
                 return false;
             if (!c.take(']')) {
                 do {
+                    c.space();
+                    if (c.at < c.end && *c.at == '{') {
+                        qsizetype used = 0;
+                        std::optional<wire::Packet> packet = wire::readPacketJson(c.at, c.end - c.at, &used);
+                        if (!packet)
+                            return false;
+                        c.at += used;
+                        read.packets.insert(int(read.params.size()), *std::move(packet));
+                        read.params.append(QJsonObject());
+                        continue;
+                    }
                     QJsonValue v;
                     if (!c.scalar(v))
                         return false;
@@ -200,6 +211,22 @@ bool readUsualCall(const QByteArray &body, RpcCall &call)
         read.id = "null";
     call = std::move(read);
     return true;
+}
+
+bool readAlike(const RpcCall &direct, const RpcCall &viaDocument)
+{
+    QList<QJsonValue> params = direct.params;
+    for (auto it = direct.packets.cbegin(); it != direct.packets.cend(); ++it) {
+        const QJsonValue object = viaDocument.params.value(it.key());
+        try {
+            if (wire::encodePacket(*it) != wire::encodePacket(wire::decodePacket(object)))
+                return false;
+        } catch (const wire::WireError &) {
+            return false;
+        }
+        params[it.key()] = object;
+    }
+    return direct.id == viaDocument.id && direct.method == viaDocument.method && params == viaDocument.params;
 }
 
 void readCallDocument(const QByteArray &body, RpcCall &call)

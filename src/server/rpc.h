@@ -2,8 +2,11 @@
 
 #include "pool.h"
 
+#include <erpwire/packet.h>
+
 #include <QByteArray>
 #include <QDate>
+#include <QHash>
 #include <QJsonValue>
 #include <QList>
 #include <QString>
@@ -43,7 +46,10 @@ private:
 class Params
 {
 public:
-    Params(const QString &method, const QList<QJsonValue> &values) : m_method(method), m_values(values) {}
+    // packets: those the call's reader has already made of their params, by position
+    Params(const QString &method, const QList<QJsonValue> &values, const QHash<int, wire::Packet> &packets = {})
+        : m_method(method), m_values(values), m_packets(packets)
+    {}
     void expectCount(int n) const;
     // maxChars counts characters; control characters are refused.
     std::string string(int i, const char *what, int maxChars) const;
@@ -52,12 +58,13 @@ public:
     bool boolean(int i, const char *what) const;
     // The codes of a ';'-joined list; empty for the empty string.
     std::vector<std::string> list(int i, const char *what, int maxCharsPerCode) const;
-    const QJsonValue at(int i) const { return m_values.at(i); }
+    wire::Packet packet(int i, const char *what) const;
     [[noreturn]] void fail(int i, const char *what, const QString &problem) const;
 
 private:
     QString m_method;
     QList<QJsonValue> m_values;
+    QHash<int, wire::Packet> m_packets;
 };
 
 // What a method gives back: the whole result value as JSON text, or a stream of it.
@@ -94,15 +101,21 @@ struct RpcCall
     QByteArray id = "null"; // as it goes back on the wire
     QString method;
     QList<QJsonValue> params; // not a QJsonArray: its append converts every value once more
+    // Packets read straight from the body, by position; their place in params is an empty object.
+    QHash<int, wire::Packet> packets;
     const Method *handler = nullptr;
 };
 // Fills call as far as the body allows, so that a refusal still answers with its id;
 // throws RpcError (ParseError, InvalidRequest, InvalidParams, MethodNotFound).
 void parseCall(const QByteArray &body, const std::string &object, RpcCall &call);
 // The two ways parseCall reads a body, apart for the fuzzer to hold one against the other: the
-// usual call of plain texts and numbers, directly (false for anything else, call untouched);
+// usual call of plain texts, numbers and packets, directly (false for anything else, call
+// untouched);
 // and any body, through QJsonDocument (throws as parseCall does).
 bool readUsualCall(const QByteArray &body, RpcCall &call);
+// Whether the two ways read a body alike: the same id, method and params, each packet read
+// directly being the one the document's object decodes to.
+bool readAlike(const RpcCall &direct, const RpcCall &viaDocument);
 void readCallDocument(const QByteArray &body, RpcCall &call);
 
 } // namespace erp::server

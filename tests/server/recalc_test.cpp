@@ -301,6 +301,26 @@ TEST_P(Recalc, TheOldPostingIndexesChangeNeitherTheAnswerNorTheRows)
     EXPECT_EQ(state(), state(*old->connect()));
 }
 
+// A list in a shape other than the usual one (rows before fields) is read the same: the
+// unchanged accounts get the same entries again.
+TEST_P(Recalc, AListInAnUnusualShapeIsReadTheSame)
+{
+    const QJsonObject packet = mark(list(cleanAccounts()), 12);
+    const QJsonArray first = confirm(packet);
+    ASSERT_EQ(first[0].toString(), kOk);
+    const auto compact = [](const QJsonArray &a) { return QJsonDocument(a).toJson(QJsonDocument::Compact).toStdString(); };
+    const std::string body = R"({"jsonrpc":"2.0","id":5,"method":"SetConfirmar","params":[{"rows":)" +
+                             compact(packet["rows"].toArray()) +
+                             R"(,"fields":)" + compact(packet["fields"].toArray()) + R"(},"ana","01"]})";
+    const HttpReply again = client->post(body);
+    ASSERT_EQ(again.status, 200);
+    const QJsonArray result = again.json().value("result").toArray();
+    ASSERT_EQ(result.size(), 4) << again.body.substr(0, 300);
+    EXPECT_EQ(result[0].toString(), kOk);
+    EXPECT_EQ(rowsOf(result, 1), rowsOf(first, 1));
+    EXPECT_EQ(rowsOf(result, 2), rowsOf(first, 2));
+}
+
 TEST_P(Recalc, RecalculatingAnUnchangedAccountGivesTheSameEntries)
 {
     const QJsonObject packet = mark(list(cleanAccounts()), 15);

@@ -25,6 +25,9 @@ ERPWIRE_EXPORT Packet decodePacket(const QJsonValue &json);
 // Variants and packets as decodeValue would give them. nullopt for an error reply, a fault or
 // any shape it does not take: read those through QJsonDocument and decodeValue.
 ERPWIRE_EXPORT std::optional<QVariant> readRpcResult(const char *data, qsizetype size, double id);
+// A packet read from the JSON text at data as decodePacket would give it, and in consumed the
+// bytes it took; nullopt for anything it does not take.
+ERPWIRE_EXPORT std::optional<Packet> readPacketJson(const char *data, qsizetype size, qsizetype *consumed);
 
 // Streaming encoders: append JSON text to out without building a JSON tree.
 ERPWIRE_EXPORT void appendPacketJson(QByteArray &out, const Packet &packet);

@@ -537,6 +537,7 @@ private:
         expect(']');
     }
 
+public:
     // Only "fields" then "rows", each once; any other key is passed over as the tree path does.
     Packet packet()
     {
@@ -577,6 +578,7 @@ private:
         return *packet;
     }
 
+private:
     QByteArray m_text;
 };
 
@@ -620,6 +622,19 @@ std::optional<QVariant> readRpcResult(const char *data, qsizetype size, double i
         if (!r.atEnd() || !version || !haveId || !haveResult)
             return std::nullopt;
         return result;
+    } catch (const Unsure &) {
+    } catch (const WireError &) {
+    }
+    return std::nullopt;
+}
+
+std::optional<Packet> readPacketJson(const char *data, qsizetype size, qsizetype *consumed)
+{
+    try {
+        Reader r(data, size);
+        Packet packet = r.packet();
+        *consumed = r.p - data;
+        return packet;
     } catch (const Unsure &) {
     } catch (const WireError &) {
     }
