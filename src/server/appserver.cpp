@@ -27,6 +27,7 @@ namespace {
 using Clock = std::chrono::steady_clock;
 
 const char *kVersion = "0.1.0";
+constexpr size_t kIdleConnections = 64;
 
 // The local time, worked out once a second per thread: converting the clock through the time
 // zone on every log line was a visible part of a short call, and asking Qt for the date reads
@@ -100,8 +101,11 @@ public:
 
     void setUp()
     {
-        const int workers = std::max(1, options.workers);
-        http.new_task_queue = [workers] { return new httplib::ThreadPool(size_t(workers)); };
+        // A kept-alive connection holds one of httplib's threads while its client is idle: past
+        // the calls that may run at once (the pool's limit), room for that many idle clients, or
+        // the next client would wait for an idle one to time out.
+        const size_t threads = size_t(std::max(1, options.workers)) + kIdleConnections;
+        http.new_task_queue = [threads] { return new httplib::ThreadPool(threads); };
         http.set_payload_max_length(options.maxBodyBytes);
         http.set_keep_alive_max_count(10000);
         http.set_keep_alive_timeout(5);

@@ -17,7 +17,7 @@ struct ServeOptions
     db::DbUrl db;
     std::string host = "127.0.0.1";
     int port = 0; // 0: any free port
-    int workers = 8;
+    int workers = 8; // calls that use the database at once
     std::optional<QDate> today; // the date the server takes as today
     std::size_t maxBodyBytes = 64u << 20;
     // One line per call; stderr when not set.

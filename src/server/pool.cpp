@@ -4,14 +4,16 @@ namespace erp::server {
 
 Lease::~Lease()
 {
-    if (m_c && m_pool)
+    if (m_pool)
         m_pool->release(std::move(m_c));
 }
 
 Lease ConnectionPool::acquire()
 {
     {
-        std::lock_guard lock(m_mutex);
+        std::unique_lock lock(m_mutex);
+        m_returned.wait(lock, [this] { return m_lent < m_limit; });
+        ++m_lent;
         while (!m_idle.empty()) {
             auto c = std::move(m_idle.back());
             m_idle.pop_back();
@@ -22,7 +24,13 @@ Lease ConnectionPool::acquire()
             }
         }
     }
-    auto c = db::connect(m_url);
+    std::unique_ptr<db::Connection> c;
+    try {
+        c = db::connect(m_url);
+    } catch (...) {
+        release(nullptr); // the slot it took
+        throw;
+    }
     if (m_checkpointer)
         m_checkpointer->adopt(*c);
     return Lease(this, std::move(c));
@@ -41,11 +49,14 @@ void ConnectionPool::stopCheckpoints()
 
 void ConnectionPool::release(std::unique_ptr<db::Connection> c)
 {
-    if (c->inTransaction())
-        return; // a call left it mid-transaction: do not hand that on
-    std::lock_guard lock(m_mutex);
-    if (m_idle.size() < m_keepIdle)
-        m_idle.push_back(std::move(c));
+    {
+        std::lock_guard lock(m_mutex);
+        --m_lent;
+        // one a call left mid-transaction is not handed on
+        if (c && !c->inTransaction() && m_idle.size() < m_limit)
+            m_idle.push_back(std::move(c));
+    }
+    m_returned.notify_one();
 }
 
 } // namespace erp::server

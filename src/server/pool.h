@@ -2,8 +2,10 @@
 
 #include "db.h"
 
+#include <condition_variable>
 #include <memory>
 #include <mutex>
+#include <utility>
 #include <vector>
 
 namespace erp::server {
@@ -15,7 +17,7 @@ class Lease
 {
 public:
     Lease(ConnectionPool *pool, std::unique_ptr<db::Connection> c) : m_pool(pool), m_c(std::move(c)) {}
-    Lease(Lease &&) = default;
+    Lease(Lease &&other) noexcept : m_pool(std::exchange(other.m_pool, nullptr)), m_c(std::move(other.m_c)) {}
     Lease &operator=(Lease &&) = delete;
     ~Lease();
     db::Connection &operator*() const { return *m_c; }
@@ -28,10 +30,12 @@ private:
     std::unique_ptr<db::Connection> m_c;
 };
 
+// At most `limit` connections lent at once, as many kept idle: a call beyond the limit waits
+// for one to come back.
 class ConnectionPool
 {
 public:
-    ConnectionPool(db::DbUrl url, size_t keepIdle) : m_url(std::move(url)), m_keepIdle(keepIdle) {}
+    ConnectionPool(db::DbUrl url, size_t limit) : m_url(std::move(url)), m_limit(limit) {}
     const db::DbUrl &url() const { return m_url; }
     Lease acquire();
     // SQLite: from now on the pool's connections leave their checkpoints to a thread of the pool.
@@ -41,10 +45,12 @@ public:
 
 private:
     friend class Lease;
-    void release(std::unique_ptr<db::Connection> c);
+    void release(std::unique_ptr<db::Connection> c); // c is null when its lease discarded it
 
     db::DbUrl m_url;
-    size_t m_keepIdle;
+    size_t m_limit;
+    size_t m_lent = 0;
+    std::condition_variable m_returned;
     std::unique_ptr<db::WalCheckpointer> m_checkpointer;
     std::mutex m_mutex;
     std::vector<std::unique_ptr<db::Connection>> m_idle;

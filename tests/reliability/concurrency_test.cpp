@@ -12,6 +12,7 @@
 #include <random>
 #include <set>
 #include <thread>
+#include <unistd.h>
 
 using namespace erp::server;
 using namespace erp::server::test;
@@ -161,6 +162,30 @@ TEST_P(Concurrency, OverlappingRecalculationsFromTwoProcessesCommitOnceAndNeverH
                 "(locked), %d refused (stale list); %d reads answered (%d rows); slowest call %ld ms\n",
                 backendName(GetParam()).c_str(), writers, readers, writers * rounds, int(ok), int(refused),
                 int(stale), int(reads), int(readRows), long(slowestMs));
+}
+
+// More clients than the server's workers keeping their connections open and idle hold up
+// nobody's call: before, each held a server thread until its idle time ran out (5 s).
+TEST_P(Concurrency, IdleKeptAliveConnectionsHoldUpNoCall)
+{
+    ServerProcess server(database->url(), 2);
+    const std::string health = "GET /health HTTP/1.1\r\nHost: x\r\n\r\n";
+    std::vector<int> idle;
+    for (int i = 0; i < 10; ++i) {
+        const int fd = connectLoopback(server.port());
+        ASSERT_GE(fd, 0);
+        ASSERT_EQ(write(fd, health.data(), health.size()), ssize_t(health.size()));
+        idle.push_back(fd);
+    }
+    const auto start = Clock::now();
+    RpcClient client(server.port());
+    EXPECT_EQ(client.errorCode("GetParamFilial", {"0101"}), 0);
+    EXPECT_LT(std::chrono::duration<double>(Clock::now() - start).count(), 2.5);
+    for (int fd : idle) {
+        char reply[512];
+        EXPECT_GT(read(fd, reply, sizeof reply), 0) << "each idle client had its answer";
+        close(fd);
+    }
 }
 
 INSTANTIATE_TEST_SUITE_P(Databases, Concurrency, ::testing::Values(Backend::Sqlite, Backend::Postgres),

@@ -278,8 +278,9 @@ TEST_P(Security, InjectionInAnyStringArgumentIsOnlyData)
         EXPECT_TRUE(code == 0 || code == -32602 || code == -32000)
             << method.toStdString() << " " << QJsonDocument(params).toJson(QJsonDocument::Compact).toStdString()
             << " -> " << code;
-        if (code == 0 && method == "GetContRec")
+        if (code == 0 && method == "GetContRec") {
             EXPECT_TRUE(o.value("result").toObject().contains("fields"));
+        }
     };
     for (const QString &p : payloads) {
         attempt("GetParamFilial", {p});
@@ -326,22 +327,16 @@ TEST_P(Security, OversizedAndOddRequestsAreRefused)
         << "refused before credentials are looked at";
 
     const auto raw = [&](const std::string &bytes) {
-        const int fd = socket(AF_INET, SOCK_STREAM, 0);
-        timeval tv{5, 0};
-        setsockopt(fd, SOL_SOCKET, SO_RCVTIMEO, &tv, sizeof tv);
-        sockaddr_in addr{};
-        addr.sin_family = AF_INET;
-        addr.sin_port = htons(uint16_t(server.port()));
-        addr.sin_addr.s_addr = htonl(INADDR_LOOPBACK);
+        const int fd = connectLoopback(server.port());
         std::string reply;
-        if (connect(fd, reinterpret_cast<sockaddr *>(&addr), sizeof addr) == 0) {
+        if (fd >= 0) {
             (void)!write(fd, bytes.data(), bytes.size());
             shutdown(fd, SHUT_WR);
             char buf[4096];
             for (ssize_t n; (n = read(fd, buf, sizeof buf)) > 0;)
                 reply.append(buf, size_t(n));
+            close(fd);
         }
-        close(fd);
         return reply.substr(0, reply.find("\r\n"));
     };
     const std::string head = "POST /rpc/REC00800.rdmRecCont HTTP/1.1\r\nHost: x\r\nAuthorization: " + auth +

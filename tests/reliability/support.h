@@ -43,6 +43,9 @@ private:
     std::string m_logFile;
 };
 
+// A TCP connection to 127.0.0.1:port with a 5 s receive timeout; -1 when refused.
+int connectLoopback(int port);
+
 // A test run once per database kind on a fresh demo database (PostgreSQL skipped when unset).
 class OnDemoDatabase : public ::testing::TestWithParam<Backend>
 {
