@@ -27,12 +27,12 @@ Lease ConnectionPool::acquire()
     std::unique_ptr<db::Connection> c;
     try {
         c = db::connect(m_url);
+        if (m_checkpointer)
+            m_checkpointer->adopt(*c);
     } catch (...) {
-        release(nullptr); // the slot it took
+        release(nullptr); // the place it took
         throw;
     }
-    if (m_checkpointer)
-        m_checkpointer->adopt(*c);
     return Lease(this, std::move(c));
 }
 
