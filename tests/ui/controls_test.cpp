@@ -185,6 +185,28 @@ TEST(Layout, AlignedControlsShareTheSpaceAndOthersKeepTheirPlace)
     EXPECT_EQ(client->geometry(), QRect(0, 27, 500, 151));
 }
 
+// A caption is shown as it stands, markup included, and its accelerator still moves the focus
+// to the label's buddy.
+TEST(Labels, CaptionsAreTextNotMarkupAndKeepTheirAccelerator)
+{
+    QWidget window;
+    auto *label = new TLabel(&window);
+    auto *edit = new TEdit(&window);
+    auto *other = new TEdit(&window);
+    label->setGeometry(0, 0, 300, 20);
+    edit->setGeometry(0, 30, 100, 24);
+    other->setGeometry(0, 60, 100, 24);
+    const QString shown = QStringLiteral("<b>Loja</b> <img src=\"x.png\">");
+    label->setText(shown);
+    EXPECT_GE(label->sizeHint().width(), label->fontMetrics().horizontalAdvance(shown));
+    label->setText(QStringLiteral("&Empresa"));
+    label->setBuddy(edit);
+    uitest::showActive(&window);
+    other->setFocus();
+    QTest::keyClick(&window, Qt::Key_E, Qt::AltModifier);
+    EXPECT_TRUE(edit->hasFocus());
+}
+
 TEST(Containers, SetChildEnabledReachesTheDirectChildren)
 {
     QWidget box;

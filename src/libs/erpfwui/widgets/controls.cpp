@@ -61,6 +61,7 @@ void SetChildEnabled(QWidget *container, bool enabled)
 TLabel::TLabel(QWidget *parent)
     : QLabel(parent)
 {
+    setTextFormat(Qt::PlainText); // a caption set from data must not be read as markup
 }
 
 TPanel::TPanel(QWidget *parent)
