@@ -2,6 +2,7 @@
 #include "recalc.h"
 #include "rowjson.h"
 #include "rpc.h"
+#include "textutil.h"
 
 #include <erpwire/json.h>
 
@@ -12,8 +13,6 @@ namespace erp::server {
 namespace {
 
 using db::Value;
-
-std::string iso(QDate d) { return d.toString(Qt::ISODate).toStdString(); }
 
 void requireCompany(db::Connection &c, const Params &p, int i, const std::string &company)
 {
@@ -146,9 +145,9 @@ public:
     void range(const std::string &column, const std::optional<QDate> &from, const std::optional<QDate> &to)
     {
         if (from)
-            add(column + " >= ?", iso(*from));
+            add(column + " >= ?", isoDate(*from));
         if (to)
-            add(column + " <= ?", iso(*to));
+            add(column + " <= ?", isoDate(*to));
     }
     // A pair of 0 and 0 means no restriction; an upper bound of 0 leaves the range open above.
     void values(const std::string &column, double from, double to)
@@ -259,9 +258,9 @@ MethodResult getContRec(CallContext &ctx, const Params &p)
     w.values("C.VRORIGREC", origFrom, origTo);
     w.values("C.VRLIQREC", netFrom, netTo);
     if (notDue && !overdue)
-        w.add("C.DTATUAVENREC >= ?", iso(ctx.today));
+        w.add("C.DTATUAVENREC >= ?", isoDate(ctx.today));
     else if (overdue && !notDue)
-        w.add("C.DTATUAVENREC < ?", iso(ctx.today));
+        w.add("C.DTATUAVENREC < ?", isoDate(ctx.today));
     w.in("C.CDCLIENTE", customers);
     if (ctbl != "T")
         w.add("C.IDCTBLCTREC = ?", ctbl == "C" ? "S" : "N");

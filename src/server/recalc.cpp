@@ -9,7 +9,6 @@
 #include <QDateTime>
 
 #include <algorithm>
-#include <cstdio>
 #include <map>
 #include <tuple>
 #include <unordered_map>
@@ -45,18 +44,6 @@ struct Marked
 };
 
 std::string str(const db::Statement &st, int col) { return st.isNull(col) ? std::string() : st.string(col); }
-
-// "YYYY-MM-DD" without QDate::toString, once per marked row.
-std::string isoDate(QDate d)
-{
-    int y = 0, m = 0, day = 0;
-    d.getDate(&y, &m, &day);
-    if (y < 1 || y > 9999)
-        return d.toString(Qt::ISODate).toStdString();
-    char buf[16];
-    std::snprintf(buf, sizeof buf, "%04d-%02d-%02d", y, m, day);
-    return buf;
-}
 
 std::vector<Marked> markedRows(const wire::Packet &p, const std::string &company, const Params &params)
 {

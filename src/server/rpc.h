@@ -110,12 +110,11 @@ struct RpcCall
 void parseCall(const QByteArray &body, const std::string &object, RpcCall &call);
 // The two ways parseCall reads a body, apart for the fuzzer to hold one against the other: the
 // usual call of plain texts, numbers and packets, directly (false for anything else, call
-// untouched);
-// and any body, through QJsonDocument (throws as parseCall does).
+// untouched); and any body, through QJsonDocument (throws as parseCall does).
 bool readUsualCall(const QByteArray &body, RpcCall &call);
+void readCallDocument(const QByteArray &body, RpcCall &call);
 // Whether the two ways read a body alike: the same id, method and params, each packet read
 // directly being the one the document's object decodes to.
 bool readAlike(const RpcCall &direct, const RpcCall &viaDocument);
-void readCallDocument(const QByteArray &body, RpcCall &call);
 
 } // namespace erp::server

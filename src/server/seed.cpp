@@ -3,6 +3,7 @@
 #include "brdocs.h"
 #include "postings.h"
 #include "recalc.h"
+#include "textutil.h"
 
 #include <cmath>
 #include <map>
@@ -50,8 +51,6 @@ std::string digits(Rng &r, int n)
         s += char('0' + r.below(10));
     return s;
 }
-
-std::string iso(QDate d) { return d.toString(Qt::ISODate).toStdString(); }
 
 struct CompanyDef
 {
@@ -228,9 +227,9 @@ void insertReference(db::Connection &c, Rng &r, QDate today, int salesmen)
     // Company 03 has closed its books up to the end of the fifth month before today.
     const QDate closedTo = QDate(today.year(), today.month(), 1).addMonths(-4).addDays(-1);
     exec(c, "INSERT INTO PERIODOCTB (CDEMPRESA, DTINIPERCTB, DTFIMPERCTB, IDPERFECH) VALUES ('03', ?, ?, 'S')",
-         {std::string("2000-01-01"), iso(closedTo)});
+         {std::string("2000-01-01"), isoDate(closedTo)});
     exec(c, "INSERT INTO PERIODOCTB (CDEMPRESA, DTINIPERCTB, DTFIMPERCTB, IDPERFECH) VALUES ('03', ?, ?, 'N')",
-         {iso(closedTo.addDays(1)), std::string("2099-12-31")});
+         {isoDate(closedTo.addDays(1)), std::string("2099-12-31")});
 
     for (int i = 1; i <= salesmen; ++i)
         exec(c, "INSERT INTO VENDEDOR (CDVENDEDOR, NMFANVEN) VALUES (?, ?)",
@@ -355,8 +354,8 @@ private:
         inv.number = pad(++m_docSeq[inv.emitBranch], 7);
         inv.series = m_r.chance(80) ? "1" : m_r.chance(50) ? "2" : "";
         const QDate issue = m_o.today.addDays(-m_r.below(270));
-        inv.issue = iso(issue);
-        inv.exit = m_r.chance(97) ? iso(issue.addDays(m_r.below(3))) : std::string();
+        inv.issue = isoDate(issue);
+        inv.exit = m_r.chance(97) ? isoDate(issue.addDays(m_r.below(3))) : std::string();
         const long customer = m_r.below(int(m_customers.size()));
         inv.customer = pad(customer + 1, 6);
         inv.salesman = "V" + pad(m_r.below(m_salesmen) + 1, 3);
@@ -381,13 +380,13 @@ private:
             acc.series = inv.series;
             acc.postingDate = inv.exit.empty() ? inv.issue : inv.exit;
             const QDate due = issue.addDays(30 * k + m_r.below(5));
-            a.originalDue = iso(due);
+            a.originalDue = isoDate(due);
             QDate current = due;
             if (m_r.chance(6)) {
                 current = due.addDays(5 + m_r.below(26));
                 a.extension = pad(1 + m_r.below(3), 2);
             }
-            acc.dueDate = iso(current);
+            acc.dueDate = isoDate(current);
             if (m_r.chance(3))
                 a.split = "01";
             a.original = k == n ? inv.total - each * (n - 1) : each;
@@ -416,7 +415,7 @@ private:
             const bool discount = std::string(t.direction) == "D";
             a.net += discount ? -value : value;
             a.acc.adjustments.push_back({pad(j, 3), t.code, t.direction, t.text, value, {}, {}});
-            a.extra.push_back({iso(due.addDays(discount ? -m_r.below(10) : m_r.below(20))),
+            a.extra.push_back({isoDate(due.addDays(discount ? -m_r.below(10) : m_r.below(20))),
                                discount ? "2.01" : "1.03", m_r.chance(70)});
         }
     }
@@ -452,7 +451,7 @@ private:
                     acc.adjustments[size_t(post.adjustment)].currentPosting = post.number;
                 }
             }
-            insertPostings(m_c, m_configs[company], list, r, which, "demo", iso(m_o.today) + " 08:00:00");
+            insertPostings(m_c, m_configs[company], list, r, which, "demo", isoDate(m_o.today) + " 08:00:00");
             m_postings += long(which.size());
         }
     }

@@ -1,5 +1,7 @@
 #include "textutil.h"
 
+#include <cstdio>
+
 namespace erp::server {
 
 void replaceAll(std::string &s, std::string_view from, std::string_view to)
@@ -43,6 +45,17 @@ std::string hex64(std::uint64_t v)
     for (int i = 15; i >= 0; --i, v >>= 4)
         out[size_t(i)] = digits[v & 15];
     return out;
+}
+
+std::string isoDate(QDate d)
+{
+    int y = 0, m = 0, day = 0;
+    d.getDate(&y, &m, &day);
+    if (y < 1 || y > 9999)
+        return d.toString(Qt::ISODate).toStdString();
+    char buf[16];
+    std::snprintf(buf, sizeof buf, "%04d-%02d-%02d", y, m, day);
+    return buf;
 }
 
 } // namespace erp::server

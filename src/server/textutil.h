@@ -1,5 +1,7 @@
 #pragma once
 
+#include <QDate>
+
 #include <cstdint>
 #include <string>
 #include <string_view>
@@ -13,5 +15,7 @@ size_t utf8Length(std::string_view s);
 // Stable across processes and machines: keys of database locks and content signatures.
 std::uint64_t fnv1a64(std::string_view s);
 std::string hex64(std::uint64_t v);
+// "YYYY-MM-DD", as the database keeps dates.
+std::string isoDate(QDate d);
 
 } // namespace erp::server

@@ -27,13 +27,15 @@ void DeferredViewWork::run()
 
 void DeferredViewWork::runPending()
 {
-    const auto runFrom = [](auto &self, DeferredViewWork *work) -> void {
-        if (!work)
-            return;
-        self(self, work->m_outer);
-        work->run();
-    };
-    runFrom(runFrom, t_innermost);
+    runWithOuter(t_innermost);
+}
+
+void DeferredViewWork::runWithOuter(DeferredViewWork *work)
+{
+    if (!work)
+        return;
+    runWithOuter(work->m_outer);
+    work->run();
 }
 
 } // namespace erp

@@ -23,6 +23,7 @@ public:
 
 private:
     void run();
+    static void runWithOuter(DeferredViewWork *work); // the outer ones first
 
     std::function<void()> m_work;
     DeferredViewWork *m_outer;
