@@ -394,7 +394,10 @@ TEST(Value, TextsAreWrittenAsJsonWritesThem)
 {
     const QStringList texts{QString(), QStringLiteral("0101"), QStringLiteral("a\"b"), QStringLiteral("c:\\d"),
                             QStringLiteral("linha\nnova\t"), QString(QChar(0x1f)), QStringLiteral("Ação"),
-                            QString(QChar(0x7f)), QStringLiteral("emoji \U0001F600 fim")};
+                            QString(QChar(0x7f)), QStringLiteral("emoji \U0001F600 fim"),
+                            // surrogates without their pair, which UTF-8 cannot carry
+                            QString(QChar(0xd80e)), QStringLiteral("DT") + QChar(0xdc00) + QStringLiteral("NREC"),
+                            QStringLiteral("fim ") + QChar(0xd83d), QString(QChar(0xdc00)) + QChar(0xd83d)};
     for (const QString &text : texts) {
         QByteArray out = "[";
         appendJsonString(out, text);

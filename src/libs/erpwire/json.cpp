@@ -256,12 +256,11 @@ constexpr std::array<bool, 256> kEscaped = [] {
     return t;
 }();
 
-} // namespace
+constexpr char kHex[] = "0123456789abcdef";
 
-char *writeJsonUtf8String(char *out, const char *data, qsizetype size)
+// A string's escaped UTF-8, without its quotes.
+char *writeJsonUtf8Body(char *out, const char *data, qsizetype size)
 {
-    static const char hex[] = "0123456789abcdef";
-    *out++ = '"';
     qsizetype start = 0;
     for (qsizetype i = 0; i < size; ++i) {
         const unsigned char ch = static_cast<unsigned char>(data[i]);
@@ -280,13 +279,21 @@ char *writeJsonUtf8String(char *out, const char *data, qsizetype size)
             *out++ = 'u';
             *out++ = '0';
             *out++ = '0';
-            *out++ = hex[ch >> 4];
-            *out++ = hex[ch & 15];
+            *out++ = kHex[ch >> 4];
+            *out++ = kHex[ch & 15];
         }
         start = i + 1;
     }
     std::memcpy(out, data + start, size_t(size - start));
-    out += size - start;
+    return out + (size - start);
+}
+
+} // namespace
+
+char *writeJsonUtf8String(char *out, const char *data, qsizetype size)
+{
+    *out++ = '"';
+    out = writeJsonUtf8Body(out, data, size);
     *out++ = '"';
     return out;
 }
@@ -316,8 +323,31 @@ void appendJsonString(QByteArray &out, QStringView text)
         to[n] = '"';
         return;
     }
-    const QByteArray b = text.toUtf8();
-    appendJsonUtf8String(out, b.constData(), b.size());
+    // A surrogate without its pair has no UTF-8 (the conversion makes it '?'); JSON carries it
+    // as an escape, as the tree writer does.
+    out.append('"');
+    qsizetype from = 0;
+    const auto appendPart = [&out, text](qsizetype begin, qsizetype end) {
+        const QByteArray b = text.sliced(begin, end - begin).toUtf8();
+        const qsizetype at = out.size();
+        out.resize(at + 6 * b.size());
+        out.resize(writeJsonUtf8Body(out.data() + at, b.constData(), b.size()) - out.constData());
+    };
+    for (qsizetype k = i; k < n; ++k) {
+        if (!QChar::isSurrogate(chars[k]))
+            continue;
+        if (QChar::isHighSurrogate(chars[k]) && k + 1 < n && QChar::isLowSurrogate(chars[k + 1])) {
+            ++k;
+            continue;
+        }
+        appendPart(from, k);
+        const char escape[] = {'\\', 'u', kHex[chars[k] >> 12], kHex[(chars[k] >> 8) & 15],
+                               kHex[(chars[k] >> 4) & 15], kHex[chars[k] & 15]};
+        out.append(escape, sizeof escape);
+        from = k + 1;
+    }
+    appendPart(from, n);
+    out.append('"');
 }
 
 void appendJsonNumber(QByteArray &out, double value)
