@@ -12,4 +12,4 @@ cmake --preset ci >/dev/null
 cmake --build --preset ci
 QT_QPA_PLATFORM=offscreen ctest --preset ci "$@"
 rc=0; bench/run --smoke || rc=$?; if [ "$rc" -gt 1 ]; then echo "bench/run --smoke FALHOU (código $rc)" >&2; exit "$rc"; fi
-scripts/fuzz.sh 20
+FUZZ_SEED=1 scripts/fuzz.sh 20
