@@ -288,6 +288,15 @@ char *writeJsonUtf8Body(char *out, const char *data, qsizetype size)
     return out + (size - start);
 }
 
+// The same for a UTF-16 text with no surrogate out of its pair.
+void appendJsonBody(QByteArray &out, QStringView text)
+{
+    const QByteArray b = text.toUtf8();
+    const qsizetype at = out.size();
+    out.resize(at + 6 * b.size());
+    out.resize(writeJsonUtf8Body(out.data() + at, b.constData(), b.size()) - out.constData());
+}
+
 } // namespace
 
 char *writeJsonUtf8String(char *out, const char *data, qsizetype size)
@@ -327,12 +336,6 @@ void appendJsonString(QByteArray &out, QStringView text)
     // as an escape, as the tree writer does.
     out.append('"');
     qsizetype from = 0;
-    const auto appendPart = [&out, text](qsizetype begin, qsizetype end) {
-        const QByteArray b = text.sliced(begin, end - begin).toUtf8();
-        const qsizetype at = out.size();
-        out.resize(at + 6 * b.size());
-        out.resize(writeJsonUtf8Body(out.data() + at, b.constData(), b.size()) - out.constData());
-    };
     for (qsizetype k = i; k < n; ++k) {
         if (!QChar::isSurrogate(chars[k]))
             continue;
@@ -340,13 +343,13 @@ void appendJsonString(QByteArray &out, QStringView text)
             ++k;
             continue;
         }
-        appendPart(from, k);
+        appendJsonBody(out, text.sliced(from, k - from));
         const char escape[] = {'\\', 'u', kHex[chars[k] >> 12], kHex[(chars[k] >> 8) & 15],
                                kHex[(chars[k] >> 4) & 15], kHex[chars[k] & 15]};
         out.append(escape, sizeof escape);
         from = k + 1;
     }
-    appendPart(from, n);
+    appendJsonBody(out, text.sliced(from));
     out.append('"');
 }
 
