@@ -4,7 +4,8 @@ set -euo pipefail
 pkgs=(cmake ninja-build g++ pkg-config
       qt6-base-dev qt6-base-dev-tools qt6-declarative-dev libqt6sql6-sqlite libqt6sql6-psql libgl-dev
       libcpp-httplib-dev libssl-dev libsqlite3-dev libpq-dev libsodium-dev libgtest-dev
-      fonts-dejavu-core)
+      fonts-dejavu-core
+      poppler-utils) # pdftotext reads back the PDFs that the scenarios write
 for opt in "$@"; do
   case "$opt" in
     --with-postgres) pkgs+=(postgresql) ;;

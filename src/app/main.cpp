@@ -7,6 +7,7 @@
 #include <erpfw/core/messageservice.h>
 #include <erpfw/core/shellcontext.h>
 #include <erpfw/db/database.h>
+#include <erpfwui/shell/layoutstore.h>
 #include <erpfwui/shell/moduleloader.h>
 #include <erpfwui/shell/shellwindow.h>
 #include <erpfwui/widgets/messagebox.h>
@@ -164,6 +165,7 @@ int run(ShellApplication &app, const ShellConfig &config)
                                .arg(context.webPort())
                                .arg(embedded ? QStringLiteral(" (embutido)") : QString()),
                            database.displayUrl(), context.operador(), context.filiProc());
+    rememberMainWindow(window.get()); // the operator is known only now
     int status = 0;
     if (!config.scriptFile.isEmpty()) {
         // The script opens what it needs; nothing is opened for it.

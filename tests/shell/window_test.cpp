@@ -7,6 +7,8 @@
 #include <erpfwui/widgets/edits.h>
 #include <erpfwui/widgets/focus.h>
 
+#include <erpfw/core/shellcontext.h>
+
 #include <QApplication>
 #include <QMainWindow>
 #include <QMdiArea>
@@ -16,6 +18,7 @@
 #include <QPointer>
 #include <QScrollBar>
 #include <QSignalSpy>
+#include <QTemporaryDir>
 #include <QTimer>
 
 #include <gtest/gtest.h>
@@ -241,4 +244,45 @@ TEST(ScreenWindowState, ChangesRunNoExitOrEnterAndTheFocusComesBackWhereItWas)
     EXPECT_EQ(log, QStringList({QStringLiteral("medCdEmpresa.exit"), QStringLiteral("panEmpresa.exit"),
                                 QStringLiteral("dbgPadrao.enter")}));
     EXPECT_EQ(errors, QStringList{QStringLiteral("Empresa deve ser informada.")});
+}
+
+// With a data folder, a screen comes back where its operator left it (inside the area when the
+// area is smaller now), with its grid's columns; each operator keeps their own.
+TEST(ScreenLayout, ComesBackAsTheOperatorLeftItInsideTheArea)
+{
+    Shell shell;
+    QTemporaryDir dir;
+    ShellContext &context = ShellContext::instance();
+    context.setDataDir(dir.path());
+    context.setOperador(QStringLiteral("ana"));
+    const auto open = [] {
+        auto *screen = createForm<TfrmPadrao>();
+        screen->findChild<TDBGrid *>(QStringLiteral("dbgPadrao"))->addColumn(QStringLiteral("A"))->setWidth(80);
+        return screen;
+    };
+
+    QPointer<TfrmPadrao> first = open();
+    QMdiSubWindow *window = showScreen(first);
+    window->setGeometry(40, 30, 600, 400);
+    first->findChild<TDBGrid *>(QStringLiteral("dbgPadrao"))->resizeColumn(QStringLiteral("A"), 150);
+    delete first;
+
+    TfrmPadrao *again = open();
+    window = showScreen(again);
+    EXPECT_EQ(window->geometry(), QRect(40, 30, 600, 400));
+    EXPECT_EQ(again->findChild<TDBGrid *>(QStringLiteral("dbgPadrao"))->columnLayout(), QStringList{QStringLiteral("A=150")});
+    window->setGeometry(500, 400, 700, 500); // past the area's corner
+    delete again;
+
+    TfrmPadrao *clamped = open();
+    const QRect room = shell.area->viewport()->rect();
+    EXPECT_TRUE(room.contains(showScreen(clamped)->geometry())) << "inside the area";
+    delete clamped;
+
+    context.setOperador(QStringLiteral("bia"));
+    TfrmPadrao *other = open();
+    EXPECT_NE(showScreen(other)->geometry(), QRect(40, 30, 600, 400)) << "another operator's own layout";
+    EXPECT_EQ(other->findChild<TDBGrid *>(QStringLiteral("dbgPadrao"))->columnLayout(), QStringList{QStringLiteral("A=80")});
+    delete other;
+    context.setDataDir(QString());
 }

@@ -173,3 +173,13 @@ TEST_F(Edits, NumberEditKeyFilterWithMaxNumberRefusesAnEleventhDigitAndTheMinusS
     QTest::keyClicks(ned, QStringLiteral(",129"));
     EXPECT_EQ(ned->text(), QStringLiteral("1234567890,12"));
 }
+
+// Clicked past its blanks, an empty masked field still takes what is typed from its start.
+TEST_F(Edits, AClickIntoAnUntouchedMaskPutsTheCaretAtTheFirstBlank)
+{
+    med->setEditMask(QStringLiteral("99;0; "));
+    QTest::mouseClick(med, Qt::LeftButton, {}, QPoint(med->width() - 3, med->height() / 2));
+    EXPECT_EQ(med->cursorPosition(), 0);
+    QTest::keyClicks(med, QStringLiteral("7"));
+    EXPECT_EQ(med->text(), QStringLiteral("7"));
+}

@@ -332,3 +332,48 @@ TEST_F(Grid, MarkColumnTitleShowsTheCheckMarkWithoutTheSymbolFont)
             ink += header.pixelColor(x, y) != background;
     EXPECT_GT(ink, 5);
 }
+
+// What a spreadsheet receives: the titles, numbers as shown in pt-BR, a cell holding ";" or
+// quotes quoted, a text that a spreadsheet would run as a formula kept as text; "Copiar" takes
+// the current row as shown.
+TEST_F(Grid, CsvAndCopyCarryTheCellsAsShown)
+{
+    const QStringList names{QStringLiteral("Ana;Bia"), QStringLiteral("diz \"oi\""), QStringLiteral("=1+1")};
+    load(0);
+    cds.setPacket(uitest::rows(101, [&](int i) { return names.value(i, QStringLiteral("Nome")); }));
+    const QByteArray csv = grid->csv();
+    ASSERT_TRUE(csv.startsWith("\xEF\xBB\xBF"));
+    const QStringList lines = QString::fromUtf8(csv.mid(3)).split(QStringLiteral("\r\n"));
+    ASSERT_EQ(lines.size(), 103); // the titles, 101 rows and the end of the last line
+    EXPECT_EQ(lines[0], QStringLiteral("CODE;Nome;VALUE;SHOWN"));
+    EXPECT_EQ(lines[1], QStringLiteral("001;\"Ana;Bia\";0,00;#001"));
+    EXPECT_EQ(lines[2], QStringLiteral("002;\"diz \"\"oi\"\"\";10,50;#002"));
+    EXPECT_EQ(lines[3], QStringLiteral("003;'=1+1;21,00;#003"));
+    EXPECT_EQ(lines[101], QStringLiteral("101;Nome;1.050,00;#101"));
+    EXPECT_EQ(csvCell(QStringLiteral("-5,00"), false), QStringLiteral("-5,00")) << "a negative number stays a number";
+
+    grid->setCurrentRow(1);
+    EXPECT_EQ(grid->selectedRowsText(), QStringLiteral("002\tdiz \"oi\"\t10,50\t#002"));
+}
+
+// The operator's columns (order and widths) stand through reloads of the rows; a remembered
+// field the grid no longer shows is skipped, and a column the memory lacks keeps its place.
+TEST_F(Grid, ColumnLayoutSurvivesReloadsAndSkipsWhatTheGridLacks)
+{
+    for (const char *field : {"CODE", "NAME", "VALUE"})
+        grid->addColumn(QString::fromLatin1(field))->setWidth(50);
+    load(3);
+    grid->setColumnLayout({QStringLiteral("VALUE=90"), QStringLiteral("GONE=40"), QStringLiteral("CODE=30")});
+    const QStringList expected{QStringLiteral("VALUE=90"), QStringLiteral("CODE=30"), QStringLiteral("NAME=50")};
+    EXPECT_EQ(grid->columnLayout(), expected);
+    cds.setPacket(uitest::rows(5));
+    EXPECT_EQ(grid->columnLayout(), expected);
+    EXPECT_EQ(grid->horizontalHeader()->logicalIndex(0), 2);
+    EXPECT_EQ(grid->horizontalHeader()->sectionSize(2), 90);
+
+    QStringList changed;
+    QObject::connect(grid, &TDBGrid::columnLayoutChanged, grid, [&] { changed = grid->columnLayout(); });
+    EXPECT_TRUE(grid->resizeColumn(QStringLiteral("NAME"), 120));
+    EXPECT_EQ(changed.value(2), QStringLiteral("NAME=120"));
+    EXPECT_FALSE(grid->resizeColumn(QStringLiteral("GONE"), 10));
+}

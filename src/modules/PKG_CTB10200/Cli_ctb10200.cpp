@@ -1,5 +1,7 @@
 #include "Cli_ctb10200.h"
 
+#include "ctb10200report.h"
+
 #include <erpfwui/shell/shellwindow.h>
 #include <erpfwui/widgets/controls.h>
 #include <erpfwui/widgets/dbgrid.h>
@@ -12,8 +14,11 @@
 #include <erpfw/data/clientdataset.h>
 #include <erpfw/db/adoibquery.h>
 
+#include <QFileDialog>
 #include <QMdiArea>
 #include <QMdiSubWindow>
+#include <QPrintDialog>
+#include <QPrinter>
 
 #include <cmath>
 #include <memory>
@@ -200,6 +205,7 @@ void TfrmCTB10200::bindComponents()
     qryLancamento = component<erp::AdoIbQuery>(QStringLiteral("qryLancamento"));
     qryRateio = component<erp::AdoIbQuery>(QStringLiteral("qryRateio"));
     msgCTB10200 = component<erp::Messages>(QStringLiteral("msgCTB10200"));
+    m_report = new Ctb10200Report(this);
 
     // A stored posting is read straight into the shape of the hand-over's datasets.
     for (const auto &[query, dataSet] : {std::pair{qryLancamento, cdsLancContTemp}, std::pair{qryRateio, cdsRateio}})
@@ -356,6 +362,37 @@ void TfrmCTB10200::FormClose(QObject *, erp::CloseAction &action)
 void TfrmCTB10200::btnFecharClick(QObject *)
 {
     close();
+}
+
+QString TfrmCTB10200::askFile(const char *titleKey, const QString &suffix, const QString &filter)
+{
+    const QString name = QStringLiteral("CTB10200-%1%2.%3")
+                             .arg(edtCdEmpresa->text(), edtNrLancto->text().isEmpty() ? QString() : QLatin1Char('-') + edtNrLancto->text(), suffix);
+    return QFileDialog::getSaveFileName(this, msgCTB10200->msg(QString::fromLatin1(titleKey)), name, filter);
+}
+
+void TfrmCTB10200::btnImprimirClick(QObject *)
+{
+    QPrinter printer(QPrinter::HighResolution);
+    printer.setPageOrientation(QPageLayout::Landscape);
+    printer.setDocName(msgCTB10200->msg(QStringLiteral("Rel_Titulo")));
+    QPrintDialog dialog(&printer, this);
+    if (dialog.exec() == QDialog::Accepted)
+        m_report->print(&printer);
+}
+
+void TfrmCTB10200::btnSalvarPdfClick(QObject *)
+{
+    const QString path = askFile("Rel_Pdf", QStringLiteral("pdf"), QStringLiteral("Documento PDF (*.pdf)"));
+    if (!path.isEmpty())
+        m_report->writePdf(path);
+}
+
+void TfrmCTB10200::btnExportarCsvClick(QObject *)
+{
+    const QString path = askFile("Rel_Csv", QStringLiteral("csv"), QStringLiteral("Planilha CSV (*.csv)"));
+    if (!path.isEmpty())
+        m_report->writeCsv(path);
 }
 
 void TfrmCTB10200::cdsErrosTempCalcFields(erp::ClientDataSet *dataSet)

@@ -44,6 +44,8 @@ struct Handover
 // CTB10200: the accounting entries, their apportionment over branches and cost centres and
 // the accounting errors, read-only. Shows the hand-over's rows or, when it brings none, the
 // stored posting of its number.
+class Ctb10200Report;
+
 class TfrmCTB10200 : public erp::Form
 {
     Q_OBJECT
@@ -60,6 +62,10 @@ public:
 
     Q_INVOKABLE ERP_HANDLER void FormClose(QObject *sender, erp::CloseAction &action);
     Q_INVOKABLE ERP_HANDLER void btnFecharClick(QObject *sender);
+    // The printout through the printer dialog; a PDF or a CSV file where the user says.
+    Q_INVOKABLE ERP_HANDLER void btnImprimirClick(QObject *sender);
+    Q_INVOKABLE ERP_HANDLER void btnSalvarPdfClick(QObject *sender);
+    Q_INVOKABLE ERP_HANDLER void btnExportarCsvClick(QObject *sender);
     // The description of each error code and the entry that it names.
     Q_INVOKABLE ERP_HANDLER void cdsErrosTempCalcFields(erp::ClientDataSet *dataSet);
 
@@ -67,7 +73,10 @@ protected:
     void bindComponents() override;
 
 private:
+    friend class Ctb10200Report;
     struct Content;
+    // A file name the user picks, "" when the dialog is cancelled.
+    QString askFile(const char *titleKey, const QString &suffix, const QString &filter);
     struct EntryRef
     {
         QString ledger;
@@ -107,6 +116,7 @@ private:
     erp::AdoIbQuery *qryLancamento = nullptr;
     erp::AdoIbQuery *qryRateio = nullptr;
     erp::Messages *msgCTB10200 = nullptr;
+    Ctb10200Report *m_report = nullptr;
 
     QHash<QString, QString> m_descriptions; // error code -> text
     QHash<QString, EntryRef> m_entries;      // entry sequence -> what the errors show of it

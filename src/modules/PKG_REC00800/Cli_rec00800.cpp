@@ -89,6 +89,7 @@ void TfrmRecCont::bindComponents()
     imgCheck = component<TImage>(QStringLiteral("imgCheck"));
     imgUncheck = component<TImage>(QStringLiteral("imgUncheck"));
     klContMarcadas = component<KeyList>(QStringLiteral("klContMarcadas"));
+    lblContagem = component<TLabel>(QStringLiteral("lblContagem"));
     netRecCont = component<NetConnection>(QStringLiteral("netRecCont"));
     cdsContRec = component<ClientDataSet>(QStringLiteral("cdsContRec"));
     cdsAjusCont = component<ClientDataSet>(QStringLiteral("cdsAjusCont"));
@@ -242,6 +243,23 @@ void TfrmRecCont::Bot_Confirma()
 {
     mnuConfirmar->setEnabled(klContMarcadas->count() > 0);
     sbtConfirmar->setEnabled(mnuConfirmar->isEnabled());
+    showCounts();
+}
+
+void TfrmRecCont::showCounts()
+{
+    if (cdsContRec->controlsDisabled())
+        return;
+    if (!cdsContRec->active()) {
+        lblContagem->clear();
+        return;
+    }
+    const int listed = cdsContRec->recordCount();
+    const int marked = klContMarcadas->count();
+    const auto number = [](int n) { return formatFloat(QStringLiteral("#,##0"), n); };
+    lblContagem->setText(QStringLiteral("%1 %2, %3 %4")
+                             .arg(number(listed), listed == 1 ? QStringLiteral("conta") : QStringLiteral("contas"),
+                                  number(marked), marked == 1 ? QStringLiteral("marcada") : QStringLiteral("marcadas")));
 }
 
 void TfrmRecCont::dtsPadraoStateChange(QObject *)
@@ -272,6 +290,7 @@ void TfrmRecCont::cdsContRecAfterPost(ClientDataSet *)
 void TfrmRecCont::cdsContRecAfterOpen(ClientDataSet *)
 {
     klContMarcadas->clear();
+    showCounts();
 }
 
 void TfrmRecCont::cdsContRecAfterClose(ClientDataSet *)

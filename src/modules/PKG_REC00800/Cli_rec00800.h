@@ -78,6 +78,9 @@ public:
     void Vd_Empresa(bool required);
     // The confirm command is available while at least one account is marked.
     void Bot_Confirma();
+    // "N contas, M marcadas" beside the navigator's text; not while the list's controls are
+    // off (a mark-all), whose end shows it once.
+    void showCounts();
 
     erp::TPanel *panFiltro = nullptr;
     erp::TMaskEdit *medCdEmpresa = nullptr;
@@ -90,6 +93,7 @@ public:
     erp::TImage *imgCheck = nullptr;
     erp::TImage *imgUncheck = nullptr;
     erp::KeyList *klContMarcadas = nullptr;
+    erp::TLabel *lblContagem = nullptr;
     erp::NetConnection *netRecCont = nullptr;
     erp::ClientDataSet *cdsContRec = nullptr;
     erp::ClientDataSet *cdsAjusCont = nullptr;

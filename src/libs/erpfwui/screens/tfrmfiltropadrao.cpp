@@ -11,6 +11,7 @@
 #include <QFileInfo>
 #include <QFile>
 #include <QSaveFile>
+#include <QShortcut>
 
 namespace erp {
 
@@ -61,6 +62,16 @@ void TfrmFiltroPadrao::bindComponents()
     grbFiltroPadrao = component<TGroupBox>(QStringLiteral("grbFiltroPadrao"));
     pgcPadrao = component<TPageControl>(QStringLiteral("pgcPadrao"));
     msgPadrao = component<Messages>(QStringLiteral("msgPadrao"));
+    // Return and the function keys belong to the fields; Ctrl+Enter is free in every one of
+    // them and confirms as the button does, only while the button is enabled.
+    for (const Qt::Key key : {Qt::Key_Return, Qt::Key_Enter}) {
+        auto *shortcut = new QShortcut(QKeySequence(Qt::CTRL | key), this);
+        shortcut->setContext(Qt::WidgetWithChildrenShortcut);
+        connect(shortcut, &QShortcut::activated, sbtConfirma, [this] {
+            if (sbtConfirma->isEnabled())
+                sbtConfirma->click();
+        });
+    }
 }
 
 void TfrmFiltroPadrao::FormCreate(QObject *)

@@ -1,5 +1,7 @@
 #include "shellwindow.h"
 
+#include "layoutstore.h"
+
 #include <erpfw/core/error.h>
 #include <erpfwui/forms/form.h>
 #include <erpfwui/widgets/dbgrid.h>
@@ -43,16 +45,38 @@ QPointer<QMdiArea> g_mdiArea;
 
 const char *const kHostProperty = "_erp_mdiChild";
 
+// The width a grid has, or would have on its page when that page is not the one shown: a
+// hidden page is laid out as the page shown beside it.
+int gridRoom(const TDBGrid *grid, const Form *screen)
+{
+    if (grid->isVisibleTo(screen))
+        return grid->width();
+    for (const QWidget *w = grid; w && w != screen; w = w->parentWidget()) {
+        const QWidget *parent = w->parentWidget();
+        if (w->isHidden() && parent && parent->isVisibleTo(screen)) {
+            for (const QWidget *sibling : parent->findChildren<QWidget *>(Qt::FindDirectChildrenOnly))
+                if (sibling != w && sibling->isVisibleTo(screen) && sibling->geometry().intersects(w->geometry()))
+                    return grid->width() + sibling->width() - w->width();
+            return -1;
+        }
+    }
+    return -1;
+}
+
 // A screen's design width leaves no room for its grid's vertical scroll bar, and the mark
 // column would hide under it: the screen opens wider by what its widest grid lacks to show
-// every column, as far as the MDI area allows, growing leftwards where the area ends. Its
-// height and its design data stay.
+// every column, on every page, as far as the MDI area allows, growing leftwards where the area
+// ends. Its height and its design data stay.
 void widenToShowGrids(QMdiSubWindow *window, Form *screen)
 {
     int missing = 0;
-    for (const TDBGrid *grid : screen->findChildren<TDBGrid *>())
-        if (grid->isVisibleTo(screen))
-            missing = qMax(missing, grid->widthShowingColumns() - grid->width());
+    for (const TDBGrid *grid : screen->findChildren<TDBGrid *>()) {
+        if (grid->isHidden())
+            continue;
+        const int room = gridRoom(grid, screen);
+        if (room >= 0)
+            missing = qMax(missing, grid->widthShowingColumns() - room);
+    }
     const int area = g_mdiArea->viewport()->width();
     missing = qMin(missing, area - window->width());
     if (missing <= 0)
@@ -123,7 +147,7 @@ QMdiSubWindow *showScreen(Form *screen)
         window->showNormal();
     screen->show();
     window->showNormal();
-    if (first)
+    if (first && !rememberScreenLayout(window, screen))
         widenToShowGrids(window, screen);
     window->raise();
     g_mdiArea->setActiveSubWindow(window);

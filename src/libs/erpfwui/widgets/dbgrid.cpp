@@ -6,9 +6,19 @@
 #include <erpfw/core/deferredwork.h>
 #include <erpfw/core/error.h>
 #include <erpfw/data/field.h>
+#include <erpfwui/forms/form.h>
 
+#include <QAction>
+#include <algorithm>
+#include <QApplication>
 #include <QBitmap>
+#include <QClipboard>
+#include <QContextMenuEvent>
+#include <QFileDialog>
 #include <QKeyEvent>
+#include <QMenu>
+#include <QMouseEvent>
+#include <QSaveFile>
 #include <QPainter>
 #include <QScopedValueRollback>
 #include <QScrollBar>
@@ -31,7 +41,7 @@ public:
         : QHeaderView(Qt::Horizontal, grid), m_grid(grid)
     {
         setSectionsClickable(true);
-        setSectionsMovable(false);
+        setSectionsMovable(true);
         setHighlightSections(false);
     }
 
@@ -51,7 +61,28 @@ public:
         return m_hint;
     }
 
+    // Between a press and its release on the titles: what resizes a section now is the user.
+    bool pressed() const { return m_pressed; }
+
 protected:
+    void mousePressEvent(QMouseEvent *event) override
+    {
+        m_pressed = true;
+        QHeaderView::mousePressEvent(event);
+    }
+
+    void mouseReleaseEvent(QMouseEvent *event) override
+    {
+        QHeaderView::mouseReleaseEvent(event);
+        m_pressed = false;
+    }
+
+    void mouseDoubleClickEvent(QMouseEvent *event) override
+    {
+        const QScopedValueRollback pressed(m_pressed, true);
+        QHeaderView::mouseDoubleClickEvent(event);
+    }
+
     bool event(QEvent *event) override
     {
         switch (event->type()) {
@@ -97,6 +128,7 @@ private:
     mutable QSize m_hint;
     mutable QStringList m_titles; // hidden sections as null titles
     mutable bool m_sortIndicator = false;
+    bool m_pressed = false;
 };
 
 } // namespace
@@ -215,6 +247,21 @@ TDBGrid::TDBGrid(QWidget *parent)
         if (from.row() == 0 && to.row() == m_model->rowCount() - 1)
             m_pictures.clear();
     });
+    connect(horizontalHeader(), &QHeaderView::sectionResized, this,
+            [this](int logical, int, int size) { userResizedSection(logical, size); });
+    connect(horizontalHeader(), &QHeaderView::sectionMoved, this, &TDBGrid::userMovedSection);
+
+    auto *copy = new QAction(QStringLiteral("&Copiar"), this);
+    copy->setObjectName(QStringLiteral("actCopiar"));
+    copy->setShortcut(QKeySequence::Copy);
+    copy->setShortcutContext(Qt::WidgetShortcut);
+    connect(copy, &QAction::triggered, this, [this] { dispatch([this] { copyRows(); }); });
+    auto *exportCsv = new QAction(QStringLiteral("&Exportar CSV..."), this);
+    exportCsv->setObjectName(QStringLiteral("actExportarCsv"));
+    connect(exportCsv, &QAction::triggered, this, &TDBGrid::exportCsvAsked);
+    addAction(copy);
+    addAction(exportCsv);
+
     connect(horizontalHeader(), &QHeaderView::sectionClicked, this, [this](int section) {
         if (section >= 0 && section < m_columns.size()) {
             GridColumn *column = m_columns[section];
@@ -299,6 +346,7 @@ void TDBGrid::columnChanged()
     QStringList names;
     for (GridColumn *c : m_columns)
         names.append(c->fieldName());
+    m_order.clear();
     m_model->setColumns(names);
     applyColumnLayout();
     // The model's reset dropped the selection: the dataset's current row is shown again.
@@ -308,6 +356,7 @@ void TDBGrid::columnChanged()
 // Without columns of its own the grid mirrors the model, which shows the visible fields.
 void TDBGrid::reloadColumns()
 {
+    m_order.clear();
     qDeleteAll(m_columns);
     m_columns.clear();
     for (int i = 0; i < m_model->columnCount(); ++i) {
@@ -321,20 +370,248 @@ void TDBGrid::reloadColumns()
 void TDBGrid::applyColumnLayout()
 {
     QHeaderView *header = horizontalHeader();
+    const QScopedValueRollback layingOut(m_layingOut, true);
     int titleHeight = fontMetrics().height() + 6;
     // The style's minimum would widen a narrow column (a 20-pixel mark) past its design width,
     // and the columns would no longer fit where they were drawn to fit.
     int narrowest = m_minimumWidth;
-    for (GridColumn *c : std::as_const(m_columns))
-        narrowest = qMin(narrowest, c->width() >= 0 ? c->width() : m_defaultWidth);
+    for (int i = 0; i < m_columns.size(); ++i)
+        narrowest = qMin(narrowest, shownWidth(i));
     header->setMinimumSectionSize(qMax(narrowest, 1));
     for (int i = 0; i < m_columns.size() && i < header->count(); ++i) {
-        const int width = m_columns[i]->width();
-        header->resizeSection(i, width >= 0 ? width : m_defaultWidth);
+        header->resizeSection(i, shownWidth(i));
         titleHeight = qMax(titleHeight, QFontMetrics(titleDisplayFont(i)).height() + 6);
     }
+    // A reset of the model forgets where the user moved the sections.
+    if (m_order.size() == header->count())
+        for (int visual = 0; visual < m_order.size(); ++visual)
+            header->moveSection(header->visualIndex(m_order[visual]), visual);
     header->setMinimumHeight(titleHeight);
     header->viewport()->update();
+}
+
+void TDBGrid::setTitlesWhole(bool on)
+{
+    m_titlesWhole = on;
+    applyColumnLayout();
+}
+
+int TDBGrid::shownWidth(int column) const
+{
+    if (column < 0 || column >= m_columns.size())
+        return m_defaultWidth;
+    const int width = m_columns[column]->width() >= 0 ? m_columns[column]->width() : m_defaultWidth;
+    if (!m_titlesWhole)
+        return width;
+    // the header's margin of 2 pixels on the aligned side and the section's edges
+    const int title = QFontMetrics(titleDisplayFont(column)).horizontalAdvance(titleDisplayText(column)) + 6;
+    return qMax(width, title);
+}
+
+// Only the user's drags on the titles (or resizeColumn) change a column's width; a header also
+// resizes its sections when its model is reset.
+void TDBGrid::userResizedSection(int logical, int size)
+{
+    if (m_layingOut || logical < 0 || logical >= m_columns.size())
+        return;
+    if (!m_userResize && !static_cast<const GridHeader *>(horizontalHeader())->pressed())
+        return;
+    if (size == shownWidth(logical))
+        return;
+    m_columns[logical]->m_width = size;
+    emit columnLayoutChanged();
+}
+
+void TDBGrid::userMovedSection()
+{
+    if (m_layingOut)
+        return;
+    m_order = shownOrder();
+    emit columnLayoutChanged();
+}
+
+QList<int> TDBGrid::shownOrder() const
+{
+    QList<int> order;
+    const QHeaderView *header = horizontalHeader();
+    for (int visual = 0; visual < header->count(); ++visual)
+        order.append(header->logicalIndex(visual));
+    for (int i = int(order.size()); i < m_columns.size(); ++i)
+        order.append(i);
+    return order;
+}
+
+QStringList TDBGrid::columnLayout() const
+{
+    QStringList layout;
+    for (int logical : shownOrder())
+        if (logical < m_columns.size())
+            layout.append(QStringLiteral("%1=%2").arg(m_columns[logical]->fieldName())
+                              .arg(m_columns[logical]->width() >= 0 ? m_columns[logical]->width() : m_defaultWidth));
+    return layout;
+}
+
+void TDBGrid::setColumnLayout(const QStringList &layout)
+{
+    QList<int> order;
+    for (const QString &entry : layout) {
+        const qsizetype eq = entry.lastIndexOf(QLatin1Char('='));
+        bool ok = false;
+        const int width = entry.mid(eq + 1).toInt(&ok);
+        GridColumn *column = eq > 0 ? columnOf(entry.left(eq)) : nullptr;
+        if (!column || !ok || width <= 0 || order.contains(column->index()))
+            continue;
+        column->m_width = qMin(width, 4000);
+        order.append(column->index());
+    }
+    for (int i = 0; i < m_columns.size(); ++i)
+        if (!order.contains(i))
+            order.append(i);
+    m_order = order;
+    applyColumnLayout();
+}
+
+bool TDBGrid::resizeColumn(const QString &fieldName, int width)
+{
+    GridColumn *column = columnOf(fieldName);
+    if (!column)
+        return false;
+    const QScopedValueRollback user(m_userResize, true);
+    horizontalHeader()->resizeSection(column->index(), width);
+    return true;
+}
+
+bool TDBGrid::moveColumn(const QString &fieldName, int position)
+{
+    GridColumn *column = columnOf(fieldName);
+    if (!column)
+        return false;
+    QHeaderView *header = horizontalHeader();
+    header->moveSection(header->visualIndex(column->index()), qBound(0, position, header->count() - 1));
+    return true;
+}
+
+QStringList TDBGrid::shownTitles() const
+{
+    QStringList titles;
+    for (int logical : shownOrder())
+        titles.append(titleDisplayText(logical));
+    return titles;
+}
+
+QStringList TDBGrid::shownCells(int row) const
+{
+    ClientDataSet *ds = dataSet();
+    if (!ds || !ds->active() || row < 0 || row >= rowCount())
+        throw Error(QStringLiteral("%1 não tem a linha %2.").arg(objectName()).arg(row));
+    QStringList cells;
+    ClientDataSet::RowScope scope(*ds, row);
+    for (int logical : shownOrder()) {
+        Field *field = logical < m_columns.size() ? m_columns[logical]->field() : nullptr;
+        cells.append(field ? field->displayText() : QString());
+    }
+    return cells;
+}
+
+QString TDBGrid::selectedRowsText() const
+{
+    ClientDataSet *ds = dataSet();
+    if (!ds || !ds->active() || ds->isEmpty())
+        return QString();
+    QList<int> rows;
+    for (const QModelIndex &index : selectionModel()->selectedIndexes())
+        if (!rows.contains(index.row()))
+            rows.append(index.row());
+    if (rows.isEmpty() && currentRow() >= 0)
+        rows.append(currentRow());
+    std::sort(rows.begin(), rows.end());
+    QStringList lines;
+    for (int row : std::as_const(rows)) {
+        QStringList cells = shownCells(row);
+        for (QString &cell : cells)
+            cell = cell.replace(QLatin1Char('\t'), QLatin1Char(' ')).replace(QLatin1Char('\n'), QLatin1Char(' ')).remove(QLatin1Char('\r'));
+        lines.append(cells.join(QLatin1Char('\t')));
+    }
+    return lines.join(QLatin1Char('\n'));
+}
+
+void TDBGrid::copyRows()
+{
+    QApplication::clipboard()->setText(selectedRowsText());
+}
+
+QString TDBGrid::csvLines() const
+{
+    const QList<int> order = shownOrder();
+    QList<bool> isText;
+    for (int logical : order) {
+        const Field *field = logical < m_columns.size() ? m_columns[logical]->field() : nullptr;
+        isText.append(!field || !field->isNumericField());
+    }
+    const auto line = [&isText](const QStringList &cells) {
+        QStringList out;
+        for (qsizetype i = 0; i < cells.size(); ++i)
+            out.append(csvCell(cells[i], isText.value(i, true)));
+        return out.join(QLatin1Char(';')) + QStringLiteral("\r\n");
+    };
+    QString text = line(shownTitles());
+    ClientDataSet *ds = dataSet();
+    if (ds && ds->active())
+        for (int row = 0; row < rowCount(); ++row)
+            text += line(shownCells(row));
+    return text;
+}
+
+QByteArray TDBGrid::csv() const
+{
+    return QByteArrayLiteral("\xEF\xBB\xBF") + csvLines().toUtf8();
+}
+
+bool TDBGrid::exportCsv(const QString &path)
+{
+    return dispatch([&] { writeFileAtomically(path, csv()); });
+}
+
+void TDBGrid::exportCsvAsked()
+{
+    const Form *form = nullptr;
+    for (QObject *o = parent(); o && !form; o = o->parent())
+        form = qobject_cast<const Form *>(o);
+    const QString suggested = (form ? form->objectName() : QStringLiteral("grade")) + QLatin1Char('-') + objectName()
+                              + QStringLiteral(".csv");
+    const QString path = QFileDialog::getSaveFileName(this, QStringLiteral("Exportar CSV"), suggested,
+                                                      QStringLiteral("Planilha CSV (*.csv)"));
+    if (!path.isEmpty())
+        exportCsv(path);
+}
+
+void TDBGrid::contextMenuEvent(QContextMenuEvent *event)
+{
+    QMenu menu(this);
+    menu.setObjectName(QStringLiteral("pmnGrade"));
+    menu.addActions(actions());
+    const bool rows = dataSet() && dataSet()->active() && !dataSet()->isEmpty();
+    actions().value(0)->setEnabled(rows);
+    menu.exec(event->globalPos());
+    actions().value(0)->setEnabled(true);
+}
+
+QString csvCell(const QString &text, bool isText)
+{
+    QString cell = text;
+    if (isText && !cell.isEmpty() && QStringLiteral("=+-@").contains(cell.front()))
+        cell.prepend(QLatin1Char('\''));
+    if (cell.contains(QLatin1Char(';')) || cell.contains(QLatin1Char('"')) || cell.contains(QLatin1Char('\n'))
+        || cell.contains(QLatin1Char('\r')))
+        cell = QLatin1Char('"') + cell.replace(QLatin1Char('"'), QStringLiteral("\"\"")) + QLatin1Char('"');
+    return cell;
+}
+
+void writeFileAtomically(const QString &path, const QByteArray &bytes)
+{
+    QSaveFile file(path);
+    if (!file.open(QIODevice::WriteOnly) || file.write(bytes) != bytes.size() || !file.commit())
+        throw Error(QStringLiteral("Não foi possível gravar o arquivo %1: %2").arg(path, file.errorString()));
 }
 
 bool TDBGrid::rowSelect() const
@@ -399,7 +676,10 @@ void TDBGrid::setCurrentRow(int row)
 QVariantList TDBGrid::columnList() const
 {
     QVariantList list;
-    for (GridColumn *c : m_columns) {
+    for (int logical : shownOrder()) {
+        if (logical >= m_columns.size())
+            continue;
+        GridColumn *c = m_columns[logical];
         const int width = c->width() >= 0 ? c->width() : m_defaultWidth;
         list.append(QVariantMap{{QStringLiteral("field"), c->fieldName()},
                                 {QStringLiteral("title"), c->title()},
@@ -411,8 +691,8 @@ QVariantList TDBGrid::columnList() const
 int TDBGrid::columnsWidth() const
 {
     int total = 0;
-    for (GridColumn *c : m_columns)
-        total += c->width() >= 0 ? c->width() : m_defaultWidth;
+    for (int i = 0; i < m_columns.size(); ++i)
+        total += shownWidth(i);
     return total;
 }
 

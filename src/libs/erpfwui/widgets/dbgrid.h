@@ -77,6 +77,7 @@ class ERPFWUI_EXPORT TDBGrid : public QTableView, public FocusEvents
     Q_PROPERTY(QVariantList columns READ columnList)
     Q_PROPERTY(QString hint READ toolTip WRITE setToolTip)
     Q_PROPERTY(bool visible READ isVisibleFlag WRITE setVisible)
+    Q_PROPERTY(bool titlesWhole READ titlesWhole WRITE setTitlesWhole)
 
 public:
     Q_INVOKABLE explicit TDBGrid(QWidget *parent = nullptr);
@@ -114,7 +115,36 @@ public:
     int currentRow() const; // 0-based; -1 when none
     // As a click on that row: the dataset moves with its scroll events.
     void setCurrentRow(int row);
+    // The columns in the order shown, each with its field, title and the width it was given.
     QVariantList columnList() const;
+    // Whether a column shows at least as wide as its title, whatever width it was given.
+    bool titlesWhole() const { return m_titlesWhole; }
+    void setTitlesWhole(bool on);
+    int shownWidth(int column) const;
+    // "FIELD=width" per column in the order shown: what the user made of the columns.
+    QStringList columnLayout() const;
+    // Applies such a list: its columns first, in its order and widths; a field the grid does
+    // not show is skipped, a column the list lacks keeps its place after them.
+    void setColumnLayout(const QStringList &layout);
+    // As a drag of the title's edge, and of the title to another place (0 is the first shown).
+    // False when the grid has no column of that field.
+    Q_INVOKABLE bool resizeColumn(const QString &fieldName, int width);
+    Q_INVOKABLE bool moveColumn(const QString &fieldName, int position);
+
+    // The selected rows (the current one at least) as the user reads them: tab-separated
+    // columns in the order shown, one line per row. "Copiar" puts it on the clipboard.
+    Q_INVOKABLE QString selectedRowsText() const;
+    Q_INVOKABLE void copyRows();
+    // Titles and a row's texts as shown, columns in the order shown (what a printout lists).
+    QStringList shownTitles() const;
+    QStringList shownCells(int row) const;
+    // The CSV lines of csv() without the byte-order mark, for a file of several tables.
+    QString csvLines() const;
+    // Every row, with the titles first, as pt-BR spreadsheets read CSV: UTF-8 with a byte-order
+    // mark, ";" between columns, numbers as shown ("1.234,50").
+    QByteArray csv() const;
+    // Writes csv() to the file; a failure is shown as any handler's error, and gives false.
+    Q_INVOKABLE bool exportCsv(const QString &path);
     // The columns' widths added up, and the grid's width that shows them all beside a
     // vertical scroll bar (rows come and go; the bar with them).
     int columnsWidth() const;
@@ -140,12 +170,19 @@ public:
 
     NotifyEvent onDblClick;
     TitleClickEvent onTitleClick;
+
+signals:
+    // The user resized or moved a column.
+    void columnLayoutChanged();
+
+public:
     KeyEvent onKeyDown;
     DrawColumnCellEvent onDrawColumnCell;
 
 protected:
     void keyPressEvent(QKeyEvent *event) override;
     void mouseDoubleClickEvent(QMouseEvent *event) override;
+    void contextMenuEvent(QContextMenuEvent *event) override;
     void currentChanged(const QModelIndex &current, const QModelIndex &previous) override;
 
 private:
@@ -159,6 +196,10 @@ private:
     void columnChanged();
     void paintedCell(QPainter *painter, const QStyleOptionViewItem &option, const QModelIndex &index);
     void reportOnce(std::exception_ptr error);
+    void userResizedSection(int logical, int size);
+    void userMovedSection();
+    QList<int> shownOrder() const; // logical columns in the order shown
+    void exportCsvAsked();
 
     DataSetModel *m_model;
     QPointer<DataSource> m_source;
@@ -179,7 +220,17 @@ private:
     bool m_drawSelected = false;
     QHash<quint64, QString> m_pictures; // (row, column) -> picture name
     bool m_reportPending = false;
+    bool m_titlesWhole = false;
+    bool m_layingOut = false;
+    bool m_userResize = false;
+    QList<int> m_order; // logical columns in the order the user gave; empty: as defined
 };
+
+// A cell as CSV and as pt-BR spreadsheets take it: quoted when it holds ";", quotes or line
+// breaks; a text starting as a formula (= + - @) is kept as text.
+ERPFWUI_EXPORT QString csvCell(const QString &text, bool isText);
+// Writes the bytes whole or not at all; erp::Error names the file and the cause.
+ERPFWUI_EXPORT void writeFileAtomically(const QString &path, const QByteArray &bytes);
 
 // Draws the picture centred in the grid's cell being drawn (from its draw handler); the
 // colour is the picture's background, which lets the cell show through.

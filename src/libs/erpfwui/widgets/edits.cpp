@@ -10,6 +10,7 @@
 #include <QCalendarWidget>
 #include <QClipboard>
 #include <QKeyEvent>
+#include <QMouseEvent>
 #include <QShortcut>
 
 namespace erp {
@@ -254,6 +255,13 @@ void TMaskEdit::focusInEvent(QFocusEvent *event)
 {
     EditBase::focusInEvent(event);
     if (!m_mask.isEmpty() && !hasSelectedText() && event->reason() != Qt::MouseFocusReason)
+        placeCursor();
+}
+
+void TMaskEdit::mousePressEvent(QMouseEvent *event)
+{
+    EditBase::mousePressEvent(event);
+    if (!m_mask.isEmpty() && event->button() == Qt::LeftButton && !hasSelectedText() && isUntouched())
         placeCursor();
 }
 

@@ -96,6 +96,8 @@ protected:
     void eraseForward() override;
     void keyPressEvent(QKeyEvent *event) override;
     void focusInEvent(QFocusEvent *event) override;
+    // A click into an untouched edit puts the caret at its first blank, wherever it landed.
+    void mousePressEvent(QMouseEvent *event) override;
 
 private:
     bool clearSelection();
