@@ -90,6 +90,8 @@ QString Ctb10200Report::csv() const
     text += csvPair(msg("Rel_Empresa").arg(s.edtCdEmpresa->text(), s.edtNmEmpresa->text())) + end;
     if (!s.edtNrLancto->text().isEmpty())
         text += csvPair(msg("Rel_Lancto").arg(s.edtNrLancto->text())) + end;
+    if (!s.lblOrigem->text().isEmpty())
+        text += erp::csvCell(s.lblOrigem->text(), true) + end;
     text += erp::csvCell(msg("Rel_Emissao").arg(erp::formatDate(erp::today()), erp::ShellContext::instance().operador()),
                          true)
             + end;
