@@ -12,6 +12,7 @@
 #include <QMdiArea>
 #include <QMdiSubWindow>
 #include <QPointer>
+#include <QScreen>
 #include <QSettings>
 
 #include <memory>
@@ -94,7 +95,9 @@ void rememberMainWindow(QMainWindow *window)
         return;
     const QString key = QStringLiteral("%1/janela").arg(safeName(window->objectName()));
     const QRect saved = s->value(key).toRect();
-    if (saved.isValid())
+    // a screen that is gone since (another monitor, a smaller resolution) keeps the default
+    const QScreen *screen = window->screen();
+    if (saved.isValid() && (!screen || screen->availableVirtualGeometry().intersects(saved)))
         window->setGeometry(saved);
     new GeometryKeeper(window, key);
 }
