@@ -71,10 +71,11 @@ protected:
         QHeaderView::mousePressEvent(event);
     }
 
+    // A title click's handler runs inside the release and may reload the rows: not the user's.
     void mouseReleaseEvent(QMouseEvent *event) override
     {
-        QHeaderView::mouseReleaseEvent(event);
         m_pressed = false;
+        QHeaderView::mouseReleaseEvent(event);
     }
 
     void mouseDoubleClickEvent(QMouseEvent *event) override
