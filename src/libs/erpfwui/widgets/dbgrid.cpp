@@ -9,7 +9,6 @@
 #include <erpfwui/forms/form.h>
 
 #include <QAction>
-#include <algorithm>
 #include <QApplication>
 #include <QBitmap>
 #include <QClipboard>
@@ -24,6 +23,8 @@
 #include <QScrollBar>
 #include <QStyledItemDelegate>
 #include <QTimer>
+
+#include <algorithm>
 
 namespace erp {
 
