@@ -3,8 +3,9 @@
 set -euo pipefail
 pkgs=(cmake ninja-build g++ pkg-config
       qt6-base-dev qt6-base-dev-tools qt6-declarative-dev libqt6sql6-sqlite libqt6sql6-psql libgl-dev
-      libcpp-httplib-dev libssl-dev libsqlite3-dev libpq-dev libsodium-dev libgtest-dev
+      libcpp-httplib-dev libboost1.81-dev zlib1g-dev libssl-dev libsqlite3-dev libpq-dev libsodium-dev libgtest-dev
       fonts-dejavu-core
+      curl openssl # the transport tests' independent HTTPS client and their test CA
       poppler-utils) # pdftotext reads back the PDFs that the scenarios write
 for opt in "$@"; do
   case "$opt" in

@@ -1,33 +1,60 @@
 #include "appserver.h"
 #include "auth.h"
+#include "gzip.h"
 #include "pool.h"
 #include "rpc.h"
 #include "schema.h"
 
 #include <erpwire/json.h>
-#include <httplib.h>
 
-#include <QDateTime>
-#include <QJsonDocument>
-#include <QJsonObject>
+#include <boost/asio.hpp>
+#include <boost/asio/ssl.hpp>
+#include <boost/beast/core.hpp>
+#include <boost/beast/http.hpp>
+#include <boost/beast/ssl.hpp>
+
+#include <QByteArray>
 
 #include <atomic>
 #include <charconv>
 #include <chrono>
+#include <condition_variable>
 #include <cstdio>
 #include <ctime>
-#include <condition_variable>
+#include <list>
+#include <malloc.h>
 #include <mutex>
 #include <thread>
 
 namespace erp::server {
+
+namespace asio = boost::asio;
+namespace ssl = asio::ssl;
+namespace beast = boost::beast;
+namespace http = beast::http;
+using tcp = asio::ip::tcp;
 
 namespace {
 
 using Clock = std::chrono::steady_clock;
 
 const char *kVersion = "0.1.0";
-constexpr size_t kIdleConnections = 64;
+
+// A client may keep its connection idle this long between calls (it costs no thread), but
+// must send a request's head within kHead once it began, and never stall its body for kBody.
+constexpr auto kIdle = std::chrono::seconds(120);
+constexpr auto kHead = std::chrono::seconds(10);
+constexpr auto kBody = std::chrono::seconds(30);
+constexpr auto kWrite = std::chrono::seconds(60);
+// After a refusal the rest of the request is read and thrown away for a moment, so the client
+// reads the answer instead of a reset.
+constexpr auto kLinger = std::chrono::seconds(2);
+constexpr std::uint32_t kHeaderLimit = 64 * 1024;
+constexpr std::size_t kPiece = 64 * 1024;
+constexpr qsizetype kChunk = 64 * 1024;
+// Connections past the limit are answered 503 while there are at most this many of them;
+// beyond, they are closed unanswered.
+constexpr int kRefusing = 64;
 
 // The local time, worked out once a second per thread: converting the clock through the time
 // zone on every log line was a visible part of a short call, and asking Qt for the date reads
@@ -49,11 +76,6 @@ const LocalSecond &localSecond()
         s.second = now;
     }
     return s;
-}
-
-std::string localTimeText()
-{
-    return localSecond().text;
 }
 
 QDate localToday()
@@ -82,198 +104,244 @@ struct CallLog
     std::string outcome;
 };
 
+const char *reason(int status)
+{
+    switch (status) {
+    case 200: return "OK";
+    case 400: return "Bad Request";
+    case 401: return "Unauthorized";
+    case 404: return "Not Found";
+    case 413: return "Payload Too Large";
+    case 415: return "Unsupported Media Type";
+    case 429: return "Too Many Requests";
+    case 500: return "Internal Server Error";
+    case 503: return "Service Unavailable";
+    default: return "Error";
+    }
+}
+
+// Every answer says that gzip'd request bodies are welcome.
+std::string responseHead(int status, std::optional<std::size_t> length, bool gzip, bool close,
+                         const std::string &extra = {})
+{
+    std::string h = "HTTP/1.1 " + std::to_string(status) + " " + reason(status) +
+                    "\r\nContent-Type: application/json\r\nAccept-Encoding: gzip\r\n";
+    if (length)
+        h += "Content-Length: " + std::to_string(*length) + "\r\n";
+    else
+        h += "Transfer-Encoding: chunked\r\n";
+    if (gzip)
+        h += "Content-Encoding: gzip\r\n";
+    if (close)
+        h += "Connection: close\r\n";
+    return h + extra + "\r\n";
+}
+
+bool hasToken(std::string_view list, std::string_view token)
+{
+    // enough for "gzip", "gzip, deflate", "deflate;q=0.5, gzip;q=1"; a q of 0 is not honoured
+    for (size_t at = 0; at < list.size();) {
+        size_t end = list.find(',', at);
+        if (end == std::string_view::npos)
+            end = list.size();
+        std::string_view item = list.substr(at, end - at);
+        item = item.substr(0, item.find(';'));
+        while (!item.empty() && item.front() == ' ')
+            item.remove_prefix(1);
+        while (!item.empty() && item.back() == ' ')
+            item.remove_suffix(1);
+        if (beast::iequals(item, token))
+            return true;
+        at = end + 1;
+    }
+    return false;
+}
+
+struct AuthOutcome
+{
+    enum Kind { Allowed, Denied, Throttled, Unavailable } kind = Denied;
+    std::string operatorName;
+    int retryAfterSeconds = 0;
+};
+
+struct SessionBase
+{
+    virtual ~SessionBase() = default;
+    // On stopping: a connection waiting for its next request is closed.
+    virtual void closeIfIdle() = 0;
+    virtual void closeNow() = 0;
+};
+
 } // namespace
 
 class AppServer::Impl
 {
 public:
-    explicit Impl(ServeOptions o) : options(std::move(o)), pool(options.db, size_t(std::max(1, options.workers)))
+    explicit Impl(ServeOptions o)
+        : options(std::move(o)), pool(withTimeout(options), size_t(std::max(1, options.workers))),
+          workers(size_t(std::max(1, options.workers)))
     {
-        Lease c = pool.acquire();
-        try {
-            requireCurrentSchema(*c);
-        } catch (const std::runtime_error &e) {
-            throw std::runtime_error(options.db.text + ": " + e.what());
+        {
+            Lease c = pool.acquire();
+            try {
+                requireCurrentSchema(*c);
+            } catch (const std::runtime_error &e) {
+                throw std::runtime_error(options.db.text + ": " + e.what());
+            }
+        }
+        if (!options.tlsCertFile.empty() || !options.tlsKeyFile.empty()) {
+            tls.emplace(ssl::context::tls_server);
+            tls->set_options(ssl::context::default_workarounds | ssl::context::no_sslv2 | ssl::context::no_sslv3 |
+                             ssl::context::no_tlsv1 | ssl::context::no_tlsv1_1 | ssl::context::single_dh_use);
+            try {
+                tls->use_certificate_chain_file(options.tlsCertFile);
+                tls->use_private_key_file(options.tlsKeyFile, ssl::context::pem);
+            } catch (const boost::system::system_error &e) {
+                throw std::runtime_error("Não foi possível carregar o certificado TLS (" + options.tlsCertFile + ", " +
+                                         options.tlsKeyFile + "): " + e.code().message());
+            }
         }
         pool.startCheckpoints([this](const std::string &line) { writeLine(line); });
-        setUp();
     }
 
-    void setUp()
+    static db::DbUrl withTimeout(const ServeOptions &o)
     {
-        // A kept-alive connection holds one of httplib's threads while its client is idle: past
-        // the calls that may run at once (the pool's limit), room for that many idle clients, or
-        // the next client would wait for an idle one to time out.
-        const size_t threads = size_t(std::max(1, options.workers)) + kIdleConnections;
-        http.new_task_queue = [threads] { return new httplib::ThreadPool(threads); };
-        http.set_payload_max_length(options.maxBodyBytes);
-        http.set_keep_alive_max_count(10000);
-        http.set_keep_alive_timeout(5);
-        // Headers and body leave in separate writes; without this each answer waits for a delayed ACK.
-        http.set_tcp_nodelay(true);
-        http.Get("/health", [this](const httplib::Request &, httplib::Response &res) {
-            const QByteArray body = QByteArray("{\"server\":\"") + kServerObject + "\",\"version\":\"" + kVersion +
-                                    "\",\"database\":\"" +
-                                    (options.db.kind == db::Kind::Sqlite ? "sqlite" : "postgresql") + "\"}";
-            res.set_content(body.constData(), size_t(body.size()), "application/json");
-        });
-        http.Post(R"(/rpc/([^/]+))", [this](const httplib::Request &req, httplib::Response &res) {
-            CallLog log;
-            if (!enter()) {
-                res.status = 503;
-                res.set_header("Connection", "close");
-                res.set_content("{\"erro\":\"Servidor encerrando.\"}", "application/json");
-                log.outcome = "recusado 503 (encerrando)";
-                writeLog(log, -1);
-                return;
-            }
-            try {
-                handle(req, res, log);
-            } catch (const std::exception &e) {
-                // Only a failure outside every call's own handling gets here.
-                log.outcome = "erro interno: " + std::string(e.what());
-                res.status = 500;
-            }
-            if (!log.outcome.empty()) {
-                writeLog(log, -1);
-                leave();
-            } // else a stream: its end leaves
-        });
-        // Refusals that httplib makes itself (too large, unknown path) still get their line.
-        http.set_logger([this](const httplib::Request &req, const httplib::Response &res) {
-            if (res.status == 413 || res.status == 404 || res.status == 400) {
-                CallLog log;
-                log.method = req.path;
-                log.outcome = "recusado HTTP " + std::to_string(res.status);
-                writeLog(log, -1);
-            }
-        });
+        db::DbUrl u = o.db;
+        u.timeout = std::chrono::seconds(std::max(1, o.statementTimeoutSeconds));
+        return u;
     }
 
-    void handle(const httplib::Request &req, httplib::Response &res, CallLog &log)
+    // The one place a request's credentials are judged; runs on a worker.
+    AuthOutcome authorize(const std::string &header, const std::string & /*peer*/)
     {
-        const std::string header = req.get_header_value("Authorization");
         const auto basic = parseBasicAuth(header);
         const auto bearer = basic ? std::nullopt : parseBearerAuth(header);
-        if (basic)
-            log.operatorName = basic->first;
-        Lease lease = pool.acquire();
-        std::string operatorName;
-        if (basic && auth.check(*lease, basic->first, basic->second))
-            operatorName = basic->first;
-        else if (bearer)
-            operatorName = auth.checkToken(*lease, *bearer);
-        if (operatorName.empty()) {
-            res.status = 401;
-            res.set_header("WWW-Authenticate", "Basic realm=\"rec-appserver\", charset=\"UTF-8\"");
-            res.set_header("WWW-Authenticate", "Bearer realm=\"rec-appserver\"");
-            res.set_content("{\"erro\":\"Acesso negado.\"}", "application/json");
-            log.outcome = "recusado 401";
-            return;
+        if (!basic && !bearer)
+            return {AuthOutcome::Denied, {}, 0};
+        try {
+            Lease lease = pool.acquire();
+            if (basic && auth.check(*lease, basic->first, basic->second))
+                return {AuthOutcome::Allowed, basic->first, 0};
+            if (bearer) {
+                std::string name = auth.checkToken(*lease, *bearer);
+                if (!name.empty())
+                    return {AuthOutcome::Allowed, std::move(name), 0};
+            }
+        } catch (const db::DbError &e) {
+            writeLine(localSecond().text + std::string(" autenticação sem banco: ") + e.what());
+            return {AuthOutcome::Unavailable, {}, 0};
         }
-        log.operatorName = operatorName;
+        return {AuthOutcome::Denied, {}, 0};
+    }
 
+    struct Answer
+    {
+        QByteArray json; // the whole answer, or the start of a stream
+        std::unique_ptr<ResultStream> stream;
+    };
+
+    // Reads and runs one call on a worker; the body is dropped as soon as it is read.
+    Answer runCall(QByteArray body, const std::string &object, const std::string &operatorName, CallLog &log)
+    {
         RpcCall call;
         const auto fail = [&](int code, const QString &message) {
-            const QByteArray body = errorJson(call.id, code, message);
-            res.set_content(body.constData(), size_t(body.size()), "application/json");
             log.outcome = "erro " + std::to_string(code);
+            return Answer{errorJson(call.id, code, message), nullptr};
         };
         try {
-            parseCall(QByteArray::fromStdString(req.body), req.matches[1].str(), call);
+            parseCall(body, object, call);
         } catch (const RpcError &e) {
             if (!call.method.isNull())
                 log.method = call.method.left(60).toStdString();
             return fail(e.code(), e.message());
         }
+        body = QByteArray();
         log.method = call.method.left(60).toStdString();
-        const Method *method = call.handler;
-        const QByteArray &id = call.id;
-
-        CallContext ctx{std::move(lease), operatorName, options.today ? *options.today : localToday()};
-        MethodResult result;
+        std::optional<CallContext> ctx;
         try {
-            result = (*method)(ctx, Params(call.method, call.params, call.packets));
+            ctx.emplace(CallContext{pool.acquire(), operatorName, options.today ? *options.today : localToday()});
+            MethodResult result = (*call.handler)(*ctx, Params(call.method, call.params, call.packets));
+            const QByteArray prefix = "{\"jsonrpc\":\"2.0\",\"id\":" + call.id + ",\"result\":";
+            if (result.stream)
+                return Answer{prefix, std::move(result.stream)};
+            result.json.prepend(prefix);
+            result.json.append('}');
+            log.outcome = "ok";
+            return Answer{std::move(result.json), nullptr};
         } catch (const RpcError &e) {
             return fail(e.code(), e.message());
         } catch (const db::DbError &e) {
             if (e.lockConflict())
                 return fail(rpc::Refused, QStringLiteral("Operação bloqueada. Documento em alteração por outro usuário."));
-            ctx.db.discard();
+            if (ctx)
+                ctx->db.discard();
             log.operatorName += " [" + std::string(e.what()) + "]";
+            if (e.timedOut())
+                return fail(rpc::Refused, QStringLiteral("O banco de dados não respondeu em %1 s; a operação foi "
+                                                         "cancelada e nada foi gravado. Tente novamente.")
+                                              .arg(std::max(1, options.statementTimeoutSeconds)));
             return fail(rpc::Internal, QString::fromUtf8(kInternal));
         } catch (const std::exception &e) {
-            ctx.db.discard();
+            if (ctx)
+                ctx->db.discard();
             log.operatorName += " [" + std::string(e.what()) + "]";
             return fail(rpc::Internal, QString::fromUtf8(kInternal));
         }
-
-        const QByteArray prefix = "{\"jsonrpc\":\"2.0\",\"id\":" + id + ",\"result\":";
-        if (!result.stream) {
-            // One copy of an answer that may run to megabytes: set_content would copy it again.
-            std::string body;
-            body.reserve(size_t(prefix.size() + result.json.size() + 1));
-            body.append(prefix.constData(), size_t(prefix.size()))
-                .append(result.json.constData(), size_t(result.json.size()))
-                .push_back('}');
-            result.json.clear();
-            res.set_content("", 0, "application/json");
-            res.body = std::move(body);
-            log.outcome = "ok";
-            return;
-        }
-        stream(res, prefix, std::move(result.stream), log);
-        log.outcome.clear(); // the stream's end writes the line
     }
 
-    // The result goes out in chunks as the stream produces it; the line is logged at its end.
-    void stream(httplib::Response &res, const QByteArray &prefix, std::unique_ptr<ResultStream> s, const CallLog &log)
+    // /health: a trivial query on a connection of its own, which answers within a second or
+    // the database counts as down. A probe stuck on a dead database is never waited for twice.
+    void checkHealth(std::function<void(bool)> done)
     {
-        struct State
+        struct Waiter
         {
-            std::unique_ptr<ResultStream> s;
-            QByteArray prefix;
-            CallLog log;
-            std::string failure;
-            bool complete = false;
-            std::once_flag released;
+            std::function<void(bool)> done;
+            std::atomic<bool> fired{false};
+            void fire(bool ok)
+            {
+                if (!fired.exchange(true))
+                    done(ok);
+            }
         };
-        auto st = std::make_shared<State>();
-        st->s = std::move(s);
-        st->prefix = prefix;
-        st->log = log;
-        res.set_chunked_content_provider(
-            "application/json",
-            [st](size_t, httplib::DataSink &sink) {
-                try {
-                    QByteArray buf = std::move(st->prefix);
-                    st->prefix.clear();
-                    const bool more = st->s->produce(buf);
-                    if (!more)
-                        buf.append('}');
-                    if (!buf.isEmpty() && !sink.write(buf.constData(), size_t(buf.size())))
-                        return false;
-                    if (!more) {
-                        st->complete = true;
-                        sink.done();
+        auto w = std::make_shared<Waiter>();
+        w->done = std::move(done);
+        {
+            std::lock_guard lock(healthMutex);
+            healthWaiters.push_back(w);
+            if (!probing) {
+                probing = true;
+                asio::post(healthThread, [this] {
+                    const bool ok = probe();
+                    std::vector<std::shared_ptr<Waiter>> ws;
+                    {
+                        std::lock_guard lock(healthMutex);
+                        probing = false;
+                        for (auto &p : healthWaiters)
+                            ws.push_back(std::static_pointer_cast<Waiter>(p));
+                        healthWaiters.clear();
                     }
-                    return true;
-                } catch (const std::exception &e) {
-                    st->failure = e.what();
-                    return false;
-                }
-            },
-            [this, st](bool) {
-                std::call_once(st->released, [&] {
-                    const long rows = st->s ? st->s->rows() : 0;
-                    st->s.reset();
-                    st->log.outcome = st->complete ? "ok"
-                                      : st->failure.empty() ? "interrompido (cliente desconectou)"
-                                                            : "interrompido: " + st->failure;
-                    writeLog(st->log, rows);
-                    leave();
+                    for (auto &x : ws)
+                        x->fire(ok);
                 });
-            });
+            }
+        }
+        auto timer = std::make_shared<asio::steady_timer>(io, std::chrono::seconds(1));
+        timer->async_wait([w, timer](const boost::system::error_code &) { w->fire(false); });
+    }
+
+    bool probe()
+    {
+        try {
+            if (!healthConnection) {
+                db::DbUrl u = options.db;
+                u.timeout = std::chrono::seconds(2);
+                healthConnection = db::connect(u);
+            }
+            return db::queryInt(*healthConnection, "SELECT 1") == 1;
+        } catch (const std::exception &) {
+            healthConnection.reset();
+            return false;
+        }
     }
 
     void writeLog(const CallLog &log, long rows)
@@ -281,7 +349,7 @@ public:
         const double ms = std::chrono::duration<double, std::milli>(Clock::now() - log.start).count();
         char duration[32];
         const auto written = std::to_chars(duration, duration + sizeof duration, ms, std::chars_format::fixed, 1);
-        std::string line = localTimeText() + " " + log.method + " operador=" + log.operatorName + " " +
+        std::string line = std::string(localSecond().text) + " " + log.method + " operador=" + log.operatorName + " " +
                            std::string(duration, written.ptr) + " ms " + log.outcome;
         if (rows >= 0)
             line += " linhas=" + std::to_string(rows);
@@ -300,73 +368,611 @@ public:
         std::fflush(stderr);
     }
 
-    ServeOptions options;
-    ConnectionPool pool;
-    Authenticator auth;
-    httplib::Server http;
-    std::mutex logMutex;
-    std::atomic<int> port{0};
-    std::atomic<bool> stopRequested{false};
-    std::atomic<bool> runActive{false};
-
     // Calls under way, so that stopping can let them end.
-    bool enter()
-    {
-        ++active;
-        if (!stopRequested)
-            return true;
-        leave();
-        return false;
-    }
+    void enter() { ++active; }
     void leave()
     {
         if (--active == 0) {
-            std::lock_guard lock(activeMutex);
-            idle.notify_all();
+            {
+                std::lock_guard lock(activeMutex);
+                idle.notify_all();
+            }
+            scheduleTrim();
         }
     }
-    void waitForCalls(std::chrono::seconds limit)
+
+    // glibc keeps what a burst freed; once nothing runs for a moment it goes back to the system.
+    void scheduleTrim()
     {
-        std::unique_lock lock(activeMutex);
-        idle.wait_for(lock, limit, [this] { return active == 0; });
+        if (trimScheduled.exchange(true))
+            return;
+        auto timer = std::make_shared<asio::steady_timer>(io, std::chrono::milliseconds(500));
+        timer->async_wait([this, timer](const boost::system::error_code &ec) {
+            trimScheduled = false;
+            if (!ec && active == 0)
+                malloc_trim(0);
+        });
     }
+
+    void accept();
+    template <class Stream> void startSession(tcp::socket socket, bool overLimit);
+
+    ServeOptions options;
+    ConnectionPool pool;
+    Authenticator auth;
+    asio::io_context io;
+    asio::thread_pool workers;
+    asio::thread_pool healthThread{1};
+    std::optional<ssl::context> tls;
+    std::optional<tcp::acceptor> acceptor;
+    std::mutex healthMutex;
+    bool probing = false;
+    std::vector<std::shared_ptr<void>> healthWaiters;
+    std::unique_ptr<db::Connection> healthConnection;
+    std::mutex logMutex;
+    std::atomic<int> port{0};
+    std::atomic<bool> stopRequested{false};
+    std::atomic<bool> trimScheduled{false};
+    std::atomic<int> connections{0}, refusing{0};
+
+    std::mutex sessionsMutex;
+    std::list<std::weak_ptr<SessionBase>> sessions;
+
     std::atomic<int> active{0};
     std::mutex activeMutex;
     std::condition_variable idle;
 };
 
+namespace {
+
+// Impl is a parameter only because the server's implementation is private to it.
+template <class Stream, class Impl>
+class Session : public SessionBase, public std::enable_shared_from_this<Session<Stream, Impl>>
+{
+public:
+    template <class... Args>
+    Session(Impl &srv, bool overLimit, tcp::socket &&socket, Args &&...args)
+        : m_srv(srv), m_stream(std::move(socket), std::forward<Args>(args)...), m_overLimit(overLimit)
+    {
+        ++(overLimit ? srv.refusing : srv.connections);
+    }
+    ~Session() override
+    {
+        if (m_callActive)
+            m_srv.leave();
+        --(m_overLimit ? m_srv.refusing : m_srv.connections);
+    }
+
+    void start()
+    {
+        if constexpr (kTls) {
+            lowest().expires_after(kHead);
+            m_stream.async_handshake(ssl::stream_base::server, [self = this->shared_from_this()](beast::error_code ec) {
+                if (ec)
+                    return self->lowest().close();
+                self->afterHandshake();
+            });
+        } else {
+            afterHandshake();
+        }
+    }
+
+    void closeIfIdle() override
+    {
+        asio::post(m_stream.get_executor(), [self = this->shared_from_this()] {
+            if (self->m_state != State::Busy)
+                self->lowest().close();
+        });
+    }
+    void closeNow() override
+    {
+        asio::post(m_stream.get_executor(), [self = this->shared_from_this()] { self->lowest().close(); });
+    }
+
+private:
+    static constexpr bool kTls = !std::is_same_v<Stream, beast::tcp_stream>;
+    enum class State { Idle, Head, Busy };
+
+    beast::tcp_stream &lowest() { return beast::get_lowest_layer(m_stream); }
+    auto self() { return this->shared_from_this(); }
+
+    void afterHandshake()
+    {
+        if (m_overLimit) {
+            m_log.outcome = "recusado 503 (conexões demais)";
+            return refuse(503, "{\"erro\":\"Servidor ocupado: conexões demais. Tente de novo em instantes.\"}");
+        }
+        nextRequest();
+    }
+
+    void nextRequest()
+    {
+        m_state = State::Idle;
+        if (m_srv.stopRequested)
+            return shutdown();
+        if (m_buffer.size() > 0) // pipelined
+            return readHead();
+        lowest().expires_after(kIdle);
+        m_stream.async_read_some(m_buffer.prepare(4096), [self = self()](beast::error_code ec, std::size_t n) {
+            self->m_buffer.commit(n);
+            if (ec)
+                return self->lowest().close();
+            self->readHead();
+        });
+    }
+
+    void readHead()
+    {
+        m_state = State::Head;
+        m_parser.emplace();
+        m_parser->header_limit(kHeaderLimit);
+        m_parser->body_limit(m_srv.options.maxBodyBytes);
+        lowest().expires_after(kHead);
+        http::async_read_header(m_stream, m_buffer, *m_parser,
+                                [self = self()](beast::error_code ec, std::size_t) { self->onHead(ec); });
+    }
+
+    void onHead(beast::error_code ec)
+    {
+        m_state = State::Busy;
+        m_log = CallLog{};
+        if (ec == http::error::body_limit) {
+            m_log.outcome = "recusado HTTP 413";
+            return refuse(413, "{\"erro\":\"Requisição grande demais.\"}");
+        }
+        if (ec && ec.category() == http::make_error_code(http::error::bad_target).category() &&
+            ec != http::error::end_of_stream && ec != http::error::partial_message) {
+            m_log.outcome = "recusado HTTP 400";
+            return refuse(400, "{\"erro\":\"Requisição HTTP inválida.\"}");
+        }
+        if (ec)
+            return lowest().close(); // gone, or too slow to say what it wants
+        const auto &req = m_parser->get();
+        m_keepAlive = req.keep_alive();
+        m_gzipAnswer = hasToken(req[http::field::accept_encoding], "gzip");
+        const std::string_view target = req.target();
+        m_log.method = std::string(target.substr(0, 60));
+        if (target == "/health" && req.method() == http::verb::get)
+            return health();
+        static constexpr std::string_view kRpc = "/rpc/";
+        if (req.method() != http::verb::post || !target.starts_with(kRpc) || target.size() == kRpc.size() ||
+            target.find('/', kRpc.size()) != std::string_view::npos) {
+            m_log.outcome = "recusado HTTP 404";
+            return refuse(404, "{\"erro\":\"Recurso inexistente.\"}");
+        }
+        m_object = std::string(target.substr(kRpc.size()));
+        m_log.method = "-";
+        m_srv.enter();
+        m_callActive = true;
+        if (m_srv.stopRequested) {
+            m_log.outcome = "recusado 503 (encerrando)";
+            return refuse(503, "{\"erro\":\"Servidor encerrando.\"}");
+        }
+        const std::string_view encoding = req[http::field::content_encoding];
+        m_inflater.reset();
+        if (beast::iequals(encoding, "gzip")) {
+            m_inflater = std::make_unique<GzipInflater>(m_srv.options.maxBodyBytes);
+        } else if (!encoding.empty() && !beast::iequals(encoding, "identity")) {
+            m_log.outcome = "recusado HTTP 415";
+            return refuse(415, "{\"erro\":\"Codificação do corpo não suportada (use gzip).\"}");
+        }
+        std::string header(req[http::field::authorization]);
+        if (header.rfind("Basic ", 0) == 0) // the name is in the log even when refused
+            if (const auto basic = parseBasicAuth(header))
+                m_log.operatorName = basic->first;
+        std::string peer;
+        beast::error_code ignored;
+        const auto endpoint = lowest().socket().remote_endpoint(ignored);
+        if (!ignored)
+            peer = endpoint.address().to_string();
+        asio::post(m_srv.workers, [self = self(), header = std::move(header), peer = std::move(peer)] {
+            AuthOutcome outcome = self->m_srv.authorize(header, peer);
+            asio::post(self->m_stream.get_executor(),
+                       [self, outcome = std::move(outcome)]() mutable { self->onAuthorized(std::move(outcome)); });
+        });
+    }
+
+    void onAuthorized(AuthOutcome outcome)
+    {
+        switch (outcome.kind) {
+        case AuthOutcome::Allowed: break;
+        case AuthOutcome::Denied:
+            m_log.outcome = "recusado 401";
+            return refuse(401, "{\"erro\":\"Acesso negado.\"}",
+                          "WWW-Authenticate: Basic realm=\"rec-appserver\", charset=\"UTF-8\"\r\n"
+                          "WWW-Authenticate: Bearer realm=\"rec-appserver\"\r\n");
+        case AuthOutcome::Throttled:
+            m_log.outcome = "recusado 429";
+            return refuse(429, "{\"erro\":\"Tentativas demais. Aguarde para tentar de novo.\"}",
+                          "Retry-After: " + std::to_string(outcome.retryAfterSeconds) + "\r\n");
+        case AuthOutcome::Unavailable:
+            m_log.outcome = "recusado 503 (banco indisponível)";
+            return refuse(503, "{\"erro\":\"Banco de dados indisponível.\"}");
+        }
+        m_operator = std::move(outcome.operatorName);
+        m_log.operatorName = m_operator;
+        m_body = QByteArray();
+        const auto length = m_parser->content_length();
+        if (length && !m_inflater)
+            m_body.reserve(qsizetype(*length));
+        if (beast::iequals(m_parser->get()[http::field::expect], "100-continue")) {
+            m_out = "HTTP/1.1 100 Continue\r\n\r\n";
+            lowest().expires_after(kWrite);
+            return asio::async_write(m_stream, asio::buffer(m_out), [self = self()](beast::error_code ec, std::size_t) {
+                if (ec)
+                    return self->abandon("interrompido (cliente desconectou)");
+                self->readBody();
+            });
+        }
+        readBody();
+    }
+
+    void readBody()
+    {
+        if (m_parser->is_done())
+            return bodyRead();
+        m_piece.resize(kPiece);
+        auto &b = m_parser->get().body();
+        b.data = m_piece.data();
+        b.size = m_piece.size();
+        lowest().expires_after(kBody);
+        http::async_read_some(m_stream, m_buffer, *m_parser, [self = self()](beast::error_code ec, std::size_t) {
+            self->onBody(ec);
+        });
+    }
+
+    void onBody(beast::error_code ec)
+    {
+        if (ec == http::error::need_buffer)
+            ec = {};
+        if (ec == http::error::body_limit) {
+            m_log.outcome = "recusado HTTP 413";
+            return refuse(413, "{\"erro\":\"Requisição grande demais.\"}");
+        }
+        if (ec)
+            return abandon("interrompido (corpo incompleto)");
+        const std::size_t n = m_piece.size() - m_parser->get().body().size;
+        if (m_inflater) {
+            try {
+                if (!m_inflater->feed(m_piece.data(), n, m_body)) {
+                    m_log.outcome = "recusado HTTP 413";
+                    return refuse(413, "{\"erro\":\"Requisição grande demais.\"}");
+                }
+            } catch (const GzipError &) {
+                m_log.outcome = "recusado HTTP 400 (gzip inválido)";
+                return refuse(400, "{\"erro\":\"Corpo gzip inválido.\"}");
+            }
+        } else {
+            m_body.append(m_piece.data(), qsizetype(n));
+        }
+        readBody();
+    }
+
+    void bodyRead()
+    {
+        if (m_inflater && !m_inflater->finished()) {
+            m_log.outcome = "recusado HTTP 400 (gzip incompleto)";
+            return refuse(400, "{\"erro\":\"Corpo gzip incompleto.\"}");
+        }
+        m_inflater.reset();
+        m_piece = {};
+        asio::post(m_srv.workers, [self = self()] {
+            auto answer = std::make_shared<typename Impl::Answer>(
+                self->m_srv.runCall(std::move(self->m_body), self->m_object, self->m_operator, self->m_log));
+            asio::post(self->m_stream.get_executor(), [self, answer] { self->answer(std::move(*answer)); });
+        });
+    }
+
+    void answer(typename Impl::Answer a)
+    {
+        if (a.stream) {
+            m_result = std::move(a.stream);
+            m_pending = std::move(a.json);
+            if (m_gzipAnswer)
+                m_deflater = std::make_unique<GzipDeflater>();
+            m_headSent = false;
+            return asio::post(m_srv.workers, [self = self()] { self->produce(); });
+        }
+        std::string body;
+        if (m_gzipAnswer && a.json.size() > 256) {
+            GzipDeflater d;
+            d.feed(a.json.constData(), std::size_t(a.json.size()), true, body);
+        } else {
+            body.assign(a.json.constData(), std::size_t(a.json.size()));
+            m_gzipAnswer = false;
+        }
+        a.json = QByteArray();
+        const bool close = !m_keepAlive || m_srv.stopRequested;
+        m_out = responseHead(200, body.size(), m_gzipAnswer, close) + body;
+        write([self = self(), close] {
+            self->finishCall(-1);
+            close ? self->shutdown() : self->nextRequest();
+        });
+    }
+
+    // On a worker: the next piece of a streamed answer, as a chunk.
+    void produce()
+    {
+        std::string chunk;
+        bool last = false;
+        std::string failure;
+        try {
+            QByteArray buf = std::move(m_pending);
+            m_pending = QByteArray();
+            bool more = true;
+            while (more && buf.size() < kChunk)
+                more = m_result->produce(buf);
+            if (!more) {
+                buf.append('}');
+                last = true;
+            }
+            std::string payload;
+            if (m_deflater)
+                m_deflater->feed(buf.constData(), std::size_t(buf.size()), last, payload);
+            else
+                payload.assign(buf.constData(), std::size_t(buf.size()));
+            if (!m_headSent)
+                chunk = responseHead(200, std::nullopt, bool(m_deflater), !m_keepAlive || m_srv.stopRequested);
+            if (!payload.empty()) {
+                char size[20];
+                const auto w = std::to_chars(size, size + sizeof size, payload.size(), 16);
+                chunk.append(size, w.ptr).append("\r\n").append(payload).append("\r\n");
+            }
+            if (last)
+                chunk.append("0\r\n\r\n");
+        } catch (const std::exception &e) {
+            failure = e.what();
+        }
+        asio::post(m_stream.get_executor(), [self = self(), chunk = std::move(chunk), last, failure]() mutable {
+            if (!failure.empty())
+                return self->endStream("interrompido: " + failure, false);
+            self->m_headSent = true;
+            self->m_out = std::move(chunk);
+            self->write([self, last] {
+                if (!last)
+                    return asio::post(self->m_srv.workers, [self] { self->produce(); });
+                self->endStream("ok", true);
+            });
+        });
+    }
+
+    void endStream(std::string outcome, bool complete)
+    {
+        m_log.outcome = std::move(outcome);
+        const long rows = m_result->rows();
+        // ending a query may wait on the database: never on this thread
+        asio::post(m_srv.workers, [self = self(), result = std::move(m_result), rows, complete]() mutable {
+            result.reset();
+            asio::post(self->m_stream.get_executor(), [self, rows, complete] {
+                self->m_deflater.reset();
+                self->finishCall(rows);
+                if (!complete)
+                    return self->lowest().close();
+                (!self->m_keepAlive || self->m_srv.stopRequested) ? self->shutdown() : self->nextRequest();
+            });
+        });
+    }
+
+    void finishCall(long rows)
+    {
+        m_srv.writeLog(m_log, rows);
+        if (m_callActive) {
+            m_callActive = false;
+            m_srv.leave();
+        }
+    }
+
+    template <class Then> void write(Then then)
+    {
+        lowest().expires_after(kWrite);
+        asio::async_write(m_stream, asio::buffer(m_out), [self = self(), then](beast::error_code ec, std::size_t) {
+            self->m_out = std::string();
+            if (ec) {
+                if (self->m_result)
+                    return self->endStream("interrompido (cliente desconectou)", false);
+                self->abandon("interrompido (cliente desconectou)");
+                return;
+            }
+            then();
+        });
+    }
+
+    void health()
+    {
+        m_srv.checkHealth([self = self()](bool ok) {
+            asio::post(self->m_stream.get_executor(), [self, ok] {
+                const auto &o = self->m_srv.options;
+                const std::string body =
+                    ok ? std::string("{\"server\":\"") + kServerObject + "\",\"version\":\"" + kVersion +
+                             "\",\"database\":\"" + (o.db.kind == db::Kind::Sqlite ? "sqlite" : "postgresql") + "\"}"
+                       : std::string("{\"erro\":\"O banco de dados não responde.\"}");
+                const bool close = !self->m_keepAlive || self->m_srv.stopRequested || !self->m_parser->is_done();
+                self->m_out = responseHead(ok ? 200 : 503, body.size(), false, close) + body;
+                self->write([self, close] { close ? self->shutdown() : self->nextRequest(); });
+            });
+        });
+    }
+
+    // Answers at once and closes: the rest of the request is never buffered.
+    void refuse(int status, const std::string &body, const std::string &extra = {})
+    {
+        m_srv.writeLog(m_log, -1);
+        if (m_callActive) {
+            m_callActive = false;
+            m_srv.leave();
+        }
+        m_out = responseHead(status, body.size(), false, true, extra) + body;
+        write([self = self()] { self->shutdown(); });
+    }
+
+    void abandon(const std::string &outcome)
+    {
+        m_log.outcome = outcome;
+        finishCall(-1);
+        lowest().close();
+    }
+
+    // Closes after the answer: the sending side first, then whatever the client still sends is
+    // read and dropped for a moment.
+    void shutdown()
+    {
+        m_state = State::Busy;
+        if constexpr (kTls) {
+            lowest().expires_after(kLinger);
+            m_stream.async_shutdown([self = self()](beast::error_code) { self->lowest().close(); });
+        } else {
+            beast::error_code ignored;
+            lowest().socket().shutdown(tcp::socket::shutdown_send, ignored);
+            lowest().expires_after(kLinger);
+            m_buffer.clear();
+            drain();
+        }
+    }
+    void drain()
+    {
+        m_piece.resize(kPiece);
+        lowest().async_read_some(asio::buffer(m_piece), [self = self()](beast::error_code ec, std::size_t) {
+            if (ec)
+                return self->lowest().close();
+            self->drain();
+        });
+    }
+
+    Impl &m_srv;
+    Stream m_stream;
+    bool m_overLimit;
+    State m_state = State::Idle;
+    beast::flat_buffer m_buffer;
+    std::optional<http::request_parser<http::buffer_body>> m_parser;
+    std::vector<char> m_piece;
+    CallLog m_log;
+    bool m_keepAlive = true;
+    bool m_gzipAnswer = false;
+    bool m_callActive = false;
+    std::string m_object, m_operator;
+    QByteArray m_body;
+    std::unique_ptr<GzipInflater> m_inflater;
+    std::string m_out;
+    std::unique_ptr<ResultStream> m_result;
+    QByteArray m_pending;
+    std::unique_ptr<GzipDeflater> m_deflater;
+    bool m_headSent = false;
+};
+
+} // namespace
+
+template <class Stream> void AppServer::Impl::startSession(tcp::socket socket, bool overLimit)
+{
+    std::shared_ptr<Session<Stream, Impl>> s;
+    if constexpr (std::is_same_v<Stream, beast::tcp_stream>)
+        s = std::make_shared<Session<Stream, Impl>>(*this, overLimit, std::move(socket));
+    else
+        s = std::make_shared<Session<Stream, Impl>>(*this, overLimit, std::move(socket), *tls);
+    {
+        std::lock_guard lock(sessionsMutex);
+        // forget the ended ones now and then, so the list stays the size of the open ones
+        if (sessions.size() > 64 && sessions.size() > size_t(connections) * 2)
+            sessions.remove_if([](const std::weak_ptr<SessionBase> &w) { return w.expired(); });
+        sessions.push_back(s);
+    }
+    s->start();
+}
+
+void AppServer::Impl::accept()
+{
+    acceptor->async_accept(asio::make_strand(io), [this](beast::error_code ec, tcp::socket socket) {
+        if (ec == asio::error::operation_aborted || !acceptor->is_open())
+            return;
+        if (!ec) {
+            socket.set_option(tcp::no_delay(true), ec);
+            const bool overLimit = connections >= options.maxConnections;
+            if (overLimit && refusing >= kRefusing) {
+                socket.close(ec);
+            } else if (tls) {
+                startSession<beast::ssl_stream<beast::tcp_stream>>(std::move(socket), overLimit);
+            } else {
+                startSession<beast::tcp_stream>(std::move(socket), overLimit);
+            }
+        } else if (ec == asio::error::no_descriptors || ec == asio::error::no_buffer_space) {
+            // out of file descriptors: wait a moment instead of spinning
+            auto timer = std::make_shared<asio::steady_timer>(io, std::chrono::milliseconds(50));
+            return timer->async_wait([this, timer](const boost::system::error_code &) { accept(); });
+        }
+        accept();
+    });
+}
+
 AppServer::AppServer(ServeOptions options) : d(std::make_unique<Impl>(std::move(options))) {}
 
-AppServer::~AppServer() { stop(); }
+AppServer::~AppServer()
+{
+    stop();
+    d->workers.join();
+    d->healthThread.join();
+}
 
 int AppServer::bind()
 {
-    const int p = d->options.port == 0 ? d->http.bind_to_any_port(d->options.host)
-                                       : (d->http.bind_to_port(d->options.host, d->options.port) ? d->options.port : -1);
-    if (p <= 0)
+    boost::system::error_code ec;
+    const auto address = asio::ip::make_address(d->options.host, ec);
+    if (!ec) {
+        const tcp::endpoint endpoint(address, static_cast<unsigned short>(d->options.port));
+        d->acceptor.emplace(d->io);
+        d->acceptor->open(endpoint.protocol(), ec);
+        if (!ec)
+            d->acceptor->set_option(asio::socket_base::reuse_address(true), ec);
+        if (!ec)
+            d->acceptor->bind(endpoint, ec);
+        if (!ec)
+            d->acceptor->listen(asio::socket_base::max_listen_connections, ec);
+    }
+    if (ec)
         throw std::runtime_error("Não foi possível escutar em " + d->options.host + ":" +
-                                 std::to_string(d->options.port) + " (endereço em uso ou inválido).");
-    d->port = p;
-    return p;
+                                 std::to_string(d->options.port) + " (" + ec.message() + ").");
+    d->port = d->acceptor->local_endpoint().port();
+    return d->port;
 }
 
 void AppServer::run()
 {
-    d->runActive = true;
-    if (!d->stopRequested)
-        d->http.listen_after_bind();
-    d->runActive = false;
+    if (d->stopRequested || !d->acceptor)
+        return;
+    d->accept();
+    // Two threads for the connections: reading, writing, TLS and gzip; the database work is the
+    // workers'.
+    auto guard = asio::make_work_guard(d->io);
+    std::thread second([this] { d->io.run(); });
+    d->io.run();
+    second.join();
 }
 
 void AppServer::stop()
 {
-    d->stopRequested = true;
-    // httplib abandons a chunked answer once stopped: the calls under way end first.
-    d->waitForCalls(std::chrono::seconds(120));
-    // httplib ignores a stop that comes before its loop runs.
-    while (d->runActive && !d->http.is_running())
-        std::this_thread::sleep_for(std::chrono::milliseconds(1));
-    d->http.stop();
+    if (d->stopRequested.exchange(true))
+        return;
+    asio::post(d->io, [this] {
+        if (d->acceptor)
+            d->acceptor->close();
+        std::lock_guard lock(d->sessionsMutex);
+        for (auto &w : d->sessions)
+            if (auto s = w.lock())
+                s->closeIfIdle();
+    });
+    // The calls under way end first, streamed answers included.
+    {
+        std::unique_lock lock(d->activeMutex);
+        d->idle.wait_for(lock, std::chrono::seconds(120), [this] { return d->active == 0; });
+    }
+    {
+        std::lock_guard lock(d->sessionsMutex);
+        for (auto &w : d->sessions)
+            if (auto s = w.lock())
+                s->closeNow();
+    }
+    // let the closing sessions end before the loop stops
+    for (int i = 0; i < 200 && d->connections + d->refusing > 0; ++i)
+        std::this_thread::sleep_for(std::chrono::milliseconds(5));
+    d->io.stop();
     d->pool.stopCheckpoints();
 }
 

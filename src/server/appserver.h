@@ -19,13 +19,20 @@ struct ServeOptions
     int port = 0; // 0: any free port
     int workers = 8; // calls that use the database at once
     std::optional<QDate> today; // the date the server takes as today
-    std::size_t maxBodyBytes = 64u << 20;
+    // A request body as the method reads it (inflated when sent gzip'd): the account list of the
+    // largest company fits.
+    std::size_t maxBodyBytes = std::size_t(1) << 30;
+    int maxConnections = 1000; // open at once; the next is answered 503
+    int statementTimeoutSeconds = 60; // per database call
+    // Both set: TLS on every connection.
+    std::string tlsCertFile, tlsKeyFile;
     // One line per call; stderr when not set.
     std::function<void(const std::string &)> log;
 };
 
-// The JSON-RPC server of "REC00800.rdmRecCont" over HTTP/1.1: a pool of worker threads, each
-// call in its own database transaction.
+// The JSON-RPC server of "REC00800.rdmRecCont" over HTTP/1.1 (optionally TLS): connections are
+// served by a couple of event-driven threads, so an idle or slow client costs no worker; the
+// database work of a call runs on a pool of `workers` threads, each call in its own transaction.
 class AppServer
 {
 public:

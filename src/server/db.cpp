@@ -110,7 +110,8 @@ void Connection::rollback()
 
 std::unique_ptr<Connection> connect(const DbUrl &url)
 {
-    return url.kind == Kind::Sqlite ? connectSqlite(url.path) : connectPostgres(url.conninfo, url.text);
+    return url.kind == Kind::Sqlite ? connectSqlite(url.path, url.timeout)
+                                    : connectPostgres(url.conninfo, url.text, url.timeout);
 }
 
 std::string queryText(Connection &c, const std::string &sql, std::initializer_list<Value> params)

@@ -4,7 +4,8 @@
 
 namespace erp::server::db {
 
-std::unique_ptr<Connection> connectSqlite(const std::string &path);
-std::unique_ptr<Connection> connectPostgres(const std::string &conninfo, const std::string &displayUrl);
+std::unique_ptr<Connection> connectSqlite(const std::string &path, std::chrono::milliseconds timeout);
+std::unique_ptr<Connection> connectPostgres(const std::string &conninfo, const std::string &displayUrl,
+                                            std::chrono::milliseconds timeout);
 
 } // namespace erp::server::db

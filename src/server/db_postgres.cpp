@@ -3,6 +3,8 @@
 
 #include <libpq-fe.h>
 
+#include <algorithm>
+#include <cerrno>
 #include <charconv>
 #include <cstring>
 #include <poll.h>
@@ -23,16 +25,122 @@ bool isLockState(const char *state)
     std::string msg = what + ": " + (res ? PQresultErrorMessage(res) : PQerrorMessage(conn));
     while (!msg.empty() && (msg.back() == '\n' || msg.back() == ' '))
         msg.pop_back();
-    const bool lock = isLockState(state);
+    const auto reason = isLockState(state)                       ? DbError::Reason::LockConflict
+                        : state && !std::strcmp(state, "57014") ? DbError::Reason::Timeout // statement_timeout
+                                                                : DbError::Reason::Other;
     PQclear(res);
-    throw DbError(msg, lock ? DbError::Reason::LockConflict : DbError::Reason::Other);
+    throw DbError(msg, reason);
 }
 
-void drain(PGconn *conn)
+// The connection's socket, nonblocking, with a deadline on every wait: a server that stops
+// answering (stopped, cut off) fails the statement with a timeout instead of holding the call
+// for ever, and the connection is given up. The server's own statement_timeout cannot help
+// when it is the server that stopped.
+class PgLink
 {
-    while (PGresult *r = PQgetResult(conn))
-        PQclear(r);
-}
+public:
+    PgLink(PGconn *conn, std::chrono::milliseconds timeout) : m_conn(conn), m_timeout(timeout) {}
+    PGconn *conn() const { return m_conn; }
+    bool timedOut() const { return m_timedOut; }
+
+    // Sends what libpq holds for the server.
+    void flush()
+    {
+        for (;;) {
+            const int r = PQflush(m_conn);
+            if (r == 0)
+                return;
+            if (r < 0)
+                failResult(nullptr, m_conn, "Erro ao enviar ao PostgreSQL");
+            if (wait(POLLOUT | POLLIN) & POLLIN)
+                consume();
+        }
+    }
+    // The next result of the command under way; null once it is complete.
+    PGresult *result()
+    {
+        flush();
+        while (PQisBusy(m_conn)) {
+            wait(POLLIN);
+            consume();
+        }
+        return PQgetResult(m_conn);
+    }
+    void drain()
+    {
+        while (PGresult *r = result())
+            PQclear(r);
+    }
+    // The results of a command sent whole; the first failure is thrown after the rest is read.
+    void finish(const std::string &what, ExecStatusType expected = PGRES_COMMAND_OK)
+    {
+        PGresult *failed = nullptr;
+        while (PGresult *r = result()) {
+            const ExecStatusType st = PQresultStatus(r);
+            if (!failed && st != expected && st != PGRES_COMMAND_OK && st != PGRES_TUPLES_OK)
+                failed = r;
+            else
+                PQclear(r);
+        }
+        if (failed)
+            failResult(failed, m_conn, what);
+    }
+    // COPY data, waiting while libpq's buffer is full.
+    void putCopyData(const char *data, int size)
+    {
+        for (;;) {
+            const int r = PQputCopyData(m_conn, data, size);
+            if (r == 1)
+                return;
+            if (r < 0)
+                failResult(nullptr, m_conn, "Erro ao enviar carga");
+            if (wait(POLLOUT | POLLIN) & POLLIN)
+                consume();
+            flush();
+        }
+    }
+    void putCopyEnd(const char *error)
+    {
+        for (;;) {
+            const int r = PQputCopyEnd(m_conn, error);
+            if (r == 1)
+                return flush();
+            if (r < 0)
+                failResult(nullptr, m_conn, "Erro ao concluir carga");
+            wait(POLLOUT);
+        }
+    }
+
+private:
+    void consume()
+    {
+        if (!PQconsumeInput(m_conn))
+            failResult(nullptr, m_conn, "Conexão com o PostgreSQL perdida");
+    }
+    short wait(short events)
+    {
+        if (m_timedOut)
+            throw DbError("Conexão com o PostgreSQL abandonada após um tempo esgotado", DbError::Reason::Timeout);
+        pollfd p{PQsocket(m_conn), events, 0};
+        const int ms = m_timeout.count() > 0 ? int(m_timeout.count()) : -1;
+        for (;;) {
+            const int rc = poll(&p, 1, ms);
+            if (rc > 0)
+                return p.revents & (POLLERR | POLLHUP) ? short(POLLIN) : p.revents; // libpq reads the error
+            if (rc == 0) {
+                m_timedOut = true;
+                throw DbError("O PostgreSQL não respondeu em " + std::to_string(m_timeout.count()) + " ms",
+                              DbError::Reason::Timeout);
+            }
+            if (errno != EINTR)
+                throw DbError(std::string("Erro ao esperar o PostgreSQL: ") + std::strerror(errno));
+        }
+    }
+
+    PGconn *m_conn;
+    std::chrono::milliseconds m_timeout;
+    bool m_timedOut = false;
+};
 
 // `?` placeholders become $1, $2, ... (quoted text is left alone).
 std::string numberPlaceholders(const std::string &sql, int &count)
@@ -85,22 +193,28 @@ std::string valueText(const Value &value, bool &isNull)
 class PgStatement final : public Statement
 {
 public:
-    PgStatement(PGconn *conn, const std::string &sql, const std::string &name) : m_conn(conn), m_name(name)
+    PgStatement(PgLink &link, const std::string &sql, const std::string &name)
+        : m_link(link), m_conn(link.conn()), m_name(name)
     {
         int count = 0;
         const std::string text = numberPlaceholders(sql, count);
-        PGresult *res = PQprepare(conn, name.c_str(), text.c_str(), 0, nullptr);
-        if (PQresultStatus(res) != PGRES_COMMAND_OK)
-            failResult(res, conn, "Erro ao preparar comando SQL");
-        PQclear(res);
+        if (!PQsendPrepare(m_conn, name.c_str(), text.c_str(), 0, nullptr))
+            failResult(nullptr, m_conn, "Erro ao preparar comando SQL");
+        m_link.finish("Erro ao preparar comando SQL");
         m_values.resize(size_t(count));
         m_nulls.assign(size_t(count), true);
     }
     ~PgStatement() override
     {
         reset();
+        if (m_link.timedOut() || PQstatus(m_conn) != CONNECTION_OK)
+            return;
         const std::string sql = "DEALLOCATE \"" + m_name + "\"";
-        PQclear(PQexec(m_conn, sql.c_str()));
+        try {
+            if (PQsendQuery(m_conn, sql.c_str()))
+                m_link.drain();
+        } catch (const DbError &) {
+        }
     }
 
     void bind(int index, const Value &value) override
@@ -124,7 +238,8 @@ public:
             m_started = true;
         }
         PQclear(m_row);
-        m_row = PQgetResult(m_conn);
+        m_row = nullptr;
+        m_row = m_link.result();
         const ExecStatusType st = PQresultStatus(m_row);
         if (st == PGRES_SINGLE_TUPLE)
             return true;
@@ -133,10 +248,15 @@ public:
         m_finished = true;
         if (st == PGRES_TUPLES_OK || st == PGRES_COMMAND_OK) {
             PQclear(last);
-            drain(m_conn);
+            m_link.drain();
             return false;
         }
-        drain(m_conn);
+        try {
+            m_link.drain();
+        } catch (const DbError &) {
+            PQclear(last);
+            throw;
+        }
         failResult(last, m_conn, "Erro ao executar comando SQL");
     }
 
@@ -144,13 +264,18 @@ public:
     {
         discardResult();
         std::vector<const char *> params = paramPointers();
-        PGresult *res = PQexecPrepared(m_conn, m_name.c_str(), int(params.size()), params.data(), nullptr, nullptr, 0);
+        if (!PQsendQueryPrepared(m_conn, m_name.c_str(), int(params.size()), params.data(), nullptr, nullptr, 0))
+            failResult(nullptr, m_conn, "Erro ao executar comando SQL");
+        PGresult *res = m_link.result();
         const ExecStatusType st = PQresultStatus(res);
-        if (st != PGRES_COMMAND_OK && st != PGRES_TUPLES_OK)
+        if (st != PGRES_COMMAND_OK && st != PGRES_TUPLES_OK) {
+            m_link.drain();
             failResult(res, m_conn, "Erro ao executar comando SQL");
+        }
         const char *n = PQcmdTuples(res);
         const std::int64_t changed = n && *n ? std::atoll(n) : 0;
         PQclear(res);
+        m_link.drain();
         clearBindings();
         return changed;
     }
@@ -180,11 +305,17 @@ private:
     {
         PQclear(m_row);
         m_row = nullptr;
-        if (m_started && !m_finished)
-            drain(m_conn);
+        if (m_started && !m_finished) {
+            try {
+                m_link.drain();
+            } catch (const DbError &) {
+                // the link is given up; the pool will not hand it on
+            }
+        }
         m_started = m_finished = false;
     }
 
+    PgLink &m_link;
     PGconn *m_conn;
     std::string m_name;
     std::vector<std::string> m_values;
@@ -197,23 +328,31 @@ private:
 class PgBulk final : public BulkWriter
 {
 public:
-    PgBulk(PGconn *conn, const std::string &table, const std::vector<std::string> &columns) : m_conn(conn)
+    PgBulk(PgLink &link, const std::string &table, const std::vector<std::string> &columns)
+        : m_link(link), m_conn(link.conn())
     {
         std::string sql = "COPY " + table + " (";
         for (size_t i = 0; i < columns.size(); ++i)
             sql += (i ? "," : "") + columns[i];
         sql += ") FROM STDIN";
-        PGresult *res = PQexec(conn, sql.c_str());
-        if (PQresultStatus(res) != PGRES_COPY_IN)
-            failResult(res, conn, "Erro ao iniciar carga em " + table);
+        if (!PQsendQuery(m_conn, sql.c_str()))
+            failResult(nullptr, m_conn, "Erro ao iniciar carga em " + table);
+        PGresult *res = m_link.result();
+        if (PQresultStatus(res) != PGRES_COPY_IN) {
+            m_link.drain();
+            failResult(res, m_conn, "Erro ao iniciar carga em " + table);
+        }
         PQclear(res);
         m_buf.reserve(kFlushAt + 4096);
     }
     ~PgBulk() override
     {
-        if (!m_done) {
-            PQputCopyEnd(m_conn, "carga interrompida");
-            drain(m_conn);
+        if (!m_done && !m_link.timedOut()) {
+            try {
+                m_link.putCopyEnd("carga interrompida");
+                m_link.drain();
+            } catch (const DbError &) {
+            }
         }
     }
 
@@ -253,26 +392,20 @@ public:
     {
         flush();
         m_done = true;
-        if (PQputCopyEnd(m_conn, nullptr) != 1)
-            failResult(nullptr, m_conn, "Erro ao concluir carga");
-        PGresult *res = PQgetResult(m_conn);
-        if (PQresultStatus(res) != PGRES_COMMAND_OK) {
-            drain(m_conn);
-            failResult(res, m_conn, "Erro na carga de dados");
-        }
-        PQclear(res);
-        drain(m_conn);
+        m_link.putCopyEnd(nullptr);
+        m_link.finish("Erro na carga de dados");
     }
 
 private:
     static constexpr size_t kFlushAt = 1 << 18;
     void flush()
     {
-        if (!m_buf.empty() && PQputCopyData(m_conn, m_buf.data(), int(m_buf.size())) != 1)
-            failResult(nullptr, m_conn, "Erro ao enviar carga");
+        if (!m_buf.empty())
+            m_link.putCopyData(m_buf.data(), int(m_buf.size()));
         m_buf.clear();
     }
 
+    PgLink &m_link;
     PGconn *m_conn;
     std::string m_buf;
     bool m_rowStart = true;
@@ -282,9 +415,18 @@ private:
 class PgConnection final : public Connection
 {
 public:
-    PgConnection(const std::string &conninfo, const std::string &display)
+    PgConnection(const std::string &conninfo, const std::string &display, std::chrono::milliseconds timeout)
     {
-        m_conn = PQconnectdb(conninfo.c_str());
+        // A dead host or a stopped server is given up on at connection too, and a peer that
+        // vanished without a word is found by the keepalives.
+        const std::string connectTimeout =
+            std::to_string(std::clamp<long long>(std::chrono::duration_cast<std::chrono::seconds>(timeout).count(), 2, 10));
+        const char *keys[] = {"dbname", "connect_timeout", "keepalives", "keepalives_idle", "keepalives_interval",
+                              "keepalives_count", nullptr};
+        const char *values[] = {conninfo.c_str(), connectTimeout.c_str(), "1", "30", "10", "3", nullptr};
+        if (timeout.count() <= 0)
+            keys[1] = nullptr; // libpq's own default: wait as long as the system does
+        m_conn = PQconnectdbParams(keys, values, 1);
         if (PQstatus(m_conn) != CONNECTION_OK) {
             std::string msg = PQerrorMessage(m_conn);
             while (!msg.empty() && msg.back() == '\n')
@@ -293,7 +435,12 @@ public:
             throw DbError("Não foi possível conectar ao PostgreSQL " + display + ": " + msg);
         }
         PQsetNoticeProcessor(m_conn, [](void *, const char *) {}, nullptr);
-        execScript("SET client_encoding = 'UTF8'; SET DateStyle = 'ISO, YMD'; SET TimeZone = 'UTC'");
+        PQsetnonblocking(m_conn, 1);
+        m_link = std::make_unique<PgLink>(m_conn, timeout);
+        std::string setup = "SET client_encoding = 'UTF8'; SET DateStyle = 'ISO, YMD'; SET TimeZone = 'UTC'";
+        if (timeout.count() > 0)
+            setup += "; SET statement_timeout = " + std::to_string(timeout.count());
+        execScript(setup);
     }
     ~PgConnection() override
     {
@@ -306,7 +453,7 @@ public:
     bool broken() override
     {
         // Idle, a connection is sent nothing unasked but the notice of its end and the EOF.
-        if (PQstatus(m_conn) != CONNECTION_OK)
+        if (PQstatus(m_conn) != CONNECTION_OK || m_link->timedOut())
             return true;
         pollfd p{PQsocket(m_conn), POLLIN, 0};
         return poll(&p, 1, 0) != 0;
@@ -314,16 +461,14 @@ public:
 
     void execScript(const std::string &sql) override
     {
-        PGresult *res = PQexec(m_conn, sql.c_str());
-        const ExecStatusType st = PQresultStatus(res);
-        if (st != PGRES_COMMAND_OK && st != PGRES_TUPLES_OK)
-            failResult(res, m_conn, "Erro no PostgreSQL");
-        PQclear(res);
+        if (!PQsendQuery(m_conn, sql.c_str()))
+            failResult(nullptr, m_conn, "Erro no PostgreSQL");
+        m_link->finish("Erro no PostgreSQL");
     }
 
     std::unique_ptr<BulkWriter> bulk(const std::string &table, const std::vector<std::string> &columns) override
     {
-        return std::make_unique<PgBulk>(m_conn, table, columns);
+        return std::make_unique<PgBulk>(*m_link, table, columns);
     }
 
     void begin(TxMode mode) override
@@ -356,19 +501,21 @@ public:
 protected:
     std::unique_ptr<Statement> makeStatement(const std::string &sql) override
     {
-        return std::make_unique<PgStatement>(m_conn, sql, "s" + std::to_string(++m_statementCount));
+        return std::make_unique<PgStatement>(*m_link, sql, "s" + std::to_string(++m_statementCount));
     }
 
 private:
     PGconn *m_conn = nullptr;
+    std::unique_ptr<PgLink> m_link;
     int m_statementCount = 0;
 };
 
 } // namespace
 
-std::unique_ptr<Connection> connectPostgres(const std::string &conninfo, const std::string &displayUrl)
+std::unique_ptr<Connection> connectPostgres(const std::string &conninfo, const std::string &displayUrl,
+                                            std::chrono::milliseconds timeout)
 {
-    return std::make_unique<PgConnection>(conninfo, displayUrl);
+    return std::make_unique<PgConnection>(conninfo, displayUrl, timeout);
 }
 
 } // namespace erp::server::db

@@ -47,18 +47,37 @@ int walCommitted(void *arg, sqlite3 *, const char *, int frames)
     return SQLITE_OK;
 }
 
+DbError::Reason reasonOf(int rc)
+{
+    const int primary = rc & 0xff;
+    if (primary == SQLITE_BUSY || primary == SQLITE_LOCKED)
+        return DbError::Reason::LockConflict;
+    return primary == SQLITE_INTERRUPT ? DbError::Reason::Timeout : DbError::Reason::Other;
+}
+
 [[noreturn]] void fail(sqlite3 *db, int rc, const std::string &what)
 {
     const std::string msg = what + ": " + (db ? sqlite3_errmsg(db) : sqlite3_errstr(rc));
-    const int primary = rc & 0xff;
-    throw DbError(msg, primary == SQLITE_BUSY || primary == SQLITE_LOCKED ? DbError::Reason::LockConflict
-                                                                          : DbError::Reason::Other);
+    throw DbError(msg, reasonOf(rc));
 }
+
+// A step that runs past the connection's timeout is interrupted (SQLITE_INTERRUPT).
+struct StepClock
+{
+    std::chrono::milliseconds timeout{0};
+    std::chrono::steady_clock::time_point start;
+    void restart() { start = std::chrono::steady_clock::now(); }
+    static int check(void *arg)
+    {
+        const auto *c = static_cast<const StepClock *>(arg);
+        return std::chrono::steady_clock::now() - c->start > c->timeout ? 1 : 0;
+    }
+};
 
 class SqliteStatement final : public Statement
 {
 public:
-    SqliteStatement(sqlite3 *db, const std::string &sql) : m_db(db)
+    SqliteStatement(sqlite3 *db, const std::string &sql, StepClock *clock = nullptr) : m_db(db), m_clock(clock)
     {
         const int rc = sqlite3_prepare_v3(db, sql.c_str(), int(sql.size()), SQLITE_PREPARE_PERSISTENT, &m_st, nullptr);
         if (rc != SQLITE_OK)
@@ -83,6 +102,8 @@ public:
 
     bool next() override
     {
+        if (m_clock)
+            m_clock->restart();
         const int rc = sqlite3_step(m_st);
         if (rc == SQLITE_ROW)
             return true;
@@ -119,6 +140,7 @@ public:
 
 private:
     sqlite3 *m_db;
+    StepClock *m_clock;
     sqlite3_stmt *m_st = nullptr;
 };
 
@@ -152,7 +174,7 @@ private:
 class SqliteConnection final : public Connection
 {
 public:
-    explicit SqliteConnection(const std::string &path)
+    SqliteConnection(const std::string &path, std::chrono::milliseconds timeout)
     {
         const int rc = sqlite3_open_v2(path.c_str(), &m_db,
                                        SQLITE_OPEN_READWRITE | SQLITE_OPEN_CREATE | SQLITE_OPEN_NOMUTEX, nullptr);
@@ -164,6 +186,12 @@ public:
         }
         sqlite3_busy_timeout(m_db, kBusyTimeoutMs);
         sqlite3_extended_result_codes(m_db, 1);
+        if (timeout.count() > 0) {
+            m_clock = std::make_unique<StepClock>();
+            m_clock->timeout = timeout;
+            m_clock->restart();
+            sqlite3_progress_handler(m_db, 10000, &StepClock::check, m_clock.get());
+        }
         if (!registerNvl(m_db)) {
             sqlite3_close(m_db);
             throw DbError("Não foi possível registrar a função NVL no banco SQLite.");
@@ -194,12 +222,14 @@ public:
     void execScript(const std::string &sql) override
     {
         char *err = nullptr;
+        if (m_clock)
+            m_clock->restart();
         const int rc = sqlite3_exec(m_db, sql.c_str(), nullptr, nullptr, &err);
         if (rc != SQLITE_OK) {
             const std::string msg = err ? err : sqlite3_errstr(rc);
             sqlite3_free(err);
             throw DbError("Erro no banco SQLite: " + msg,
-                          (rc & 0xff) == SQLITE_BUSY ? DbError::Reason::LockConflict : DbError::Reason::Other);
+                          (rc & 0xff) == SQLITE_BUSY ? DbError::Reason::LockConflict : reasonOf(rc));
         }
     }
 
@@ -243,10 +273,11 @@ public:
 protected:
     std::unique_ptr<Statement> makeStatement(const std::string &sql) override
     {
-        return std::make_unique<SqliteStatement>(m_db, sql);
+        return std::make_unique<SqliteStatement>(m_db, sql, m_clock.get());
     }
 
 private:
+    std::unique_ptr<StepClock> m_clock; // outlives m_db, whose handler points to it
     sqlite3 *m_db = nullptr;
     std::shared_ptr<WalState> m_wal; // outlives m_db, which its hook points to
 };
@@ -335,9 +366,9 @@ private:
 
 } // namespace
 
-std::unique_ptr<Connection> connectSqlite(const std::string &path)
+std::unique_ptr<Connection> connectSqlite(const std::string &path, std::chrono::milliseconds timeout)
 {
-    return std::make_unique<SqliteConnection>(path);
+    return std::make_unique<SqliteConnection>(path, timeout);
 }
 
 std::unique_ptr<WalCheckpointer> startWalCheckpointer(const DbUrl &url,

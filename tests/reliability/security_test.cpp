@@ -319,7 +319,7 @@ TEST_P(Security, InjectionInAnyStringArgumentIsOnlyData)
 // nothing written, the server still serves.
 TEST_P(Security, OversizedAndOddRequestsAreRefused)
 {
-    ServerProcess server(database->url(), 2);
+    ServerProcess server(database->url(), 2, {"--max-body", "64"});
     const std::string before = ledgerSnapshot(*sql);
     const std::string auth = basic("ana", "segredo");
     EXPECT_EQ(postWith(server.port(), auth, std::string((64u << 20) + 1, ' ')).status, 413);

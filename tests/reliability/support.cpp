@@ -7,6 +7,7 @@
 #include <QRegularExpression>
 #include <QTemporaryFile>
 
+#include <algorithm>
 #include <chrono>
 #include <csignal>
 #include <cstdlib>
@@ -106,13 +107,14 @@ CommandResult runAppServer(const std::vector<std::string> &args, const std::stri
     return r;
 }
 
-ServerProcess::ServerProcess(const db::DbUrl &url, int workers)
+ServerProcess::ServerProcess(const db::DbUrl &url, int workers, const std::vector<std::string> &extra)
 {
     m_logFile = tempFile("rec-server-log-XXXXXX");
-    m_pid = spawn({"serve", "--db", url.conninfo.empty() ? "sqlite:" + url.path : url.conninfo, "--listen",
-                   "127.0.0.1:0", "--workers", std::to_string(workers), "--today",
-                   kToday.toString(Qt::ISODate).toStdString()},
-                  "/dev/null", "/dev/null", m_logFile);
+    std::vector<std::string> args{"serve", "--db", url.conninfo.empty() ? "sqlite:" + url.path : url.conninfo,
+                                  "--listen", "127.0.0.1:0", "--workers", std::to_string(workers), "--today",
+                                  kToday.toString(Qt::ISODate).toStdString()};
+    args.insert(args.end(), extra.begin(), extra.end());
+    m_pid = spawn(args, "/dev/null", "/dev/null", m_logFile);
     // The port is the one the server reports, so two processes never race for one.
     static const QRegularExpression serving(" em 127\\.0\\.0\\.1:(\\d+) ");
     const auto deadline = std::chrono::steady_clock::now() + std::chrono::seconds(30);
@@ -125,6 +127,8 @@ ServerProcess::ServerProcess(const db::DbUrl &url, int workers)
         else
             std::this_thread::sleep_for(std::chrono::milliseconds(10));
     }
+    if (std::find(extra.begin(), extra.end(), "--tls-cert") != extra.end())
+        return;
     httplib::Client http("127.0.0.1", m_port);
     while (!http.Get("/health")) {
         if (std::chrono::steady_clock::now() > deadline)

@@ -25,7 +25,8 @@ CommandResult runAppServer(const std::vector<std::string> &args, const std::stri
 class ServerProcess
 {
 public:
-    explicit ServerProcess(const db::DbUrl &url, int workers = 4);
+    // extra: more options of serve (a TLS server is not waited for over plain HTTP)
+    explicit ServerProcess(const db::DbUrl &url, int workers = 4, const std::vector<std::string> &extra = {});
     ~ServerProcess();
     ServerProcess(const ServerProcess &) = delete;
     ServerProcess &operator=(const ServerProcess &) = delete;
