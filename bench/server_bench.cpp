@@ -2,7 +2,9 @@
 //  - GetContRec of every account of company 01, query to the last byte of the response, against
 //    reading the same rows with sqlite3 / libpq; the server's peak memory while it streams;
 //  - SetConfirmar of N marked accounts against a bulk insert of the same ledger and
-//    apportionment rows in one transaction.
+//    apportionment rows in one transaction;
+//  - SetConfirmar with the whole list of the company (every row sent, a handful marked), the
+//    client's encoding and gzip included, against posting the same gzip'd bytes to a sink.
 // server_bench --data DIR [--pg ADMIN_URL [--pg-list 100000]] --list 100000 --confirm 1000,10000 --reps 5
 #include "common.h"
 
@@ -15,6 +17,8 @@
 #include <QJsonArray>
 #include <QJsonDocument>
 #include <QJsonObject>
+
+#include <zlib.h>
 
 #include <filesystem>
 #include <iostream>
@@ -282,6 +286,81 @@ void confirmMetric(const db::DbUrl &source, const std::string &backend, const st
     }
 }
 
+std::string gzipped(const std::string &in)
+{
+    z_stream z{};
+    deflateInit2(&z, Z_BEST_SPEED, Z_DEFLATED, 31, 8, Z_DEFAULT_STRATEGY);
+    std::string out(deflateBound(&z, uLong(in.size())), '\0');
+    z.next_in = reinterpret_cast<Bytef *>(const_cast<char *>(in.data()));
+    z.avail_in = uInt(in.size());
+    z.next_out = reinterpret_cast<Bytef *>(out.data());
+    z.avail_out = uInt(out.size());
+    deflate(&z, Z_FINISH);
+    out.resize(z.total_out);
+    deflateEnd(&z);
+    return out;
+}
+
+void largeListMetric(const db::DbUrl &source, const std::string &backend, const std::string &scratch,
+                     const std::string &pgAdmin, int reps)
+{
+    closeAccountReaders();
+    WritableCopy copy(source, scratch, pgAdmin);
+    Server server(copy.url);
+    httplib::Client http("127.0.0.1", server.port());
+    http.set_keep_alive(true);
+    http.set_tcp_nodelay(true);
+    http.set_read_timeout(600);
+    http.set_write_timeout(600);
+    // The floor: a server that reads the same bytes and throws them away.
+    httplib::Server sink;
+    sink.set_payload_max_length(std::size_t(1) << 31);
+    sink.Post("/rpc/REC00800.rdmRecCont", [](const httplib::Request &, httplib::Response &res) {
+        res.set_content("{}", "application/json");
+    });
+    const int sinkPort = sink.bind_to_any_port("127.0.0.1");
+    std::thread sinkThread([&] { sink.listen_after_bind(); });
+    httplib::Client toSink("127.0.0.1", sinkPort);
+    toSink.set_write_timeout(600);
+    toSink.set_read_timeout(600);
+
+    QJsonObject packet = call(http, rpcBody("GetContRec", listParams())).value("result").toObject();
+    QJsonArray rows = packet["rows"].toArray();
+    const qsizetype total = rows.size();
+    for (qsizetype i = 0; i < total; i += std::max<qsizetype>(1, total / 5)) {
+        QJsonArray r = rows[i].toArray();
+        r[0] = "S";
+        rows[i] = r;
+    }
+    packet["rows"] = rows;
+    rows = QJsonArray();
+    const httplib::Headers headers{{"Authorization", kAuth}, {"Content-Encoding", "gzip"}};
+    std::vector<double> times, floors;
+    std::size_t plainBytes = 0, gzipBytes = 0;
+    QString status;
+    for (int i = 0; i < reps; ++i) {
+        auto t = Clock::now();
+        const std::string body = gzipped(rpcBody("SetConfirmar", {packet, "bench", "01"}));
+        auto res = http.Post("/rpc/REC00800.rdmRecCont", headers, body, "application/json");
+        times.push_back(since(t));
+        if (!res || res->status != 200)
+            throw std::runtime_error("SetConfirmar da lista inteira falhou");
+        status = parse(res->body).value("result").toArray().at(0).toString();
+        gzipBytes = body.size();
+        t = Clock::now();
+        if (!toSink.Post("/rpc/REC00800.rdmRecCont", headers, body, "application/json"))
+            throw std::runtime_error("o sorvedouro não respondeu");
+        floors.push_back(since(t));
+    }
+    plainBytes = rpcBody("SetConfirmar", {packet, "bench", "01"}).size();
+    sink.stop();
+    sinkThread.join();
+    const double m = median(times), f = median(floors);
+    print({"setconfirmar_large_list", long(total), m, f, m / f, 3, peakRssMb(),
+           "\"backend\": \"" + backend + "\", \"status\": \"" + status.toStdString() + "\", \"json_mb\": " +
+               std::to_string(plainBytes / 1048576.0) + ", \"gzip_mb\": " + std::to_string(gzipBytes / 1048576.0)});
+}
+
 } // namespace
 
 int main(int argc, char **argv)
@@ -305,6 +384,8 @@ int main(int argc, char **argv)
             if (!confirm.empty())
                 confirmMetric(demo(a.sizes("confirm-db", "100000").front()), backend, data, admin, confirm,
                               std::max(3, reps / 2));
+            for (long n : a.sizes(admin.empty() ? "large-list" : "pg-large-list", a.get("confirm-db", "100000")))
+                largeListMetric(demo(n), backend, data, admin, std::max(3, reps / 2));
         }
     } catch (const std::exception &e) {
         std::cerr << "server_bench: " << e.what() << "\n";
