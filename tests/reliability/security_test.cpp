@@ -18,6 +18,9 @@
 #include <QRegularExpression>
 
 #include <arpa/inet.h>
+#include <chrono>
+#include <cstdio>
+#include <thread>
 #include <netinet/in.h>
 #include <sys/socket.h>
 #include <unistd.h>
@@ -320,6 +323,7 @@ TEST_P(Security, InjectionInAnyStringArgumentIsOnlyData)
 TEST_P(Security, OversizedAndOddRequestsAreRefused)
 {
     ServerProcess server(database->url(), 2, {"--max-body", "64"});
+    const long idleKb = residentKb(server.pid());
     const std::string before = ledgerSnapshot(*sql);
     const std::string auth = basic("ana", "segredo");
     EXPECT_EQ(postWith(server.port(), auth, std::string((64u << 20) + 1, ' ')).status, 413);
@@ -391,6 +395,11 @@ TEST_P(Security, OversizedAndOddRequestsAreRefused)
 
     EXPECT_EQ(ledgerSnapshot(*sql), before);
     EXPECT_EQ(client.errorCode("GetGeralRec", {}), 0) << "still serving";
+    std::this_thread::sleep_for(std::chrono::milliseconds(1200)); // the server gives memory back when idle
+    const long afterKb = residentKb(server.pid());
+    EXPECT_LT(afterKb - idleKb, 50 * 1024) << "the odd requests leave the server near its idle size";
+    std::printf("FIGURES %s: resident %ld MB idle, %ld MB after the odd requests\n", backendName(GetParam()).c_str(),
+                idleKb / 1024, afterKb / 1024);
 }
 
 // Passwords as Argon2id strings, tokens as digests, and neither (nor the Basic header) in the log.

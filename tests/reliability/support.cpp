@@ -272,6 +272,16 @@ std::string ledgerSnapshot(db::Connection &c)
     return s;
 }
 
+long residentKb(pid_t pid)
+{
+    QFile f(QString("/proc/%1/status").arg(pid));
+    if (!f.open(QIODevice::ReadOnly))
+        return -1;
+    static const QRegularExpression rss("VmRSS:\\s+(\\d+) kB");
+    const auto m = rss.match(QString::fromLatin1(f.readAll()));
+    return m.hasMatch() ? m.captured(1).toLong() : -1;
+}
+
 int connectLoopback(int port)
 {
     const int fd = socket(AF_INET, SOCK_STREAM, 0);

@@ -44,6 +44,9 @@ private:
     std::string m_logFile;
 };
 
+// Resident memory of a process (VmRSS), in KB.
+long residentKb(pid_t pid);
+
 // A TCP connection to 127.0.0.1:port with a 5 s receive timeout; -1 when refused.
 int connectLoopback(int port);
 

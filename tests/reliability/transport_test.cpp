@@ -30,19 +30,6 @@ const std::string kAuth = "Basic " + QByteArray("ana:segredo").toBase64().toStdS
 
 double msSince(Clock::time_point t) { return std::chrono::duration<double, std::milli>(Clock::now() - t).count(); }
 
-long residentKb(pid_t pid)
-{
-    FILE *f = std::fopen(("/proc/" + std::to_string(pid) + "/status").c_str(), "r");
-    long kb = -1;
-    char line[256];
-    while (f && std::fgets(line, sizeof line, f))
-        if (std::sscanf(line, "VmRSS: %ld kB", &kb) == 1)
-            break;
-    if (f)
-        std::fclose(f);
-    return kb;
-}
-
 bool sendAll(int fd, const std::string &bytes)
 {
     for (size_t at = 0; at < bytes.size();) {
@@ -399,6 +386,10 @@ TEST_P(Transport, TlsServesClientsThatTrustItsCaAndRefusesPlainHttp)
         ">/dev/null 2>&1 && printf 'subjectAltName=IP:127.0.0.1,DNS:localhost\\n' > san && openssl x509 -req -in "
         "server.csr -CA ca.pem -CAkey ca.key -CAcreateserial -out server.pem -days 2 -extfile san >/dev/null 2>&1";
     ASSERT_EQ(std::system(make.c_str()), 0);
+    const std::string db = "sqlite:" + database->url().path;
+    const CommandResult open = runAppServer({"serve", "--db", db, "--listen", "0.0.0.0:0"});
+    EXPECT_EQ(open.status, 2) << "no plain HTTP beyond loopback unless asked";
+    EXPECT_NE(open.err.find("--tls-cert"), std::string::npos) << open.err;
     ServerProcess server(database->url(), 2, {"--tls-cert", d + "/server.pem", "--tls-key", d + "/server.key"});
     EXPECT_NE(server.log().find("(TLS)"), std::string::npos);
     const auto curl = [&](const std::string &args) {
