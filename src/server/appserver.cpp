@@ -400,11 +400,9 @@ public:
     ServeOptions options;
     ConnectionPool pool;
     Authenticator auth;
-    asio::io_context io;
     asio::thread_pool workers;
     asio::thread_pool healthThread{1};
     std::optional<ssl::context> tls;
-    std::optional<tcp::acceptor> acceptor;
     std::mutex healthMutex;
     bool probing = false;
     std::vector<std::shared_ptr<void>> healthWaiters;
@@ -421,6 +419,11 @@ public:
     std::atomic<int> active{0};
     std::mutex activeMutex;
     std::condition_variable idle;
+
+    // Last, so destroyed first: the sessions its handlers still hold end while the rest of
+    // the server, which they count themselves in, is there.
+    asio::io_context io;
+    std::optional<tcp::acceptor> acceptor;
 };
 
 namespace {
