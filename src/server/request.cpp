@@ -253,9 +253,18 @@ void readCallDocument(const QByteArray &body, RpcCall &call)
 
 void parseCall(const QByteArray &body, const std::string &object, RpcCall &call)
 {
-    // the usual call is read directly; the document reads the rest and words the refusals
-    if (!readUsualCall(body, call))
+    // The usual call (texts, numbers and packets of any size) is read directly; the document
+    // reads the rest and words the refusals, but takes about fourteen times a body's size, so
+    // it is given small bodies only.
+    constexpr qsizetype kDocumentLimit = 8 << 20;
+    if (!readUsualCall(body, call)) {
+        if (body.size() > kDocumentLimit)
+            throw RpcError(rpc::InvalidRequest,
+                           QStringLiteral("A requisição de %1 MiB não está no formato aceito para chamadas grandes "
+                                          "(cada parâmetro um texto simples, um número ou um pacote).")
+                               .arg(body.size() >> 20));
         readCallDocument(body, call);
+    }
     if (object != kServerObject)
         throw RpcError(rpc::MethodNotFound,
                        QStringLiteral("Objeto de servidor desconhecido: \"%1\".").arg(QString::fromStdString(object).left(60)));
