@@ -84,12 +84,28 @@ void HttpClient::setTimeoutMs(int ms)
 
 void HttpClient::disconnect()
 {
-    if (m_fd >= 0)
-        ::close(m_fd);
-    m_fd = -1;
+    {
+        const std::lock_guard lock(m_fdMutex);
+        if (m_fd >= 0)
+            ::close(m_fd);
+        m_fd = -1;
+    }
     m_idleLimit = std::chrono::steady_clock::duration::max();
     m_buf.clear();
     m_pos = 0;
+}
+
+void HttpClient::cancel()
+{
+    m_cancelled = true;
+    const std::lock_guard lock(m_fdMutex);
+    if (m_fd >= 0)
+        ::shutdown(m_fd, SHUT_RDWR); // a blocking send or recv returns at once
+}
+
+HttpFailure HttpClient::cancelledOr(HttpFailure f) const
+{
+    return m_cancelled && f != HttpFailure::None ? HttpFailure::Cancelled : f;
 }
 
 HttpFailure HttpClient::connectSocket()
@@ -123,10 +139,13 @@ HttpFailure HttpClient::connectSocket()
         ::fcntl(fd, F_SETFL, ::fcntl(fd, F_GETFL) & ~O_NONBLOCK);
         const int one = 1;
         ::setsockopt(fd, IPPROTO_TCP, TCP_NODELAY, &one, sizeof one);
-        m_fd = fd;
+        {
+            const std::lock_guard lock(m_fdMutex);
+            m_fd = fd;
+        }
         setTimeoutMs(m_timeoutMs);
         ::freeaddrinfo(list);
-        return HttpFailure::None;
+        return m_cancelled ? HttpFailure::Cancelled : HttpFailure::None; // a cancel that found no socket yet
     }
     ::freeaddrinfo(list);
     return result;
@@ -136,13 +155,17 @@ HttpFailure HttpClient::exchange(std::string_view method, std::string_view path,
                                  std::string_view body, HttpAnswer &answer, void (*whileWaiting)())
 {
     answer = {};
+    if (m_cancelled)
+        return HttpFailure::Cancelled;
     // Readable while idle means the server closed it (or sent what nobody asked for); near the end
     // of the idle time the server announced, it may be closing it as the request goes out.
     if (m_fd >= 0 && (pollOne(m_fd, POLLIN, 0) != 0 || std::chrono::steady_clock::now() - m_lastAnswer >= m_idleLimit))
         disconnect();
     if (m_fd < 0)
-        if (const HttpFailure f = connectSocket(); f != HttpFailure::None)
+        if (const HttpFailure f = connectSocket(); f != HttpFailure::None) {
+            disconnect();
             return f;
+        }
 
     std::string head;
     head.reserve(128 + path.size() + headers.size());
@@ -169,6 +192,7 @@ HttpFailure HttpClient::exchange(std::string_view method, std::string_view path,
         }
         f = readAnswer(answer, keepAlive);
     }
+    f = cancelledOr(f);
     if (f != HttpFailure::None || !keepAlive || m_pos != m_buf.size())
         disconnect(); // out of step with the server: the next exchange starts afresh
     m_lastAnswer = std::chrono::steady_clock::now();
@@ -215,6 +239,7 @@ HttpFailure HttpClient::fill()
     for (;;) {
         const ssize_t n = ::recv(m_fd, chunk, sizeof chunk, 0);
         if (n > 0) {
+            m_received.fetch_add(n, std::memory_order_relaxed);
             m_buf.append(chunk, size_t(n));
             return HttpFailure::None;
         }
@@ -242,6 +267,7 @@ HttpFailure HttpClient::readExactly(std::string &body, size_t n)
             body.resize(at);
             return got == 0 ? HttpFailure::Read : socketFailure(errno, HttpFailure::Read);
         }
+        m_received.fetch_add(got, std::memory_order_relaxed);
         at += size_t(got);
         n -= size_t(got);
     }
@@ -367,6 +393,7 @@ HttpFailure HttpClient::readAnswer(HttpAnswer &answer, bool &keepAlive)
             continue;
         if (n < 0)
             return socketFailure(errno, HttpFailure::Read);
+        m_received.fetch_add(n, std::memory_order_relaxed);
         answer.body.append(chunk, size_t(n));
     }
 }
