@@ -6,9 +6,12 @@
 #include <erpfw/net/netconnection.h>
 #include <erpwire/packet.h>
 
+#include <QElapsedTimer>
+#include <QEventLoop>
 #include <QJsonArray>
 #include <QJsonDocument>
 #include <QJsonObject>
+#include <QTimer>
 
 #include <httplib.h>
 
@@ -274,4 +277,56 @@ TEST_F(Net, ATokenThatWouldBreakTheRequestHeadIsRefusedBeforeItLeaves)
     ShellContext::instance().setToken(QString());
     EXPECT_TRUE(refused.contains(QStringLiteral("caracteres de controle"))) << refused.toStdString();
     EXPECT_EQ(server.clientConnections(), 0u) << "no call reached the server";
+}
+
+// With a wait handler the exchange runs on a worker thread while the handler's loop runs here;
+// a cancelled read drops the connection at once, says so and aborts silently; a call that
+// cannot be cancelled runs to its end; the next call connects afresh.
+TEST_F(Net, AWaitedCallRunsOffTheCallingThreadAndOnlyAReadCanBeCancelled)
+{
+    net.describeCall(QStringLiteral("Espera"), QStringLiteral("Esperando..."), true);
+    QStringList seen;
+    bool cancel = true;
+    setServerWaitHandler([&](ServerWait &wait) {
+        seen << QStringLiteral("%1|%2|%3").arg(wait.method(), wait.text()).arg(wait.cancellable());
+        QEventLoop loop;
+        QObject::connect(&wait, &ServerWait::done, &loop, &QEventLoop::quit);
+        QTimer::singleShot(100, &loop, [&] {
+            if (cancel)
+                wait.cancel();
+            else
+                server.release();
+        });
+        if (!wait.finished())
+            loop.exec();
+    });
+    test::RecordingPresenter ui;
+    int deferred = 0;
+    QElapsedTimer clock;
+    clock.start();
+    bool aborted = false;
+    try {
+        const DeferredViewWork work([&] { ++deferred; });
+        net.call(QStringLiteral("Espera"));
+    } catch (const Abort &) {
+        aborted = true;
+    }
+    const qint64 cancelledAfter = clock.elapsed();
+    server.release(); // the server's handler would otherwise hold the next Espera
+    EXPECT_TRUE(aborted);
+    EXPECT_EQ(deferred, 1);
+    EXPECT_LT(cancelledAfter, 4000) << "the cancel ended the wait, not the server";
+    ASSERT_EQ(ui.shown.size(), 1);
+    EXPECT_EQ(ui.shown[0].type, DialogType::Information);
+    EXPECT_EQ(ui.shown[0].text, QStringLiteral("Leitura cancelada pelo usuário."));
+    EXPECT_FALSE(net.connected());
+
+    EXPECT_TRUE(checkResultServ(net.call(QStringLiteral("Lento")), true, 0).toBool()) << "not a read: no cancel";
+    cancel = false;
+    EXPECT_TRUE(checkResultServ(net.call(QStringLiteral("Espera")), true, 0).toBool());
+    setServerWaitHandler(nullptr);
+    EXPECT_EQ(ui.shown.size(), 1);
+    EXPECT_EQ(seen, QStringList({QStringLiteral("Espera|Esperando...|1"),
+                                 QStringLiteral("Lento|Aguardando o servidor REC00800.rdmRecCont...|0"),
+                                 QStringLiteral("Espera|Esperando...|1")}));
 }

@@ -6,7 +6,8 @@
 //
 // ANSWERS.json: {"Method": [reply, reply, ...]}, each reply {"result": value} or
 // {"error": {"code": n, "message": "..."}}; a method's replies are used in turn and the last
-// one repeats. A method the file lacks gets the error -32601.
+// one repeats; a reply's "delayMs" holds it back that long (a slow server). A method the file
+// lacks gets the error -32601.
 
 #include <httplib.h>
 
@@ -17,6 +18,7 @@
 #include <QJsonObject>
 #include <QProcess>
 
+#include <chrono>
 #include <cstdio>
 #include <mutex>
 #include <thread>
@@ -69,10 +71,11 @@ public:
             usage("não foi possível criar o arquivo de registro");
     }
 
-    // The JSON-RPC response to one request body.
-    QByteArray answer(const QByteArray &body)
+    // The JSON-RPC response to one request body, and how long to hold it back.
+    QByteArray answer(const QByteArray &body, int &delayMs)
     {
         const std::lock_guard lock(m_mutex);
+        delayMs = 0;
         const QJsonObject request = QJsonDocument::fromJson(body).object();
         const QString method = request.value(QLatin1String("method")).toString();
         m_record.write(QJsonDocument(QJsonObject{{QStringLiteral("method"), method},
@@ -91,8 +94,12 @@ public:
         } else {
             const int turn = m_turns[method]++;
             const QJsonObject reply = replies.at(qMin<qsizetype>(turn, replies.size() - 1)).toObject();
-            for (auto it = reply.begin(); it != reply.end(); ++it)
-                response.insert(it.key(), it.value());
+            for (auto it = reply.begin(); it != reply.end(); ++it) {
+                if (it.key() == QLatin1String("delayMs"))
+                    delayMs = it.value().toInt();
+                else
+                    response.insert(it.key(), it.value());
+            }
         }
         return QJsonDocument(response).toJson(QJsonDocument::Compact);
     }
@@ -125,7 +132,9 @@ int main(int argc, char **argv)
         res.set_content(R"({"server":"scenario-stub"})", "application/json");
     });
     server.Post(R"(/rpc/([A-Za-z0-9_.]+))", [&replies](const httplib::Request &req, httplib::Response &res) {
-        const QByteArray body = replies.answer(QByteArray::fromStdString(req.body));
+        int delayMs = 0;
+        const QByteArray body = replies.answer(QByteArray::fromStdString(req.body), delayMs);
+        std::this_thread::sleep_for(std::chrono::milliseconds(delayMs));
         res.set_content(body.toStdString(), "application/json");
     });
     const int port = server.bind_to_any_port("127.0.0.1");

@@ -7,6 +7,7 @@
 #include <erpfw/core/messageservice.h>
 #include <erpfw/net/netconnection.h>
 #include <erpfwui/forms/form.h>
+#include <erpfwui/shell/waitoverlay.h>
 
 #include <QFile>
 #include <QFileInfo>
@@ -57,9 +58,11 @@ public:
             session.recordServerCall(method, params);
         });
         Form::setModalHook([&session](Form *form) { session.modalShown(form); });
+        setServerWaitHook([&session](Form *overlay) { session.busyShown(overlay); });
     }
     ~SessionHooks()
     {
+        setServerWaitHook(nullptr);
         Form::setModalHook(nullptr);
         setServerCallObserver(nullptr);
         MessageService::setPresenter(m_previousPresenter);

@@ -158,6 +158,18 @@ void ScriptSession::modalShown(Form *form)
     }
 }
 
+void ScriptSession::busyShown(Form *overlay)
+{
+    if (m_failed || !m_busyHandler.isCallable())
+        return;
+    const QJSValue outcome = m_runner.call({m_busyHandler, m_engine.newQObject(new FormObject(overlay, *this))});
+    if (outcome.isObject() && outcome.hasOwnProperty(QStringLiteral("thrown"))) {
+        const QJSValue thrown = outcome.property(QStringLiteral("thrown"));
+        fail(errorText(thrown));
+        locate(thrown);
+    }
+}
+
 void ScriptSession::fail(const QString &message)
 {
     if (m_failed)

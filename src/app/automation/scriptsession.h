@@ -53,6 +53,10 @@ public:
     // fn(form) runs inside the modal loop of every form of that name; an undefined or null fn
     // removes the handler.
     void setModalHandler(const QString &formName, const QJSValue &fn);
+    // fn(overlay) runs when the wait overlay of a server call shows; null removes it.
+    void setBusyHandler(const QJSValue &fn) { m_busyHandler = fn; }
+    // Called from inside the wait of a server call, when its overlay shows.
+    void busyShown(Form *overlay);
     // The trampoline that calls a handler and hands back what it threw ({thrown: e}).
     void setHandlerRunner(const QJSValue &runner) { m_runner = runner; }
     // Called from inside the modal loop of every modal form.
@@ -95,6 +99,7 @@ private:
     QList<Message> m_messages;
     QList<ServerCall> m_serverCalls;
     QHash<QString, QJSValue> m_modalHandlers;
+    QJSValue m_busyHandler;
     QJSValue m_runner;
     bool m_failed = false;
     ScriptFailure m_failure;

@@ -15,6 +15,7 @@
 
 #include <QApplication>
 #include <QDir>
+#include <QEventLoop>
 #include <QFileInfo>
 #include <QJSEngine>
 #include <QJsonArray>
@@ -23,6 +24,7 @@
 #include <QPixmap>
 #include <QStyle>
 #include <QStyleOptionTitleBar>
+#include <QTimer>
 
 #include <algorithm>
 #include <cstdio>
@@ -55,6 +57,15 @@ void ShellObject::onModal(const QString &formName, const QJSValue &fn)
         if (!fn.isCallable() && !fn.isNull() && !fn.isUndefined())
             throw Error(QStringLiteral("shell.onModal(\"%1\", fn): fn deve ser uma função ou null.").arg(formName));
         m_session.setModalHandler(formName, fn);
+    });
+}
+
+void ShellObject::onBusy(const QJSValue &fn)
+{
+    m_session.call([&] {
+        if (!fn.isCallable() && !fn.isNull() && !fn.isUndefined())
+            throw Error(QStringLiteral("shell.onBusy(fn): fn deve ser uma função ou null."));
+        m_session.setBusyHandler(fn);
     });
 }
 
@@ -202,6 +213,15 @@ void ShellObject::screenshot(const QString &path)
 void ShellObject::processEvents()
 {
     m_session.act([] {});
+}
+
+void ShellObject::processEvents(int ms)
+{
+    m_session.act([ms] {
+        QEventLoop loop;
+        QTimer::singleShot(qMax(ms, 0), &loop, &QEventLoop::quit);
+        loop.exec();
+    });
 }
 
 void ScriptHelpers::check(const QJSValue &condition, const QJSValue &message)

@@ -32,6 +32,8 @@ public:
     Q_INVOKABLE void open(const QString &code);
     Q_INVOKABLE QJSValue form(const QString &name);
     Q_INVOKABLE void onModal(const QString &formName, const QJSValue &fn);
+    // fn(overlay) runs once inside every server call's wait, when its overlay shows.
+    Q_INVOKABLE void onBusy(const QJSValue &fn);
     // shell.answer(...) hands its arguments over as one list.
     Q_INVOKABLE void answerList(const QStringList &buttons);
     QJSValue messages() const;
@@ -46,6 +48,8 @@ public:
     // A PNG of the main window, with the dialogs open over it.
     Q_INVOKABLE void screenshot(const QString &path);
     Q_INVOKABLE void processEvents();
+    // For ms milliseconds, timers included.
+    Q_INVOKABLE void processEvents(int ms);
 
 private:
     QPixmap snapshot() const;

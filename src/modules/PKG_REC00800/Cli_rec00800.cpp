@@ -91,6 +91,14 @@ void TfrmRecCont::bindComponents()
     klContMarcadas = component<KeyList>(QStringLiteral("klContMarcadas"));
     lblContagem = component<TLabel>(QStringLiteral("lblContagem"));
     netRecCont = component<NetConnection>(QStringLiteral("netRecCont"));
+    // Reads may be cancelled while they wait: a cancelled read leaves the screen as it was.
+    netRecCont->describeCall(QStringLiteral("GetContRec"), QStringLiteral("Lendo contas a receber..."), true);
+    netRecCont->describeCall(QStringLiteral("GetAjusCont"), QStringLiteral("Lendo ajustes da conta..."), true);
+    netRecCont->describeCall(QStringLiteral("GetTipoCtReceber"), QStringLiteral("Lendo tipos de conta a receber..."), true);
+    netRecCont->describeCall(QStringLiteral("GetGeralRec"), QStringLiteral("Lendo parâmetros gerais..."), true);
+    netRecCont->describeCall(QStringLiteral("GetParamFilial"), QStringLiteral("Lendo parâmetros da filial..."), true);
+    netRecCont->describeCall(QStringLiteral("GetParExp"), QStringLiteral("Lendo parâmetros de exportação..."), true);
+    netRecCont->describeCall(QStringLiteral("SetConfirmar"), QStringLiteral("Recalculando a contabilização..."), false);
     cdsContRec = component<ClientDataSet>(QStringLiteral("cdsContRec"));
     cdsAjusCont = component<ClientDataSet>(QStringLiteral("cdsAjusCont"));
     cdsLancContTemp = component<ClientDataSet>(QStringLiteral("cdsLancContTemp"));

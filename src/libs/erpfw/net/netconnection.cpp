@@ -13,13 +13,17 @@
 #include <QJsonObject>
 #include <QScopedValueRollback>
 
+#include <QMutexLocker>
+
 #include <algorithm>
+#include <thread>
 
 namespace erp {
 
 namespace {
 
 ServerCallObserver g_observer;
+ServerWaitHandler g_waitHandler;
 
 // Params are written as they go out, so that a packet of many rows never becomes a JSON tree.
 void appendValueJson(QByteArray &out, const QVariant &v)
@@ -58,6 +62,62 @@ void appendValueJson(QByteArray &out, const QVariant &v)
 }
 
 } // namespace
+
+ServerWait::ServerWait(const QString &method, const QString &text, bool cancellable, HttpClient &http)
+    : m_method(method)
+    , m_text(text)
+    , m_cancellable(cancellable)
+    , m_http(http)
+    , m_startBytes(http.receivedBytes())
+    , m_result(HttpFailure::None)
+{}
+
+qint64 ServerWait::receivedBytes() const
+{
+    return m_http.receivedBytes() - m_startBytes;
+}
+
+bool ServerWait::finished() const
+{
+    const QMutexLocker lock(&m_mutex);
+    return m_finished;
+}
+
+bool ServerWait::cancelled() const
+{
+    const QMutexLocker lock(&m_mutex);
+    return m_cancelled;
+}
+
+HttpFailure ServerWait::result() const
+{
+    const QMutexLocker lock(&m_mutex);
+    return m_cancelled ? HttpFailure::Cancelled : m_result;
+}
+
+void ServerWait::cancel()
+{
+    const QMutexLocker lock(&m_mutex);
+    if (!m_cancellable || m_finished || m_cancelled)
+        return;
+    m_cancelled = true;
+    m_http.cancel();
+}
+
+void ServerWait::finish(HttpFailure result)
+{
+    {
+        const QMutexLocker lock(&m_mutex);
+        m_finished = true;
+        m_result = result;
+    }
+    emit done();
+}
+
+void setServerWaitHandler(ServerWaitHandler handler)
+{
+    g_waitHandler = std::move(handler);
+}
 
 struct NetConnection::Client
 {
@@ -135,6 +195,7 @@ QString NetConnection::failure(HttpFailure f) const
     case HttpFailure::Read: return QStringLiteral("a conexão foi encerrada antes da resposta completa");
     case HttpFailure::Write: return QStringLiteral("a conexão foi encerrada durante o envio da chamada");
     case HttpFailure::Protocol: return QStringLiteral("a resposta não segue o protocolo HTTP");
+    case HttpFailure::Cancelled: return QStringLiteral("chamada cancelada");
     case HttpFailure::None: break;
     }
     return {};
@@ -145,7 +206,34 @@ void NetConnection::close()
     m_client.reset();
 }
 
-std::string NetConnection::post(const QByteArray &body)
+void NetConnection::describeCall(const QString &method, const QString &text, bool cancellable)
+{
+    m_descriptions.insert(method, {text, cancellable});
+}
+
+HttpFailure NetConnection::exchangeWaiting(const QString &method, const std::string &path, std::string_view headers,
+                                           std::string_view body, HttpAnswer &answer)
+{
+    HttpClient &http = m_client->http;
+    const CallDescription described =
+        m_descriptions.value(method, {QStringLiteral("Aguardando o servidor %1...").arg(m_serverName), false});
+    ServerWait wait(method, described.text, described.cancellable, http);
+    std::thread worker([&] { wait.finish(http.exchange("POST", path, headers, body, answer)); });
+    try {
+        // the screen's deferred work overlaps the server's, on this thread as before
+        DeferredViewWork::runPending();
+        const ServerWaitHandler handler = g_waitHandler;
+        handler(wait);
+    } catch (...) {
+        http.cancel(); // its answer will not be read
+        worker.join();
+        throw;
+    }
+    worker.join();
+    return wait.result();
+}
+
+std::string NetConnection::post(const QString &method, const QByteArray &body)
 {
     const ShellContext &ctx = ShellContext::instance();
     // both go into the request's head as they stand: a line break would start a header of its own
@@ -166,11 +254,20 @@ std::string NetConnection::post(const QByteArray &body)
         throw Error(QStringLiteral("O servidor %1 foi chamado enquanto outra chamada a ele esperava a resposta.").arg(m_serverName));
     HttpAnswer answer;
     HttpFailure f;
-    {
+    try {
         const QScopedValueRollback waiting(m_client->waiting, true);
-        f = m_client->http.exchange("POST", path, std::string_view(headers.constData(), size_t(headers.size())),
-                                    std::string_view(body.constData(), size_t(body.size())), answer,
-                                    &DeferredViewWork::runPending);
+        const std::string_view headerText(headers.constData(), size_t(headers.size()));
+        const std::string_view bodyText(body.constData(), size_t(body.size()));
+        f = g_waitHandler ? exchangeWaiting(method, path, headerText, bodyText, answer)
+                          : m_client->http.exchange("POST", path, headerText, bodyText, answer, &DeferredViewWork::runPending);
+    } catch (...) {
+        m_client.reset(); // its answer was not read
+        throw;
+    }
+    if (f == HttpFailure::Cancelled) {
+        m_client.reset(); // dropped: the server stops its work on it
+        MessageService::show(DialogType::Information, QStringLiteral("Leitura cancelada pelo usuário."));
+        abortSilently();
     }
     if (f != HttpFailure::None) {
         const QString where = address();
@@ -205,7 +302,7 @@ QVariant NetConnection::call(const QString &method, const QVariantList &params)
     wire::appendJsonString(body, method);
     body.append(R"(,"params":)").append(paramsJson).append('}');
 
-    const std::string reply = post(body);
+    const std::string reply = post(method, body);
     body.clear();
     if (std::optional<QVariant> payload = wire::readRpcResult(reply.data(), qsizetype(reply.size()), double(id))) {
         ServerResult result;

@@ -3,17 +3,67 @@
 #include <erpfw/erpfw_global.h>
 
 #include <QByteArray>
+#include <QHash>
 #include <QMetaType>
+#include <QMutex>
 #include <QObject>
 #include <QVariant>
 
 #include <functional>
 #include <memory>
 #include <string>
+#include <string_view>
 
 namespace erp {
 
 enum class HttpFailure;
+class HttpClient;
+struct HttpAnswer;
+
+// A server call waiting for its answer, as the user interface shows it. The call's exchange
+// runs on a worker thread meanwhile; this object lives on the calling thread.
+class ERPFW_EXPORT ServerWait : public QObject
+{
+    Q_OBJECT
+
+public:
+    ServerWait(const QString &method, const QString &text, bool cancellable, HttpClient &http);
+
+    QString method() const { return m_method; }
+    QString text() const { return m_text; } // what is happening: "Lendo contas a receber..."
+    bool cancellable() const { return m_cancellable; }
+    qint64 receivedBytes() const; // of answers on this connection so far
+    bool finished() const;
+    bool cancelled() const;
+    HttpFailure result() const;
+
+    // Ends a cancellable call that has not finished: its connection is dropped, which stops the
+    // server's work on it. Does nothing otherwise. Any thread.
+    void cancel();
+    // The worker's end of the exchange.
+    void finish(HttpFailure result);
+
+signals:
+    // From the worker thread, once.
+    void done();
+
+private:
+    const QString m_method;
+    const QString m_text;
+    const bool m_cancellable;
+    HttpClient &m_http;
+    qint64 m_startBytes;
+    mutable QMutex m_mutex;
+    bool m_finished = false;
+    bool m_cancelled = false;
+    HttpFailure m_result;
+};
+
+// How the calling thread waits for a call's answer: the user interface keeps painting and
+// playing its animations without letting input reach the screens. It returns once
+// wait.finished() (the done signal says when). Without one, the call simply blocks.
+using ServerWaitHandler = std::function<void(ServerWait &wait)>;
+ERPFW_EXPORT void setServerWaitHandler(ServerWaitHandler handler);
 
 // What a server call gives back: the payload, or the server's error code and message.
 struct ERPFW_EXPORT ServerResult
@@ -60,11 +110,25 @@ public:
     void close();
     bool connected() const;
 
-    // Opens first when closed. Gives a QVariant holding a ServerResult.
+    // Opens first when closed. Gives a QVariant holding a ServerResult. A cancelled read
+    // says so and raises the silent abort.
     QVariant call(const QString &method, const QVariantList &params = {});
 
+    // What the wait says while a call of that method is out, and whether the user may
+    // cancel it: only reads, which leave nothing half done. Others say "Aguardando o
+    // servidor..." and cannot be cancelled.
+    void describeCall(const QString &method, const QString &text, bool cancellable);
+
 private:
-    std::string post(const QByteArray &body);
+    struct CallDescription
+    {
+        QString text;
+        bool cancellable = false;
+    };
+
+    std::string post(const QString &method, const QByteArray &body);
+    HttpFailure exchangeWaiting(const QString &method, const std::string &path, std::string_view headers,
+                                std::string_view body, HttpAnswer &answer);
     void applyTimeout();
     QString address() const;
     QString failure(HttpFailure f) const;
@@ -74,6 +138,7 @@ private:
     int m_port = 0;
     int m_timeoutMs = 30000;
     qint64 m_nextId = 1;
+    QHash<QString, CallDescription> m_descriptions;
     struct Client;
     std::unique_ptr<Client> m_client;
 };

@@ -8,36 +8,72 @@
 #include <QPointer>
 #include <QTimerEvent>
 #include <QMainWindow>
-#include <QWidget>
 
 namespace erp {
+
+BusySpinner::BusySpinner(QWidget *parent)
+    : QWidget(parent)
+{
+    setFixedSize(56, 56);
+    setAttribute(Qt::WA_TransparentForMouseEvents);
+}
+
+void BusySpinner::start()
+{
+    if (!m_timer.isActive())
+        m_timer.start(80, this);
+}
+
+void BusySpinner::stop()
+{
+    m_timer.stop();
+}
+
+void BusySpinner::timerEvent(QTimerEvent *event)
+{
+    if (event->timerId() != m_timer.timerId())
+        return QWidget::timerEvent(event);
+    ++m_frame;
+    update();
+}
+
+void BusySpinner::paintEvent(QPaintEvent *)
+{
+    QPainter p(this);
+    p.setRenderHint(QPainter::Antialiasing);
+    const int angle = (m_frame * 30) % 360;
+    p.setPen(QPen(palette().color(QPalette::Highlight), 5, Qt::SolidLine, Qt::RoundCap));
+    p.drawArc(rect().adjusted(4, 4, -4, -4), -angle * 16, 270 * 16);
+}
+
 namespace {
 
-// A translucent cover with a turning arc. Painted at once on show, since the caller is about
-// to block the event loop with a synchronous call.
+// A translucent cover with the spinner. Painted at once on show, so that it is there before
+// the call that follows starts to wait.
 class BusyOverlay final : public QWidget
 {
 public:
     explicit BusyOverlay(QWidget *host)
         : QWidget(host)
+        , m_spinner(new BusySpinner(this))
     {
         setObjectName(QStringLiteral("busyAnimation"));
         host->installEventFilter(this);
-        setGeometry(host->rect());
+        place();
     }
 
     void start()
     {
-        setGeometry(parentWidget()->rect());
+        place();
         show();
         raise();
-        m_timer.start(80, this);
+        m_spinner->start();
         repaint();
     }
 
     void stop()
     {
-        m_timer.stop();
+        m_spinner->stop();
         hide();
     }
 
@@ -45,35 +81,27 @@ protected:
     bool eventFilter(QObject *watched, QEvent *event) override
     {
         if (watched == parentWidget() && event->type() == QEvent::Resize)
-            setGeometry(parentWidget()->rect());
+            place();
         return false;
-    }
-
-    void timerEvent(QTimerEvent *event) override
-    {
-        if (event->timerId() != m_timer.timerId())
-            return QWidget::timerEvent(event);
-        m_angle = (m_angle + 30) % 360;
-        update();
     }
 
     void paintEvent(QPaintEvent *) override
     {
         QPainter p(this);
-        p.setRenderHint(QPainter::Antialiasing);
         p.fillRect(rect(), QColor(255, 255, 255, 160));
-        const int side = 48;
-        const QRect arc(width() / 2 - side / 2, height() / 2 - side, side, side);
-        p.setPen(QPen(palette().color(QPalette::Highlight), 5, Qt::SolidLine, Qt::RoundCap));
-        p.drawArc(arc, -m_angle * 16, 270 * 16);
         p.setPen(palette().color(QPalette::WindowText));
-        p.drawText(QRect(0, arc.bottom() + 12, width(), 24), Qt::AlignHCenter | Qt::AlignTop,
+        p.drawText(QRect(0, m_spinner->geometry().bottom() + 8, width(), 24), Qt::AlignHCenter | Qt::AlignTop,
                    QStringLiteral("Processando, aguarde..."));
     }
 
 private:
-    QBasicTimer m_timer;
-    int m_angle = 0;
+    void place()
+    {
+        setGeometry(parentWidget()->rect());
+        m_spinner->move(width() / 2 - m_spinner->width() / 2, height() / 2 - m_spinner->height());
+    }
+
+    BusySpinner *m_spinner;
 };
 
 QPointer<BusyOverlay> g_overlay;

@@ -1,6 +1,7 @@
 #include "shellwindow.h"
 
 #include "layoutstore.h"
+#include "waitoverlay.h"
 
 #include <erpfw/core/error.h>
 #include <erpfwui/forms/form.h>
@@ -94,6 +95,7 @@ void setShellWindow(QMainWindow *mainWindow, QMdiArea *mdiArea)
 {
     g_mainWindow = mainWindow;
     g_mdiArea = mdiArea;
+    enableServerWaitOverlay(mainWindow != nullptr);
     if (mdiArea)
         new ActivationFilter(mdiArea);
 }
