@@ -167,7 +167,10 @@ protected:
     {
         if (!isInput(event->type()))
             return false;
-        if (event->type() == QEvent::KeyPress && static_cast<QKeyEvent *>(event)->key() == Qt::Key_Escape) {
+        const bool key = event->type() == QEvent::KeyPress || event->type() == QEvent::ShortcutOverride;
+        if (key && static_cast<QKeyEvent *>(event)->key() == Qt::Key_Escape) {
+            // accepted, so that no shortcut of the screen's takes the key first
+            event->accept();
             m_wait.cancel();
             if (m_overlay)
                 m_overlay->refresh();
