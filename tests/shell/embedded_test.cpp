@@ -3,6 +3,7 @@
 // current, real operators' passwords left alone; and erp-shell running a session on it.
 #include "shellrun.h"
 
+#include <erpfw/core/error.h>
 #include <erpfw/core/shellcontext.h>
 #include <erpfw/net/netconnection.h>
 
@@ -12,10 +13,15 @@
 #include <server/seed.h>
 
 #include <QDir>
+#include <QEventLoop>
 #include <QFileInfo>
 #include <QTemporaryDir>
+#include <QTimer>
 
 #include <atomic>
+#include <chrono>
+#include <mutex>
+#include <thread>
 #include <unistd.h>
 
 using namespace erp;
@@ -260,6 +266,68 @@ log("recalculada " + key);
         home.path());
     EXPECT_EQ(refused.status, 1);
     EXPECT_TRUE(refused.err.contains(QStringLiteral("servidor embutido"))) << refused.err.toStdString();
+}
+
+// A read cancelled while the server works on it (its query held up by a lock until then): the
+// call ends at once with its message, and the server, once it can go on, finds the connection
+// gone, stops streaming and says so in its log.
+TEST_P(EmbeddedOnExisting, ACancelledReadEndsAtOnceAndTheServerStopsItsWork)
+{
+    if (GetParam() != Backend::Postgres)
+        GTEST_SKIP() << "a table lock that holds readers up is PostgreSQL's";
+    database->prepare(300);
+    std::mutex mutex;
+    std::vector<std::string> lines;
+    server::EmbeddedOptions options = existing(database->url);
+    options.log = [&](const std::string &line) {
+        const std::lock_guard lock(mutex);
+        lines.push_back(line);
+    };
+    server::EmbeddedServer session(options);
+    ShellContext &context = ShellContext::instance();
+    context.setOperador(QString::fromStdString(session.operatorName()));
+    context.setPassword(QString::fromStdString(session.password()));
+    NetConnection connection;
+    connection.setServerName(QStringLiteral("REC00800.rdmRecCont"));
+    connection.setHost(QString::fromStdString(session.host()));
+    connection.setPort(session.port());
+    connection.describeCall(QStringLiteral("GetContRec"), QStringLiteral("Lendo contas a receber..."), true);
+    connection.open();
+
+    auto holder = database->connect();
+    holder->begin(db::TxMode::Write);
+    holder->execScript("LOCK TABLE CONTRECEBER IN ACCESS EXCLUSIVE MODE");
+    setServerWaitHandler([](ServerWait &wait) {
+        QEventLoop loop;
+        QObject::connect(&wait, &ServerWait::done, &loop, &QEventLoop::quit);
+        QTimer::singleShot(300, &loop, [&wait] { wait.cancel(); });
+        if (!wait.finished())
+            loop.exec();
+    });
+    const QVariantList all{QStringLiteral("01"), QString(), QString(), QVariant(), QVariant(), QVariant(), QVariant(),
+                           QString(), QString(), 0.0, 0.0, QString(), QVariant(), QVariant(), QString(), 0.0, 0.0, 0.0,
+                           0.0, false, false, QString(), QStringLiteral("T"), QStringLiteral("5")};
+    bool aborted = false;
+    try {
+        connection.call(QStringLiteral("GetContRec"), all);
+    } catch (const Abort &) {
+        aborted = true;
+    }
+    setServerWaitHandler(nullptr);
+    EXPECT_TRUE(aborted);
+    EXPECT_FALSE(connection.connected());
+    holder->rollback();
+
+    const auto logged = [&] {
+        const std::lock_guard lock(mutex);
+        for (const std::string &line : lines)
+            if (line.find("GetContRec") != std::string::npos)
+                return line;
+        return std::string();
+    };
+    for (int i = 0; i < 1000 && logged().empty(); ++i)
+        std::this_thread::sleep_for(std::chrono::milliseconds(10));
+    EXPECT_NE(logged().find("interrompido (cliente desconectou)"), std::string::npos) << logged();
 }
 
 INSTANTIATE_TEST_SUITE_P(Databases, EmbeddedOnExisting, ::testing::Values(Backend::Sqlite, Backend::Postgres),
