@@ -34,9 +34,10 @@ std::function<void(Form *)> g_hook;
 class WaitOverlay final : public Form
 {
 public:
-    WaitOverlay(QWidget *host, ServerWait &wait)
+    WaitOverlay(QWidget *host, ServerWait &wait, const QElapsedTimer &since)
         : Form(host)
         , m_wait(wait)
+        , m_since(since)
     {
         setObjectName(QStringLiteral("frmAguarde"));
         setWindowTitle(QStringLiteral("Aguarde"));
@@ -64,7 +65,6 @@ public:
         m_box = box;
         host->installEventFilter(this);
         m_spinner->start();
-        m_elapsed.start();
         refresh();
     }
 
@@ -86,7 +86,7 @@ public:
         const qint64 bytes = m_wait.receivedBytes();
         if (bytes > 0)
             text += QStringLiteral(" %1 MB recebidos").arg(ptBR().toString(double(bytes) / (1024.0 * 1024.0), 'f', 1));
-        text += QStringLiteral(" (%1 s)").arg(m_elapsed.elapsed() / 1000);
+        text += QStringLiteral(" (%1 s)").arg(m_since.elapsed() / 1000);
         if (!m_wait.cancellable())
             text += QStringLiteral("\nEsta operação não pode ser interrompida.");
         m_label->setText(text);
@@ -119,7 +119,7 @@ private:
     BusySpinner *m_spinner = nullptr;
     QLabel *m_label = nullptr;
     QPushButton *m_cancel = nullptr;
-    QElapsedTimer m_elapsed;
+    const QElapsedTimer &m_since;
 };
 
 bool isInput(QEvent::Type type)
@@ -154,6 +154,7 @@ bool isInput(QEvent::Type type)
 class InputBlocker final : public QObject
 {
 public:
+    // overlay: null until it shows
     InputBlocker(ServerWait &wait, const QPointer<WaitOverlay> &overlay)
         : m_wait(wait)
         , m_overlay(overlay)
@@ -183,37 +184,39 @@ protected:
 
 private:
     ServerWait &m_wait;
-    QPointer<WaitOverlay> m_overlay;
+    const QPointer<WaitOverlay> &m_overlay;
 };
 
 void waitForServer(ServerWait &wait)
 {
     if (wait.finished())
         return;
+    QElapsedTimer since;
+    since.start();
     QEventLoop loop;
     QObject::connect(&wait, &ServerWait::done, &loop, &QEventLoop::quit);
+    // Made only for a call that lasts: most calls end long before.
     QPointer<WaitOverlay> overlay;
-    if (QMainWindow *host = shellMainWindow())
-        overlay = new WaitOverlay(host, wait);
     const InputBlocker blocker(wait, overlay);
     std::exception_ptr failure;
-    QTimer showing;
-    showing.setSingleShot(true);
-    QObject::connect(&showing, &QTimer::timeout, &loop, [&] {
-        if (!overlay || wait.finished())
-            return;
-        overlay->showOver();
-        if (const auto hook = g_hook) {
-            failure = capture([&] { hook(overlay); }); // raised once the call has ended
-        }
-    });
     QTimer progress;
     QObject::connect(&progress, &QTimer::timeout, &loop, [&] {
         if (overlay)
             overlay->refresh();
     });
+    QTimer showing;
+    showing.setSingleShot(true);
+    QObject::connect(&showing, &QTimer::timeout, &loop, [&] {
+        QMainWindow *host = shellMainWindow();
+        if (!host || wait.finished())
+            return;
+        overlay = new WaitOverlay(host, wait, since);
+        overlay->showOver();
+        progress.start(kProgressEveryMs);
+        if (const auto hook = g_hook)
+            failure = capture([&] { hook(overlay); }); // raised once the call has ended
+    });
     showing.start(kShowAfterMs);
-    progress.start(kProgressEveryMs);
     if (!wait.finished())
         loop.exec();
     delete overlay.data();
