@@ -12,7 +12,8 @@ namespace erp {
 class Form;
 
 // The shell's main window and the MDI area that hosts the screens. The application registers
-// them once at start; null before that (a screen driven without the shell).
+// them once at start; null before that (a screen driven without the shell). While a main
+// window is registered, server calls wait with the shell's wait overlay (waitoverlay.h).
 ERPFWUI_EXPORT void setShellWindow(QMainWindow *mainWindow, QMdiArea *mdiArea);
 ERPFWUI_EXPORT QMainWindow *shellMainWindow();
 ERPFWUI_EXPORT QMdiArea *shellMdiArea();
