@@ -13,6 +13,7 @@
 #include <QJsonObject>
 #include <QScopedValueRollback>
 
+#include <QDeadlineTimer>
 #include <QMutexLocker>
 
 #include <algorithm>
@@ -24,6 +25,8 @@ namespace {
 
 ServerCallObserver g_observer;
 ServerWaitHandler g_waitHandler;
+// A call that ends within this returns as a blocking call would, with no event run meanwhile.
+constexpr int kQuietWaitMs = 100;
 
 // Params are written as they go out, so that a packet of many rows never becomes a JSON tree.
 void appendValueJson(QByteArray &out, const QVariant &v)
@@ -70,7 +73,9 @@ ServerWait::ServerWait(const QString &method, const QString &text, bool cancella
     , m_http(http)
     , m_startBytes(http.receivedBytes())
     , m_result(HttpFailure::None)
-{}
+{
+    m_clock.start();
+}
 
 qint64 ServerWait::receivedBytes() const
 {
@@ -80,6 +85,16 @@ qint64 ServerWait::receivedBytes() const
 bool ServerWait::finished() const
 {
     const QMutexLocker lock(&m_mutex);
+    return m_finished;
+}
+
+bool ServerWait::waitFinished(int ms) const
+{
+    const QDeadlineTimer deadline(ms);
+    QMutexLocker lock(&m_mutex);
+    while (!m_finished)
+        if (!m_finishedCondition.wait(&m_mutex, deadline))
+            break;
     return m_finished;
 }
 
@@ -110,6 +125,7 @@ void ServerWait::finish(HttpFailure result)
         const QMutexLocker lock(&m_mutex);
         m_finished = true;
         m_result = result;
+        m_finishedCondition.wakeAll();
     }
     emit done();
 }
@@ -222,8 +238,10 @@ HttpFailure NetConnection::exchangeWaiting(const QString &method, const std::str
     try {
         // the screen's deferred work overlaps the server's, on this thread as before
         DeferredViewWork::runPending();
-        const ServerWaitHandler handler = g_waitHandler;
-        handler(wait);
+        if (!wait.waitFinished(kQuietWaitMs)) {
+            const ServerWaitHandler handler = g_waitHandler;
+            handler(wait);
+        }
     } catch (...) {
         http.cancel(); // its answer will not be read
         worker.join();

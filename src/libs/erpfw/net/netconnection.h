@@ -5,7 +5,9 @@
 #include <QByteArray>
 #include <QHash>
 #include <QMetaType>
+#include <QElapsedTimer>
 #include <QMutex>
+#include <QWaitCondition>
 #include <QObject>
 #include <QVariant>
 
@@ -34,6 +36,9 @@ public:
     bool cancellable() const { return m_cancellable; }
     qint64 receivedBytes() const; // of answers on this connection so far
     bool finished() const;
+    // Blocks up to ms for the call to finish, without running any event; true when it has.
+    bool waitFinished(int ms) const;
+    qint64 elapsedMs() const { return m_clock.elapsed(); } // since the call went out
     bool cancelled() const;
     HttpFailure result() const;
 
@@ -53,15 +58,18 @@ private:
     const bool m_cancellable;
     HttpClient &m_http;
     qint64 m_startBytes;
+    QElapsedTimer m_clock;
     mutable QMutex m_mutex;
+    mutable QWaitCondition m_finishedCondition;
     bool m_finished = false;
     bool m_cancelled = false;
     HttpFailure m_result;
 };
 
-// How the calling thread waits for a call's answer: the user interface keeps painting and
-// playing its animations without letting input reach the screens. It returns once
-// wait.finished() (the done signal says when). Without one, the call simply blocks.
+// How the calling thread waits for a call that has not ended within a moment (most calls end
+// within it, and run no event at all): the user interface keeps painting and playing its
+// animations without letting input reach the screens. It returns once wait.finished() (the
+// done signal says when). Without one, the call simply blocks.
 using ServerWaitHandler = std::function<void(ServerWait &wait)>;
 ERPFW_EXPORT void setServerWaitHandler(ServerWaitHandler handler);
 

@@ -9,7 +9,6 @@
 #include <erpfwui/forms/form.h>
 
 #include <QApplication>
-#include <QElapsedTimer>
 #include <QEvent>
 #include <QEventLoop>
 #include <QFrame>
@@ -34,10 +33,9 @@ std::function<void(Form *)> g_hook;
 class WaitOverlay final : public Form
 {
 public:
-    WaitOverlay(QWidget *host, ServerWait &wait, const QElapsedTimer &since)
+    WaitOverlay(QWidget *host, ServerWait &wait)
         : Form(host)
         , m_wait(wait)
-        , m_since(since)
     {
         setObjectName(QStringLiteral("frmAguarde"));
         setWindowTitle(QStringLiteral("Aguarde"));
@@ -86,7 +84,7 @@ public:
         const qint64 bytes = m_wait.receivedBytes();
         if (bytes > 0)
             text += QStringLiteral(" %1 MB recebidos").arg(ptBR().toString(double(bytes) / (1024.0 * 1024.0), 'f', 1));
-        text += QStringLiteral(" (%1 s)").arg(m_since.elapsed() / 1000);
+        text += QStringLiteral(" (%1 s)").arg(m_wait.elapsedMs() / 1000);
         if (!m_wait.cancellable())
             text += QStringLiteral("\nEsta operação não pode ser interrompida.");
         m_label->setText(text);
@@ -119,7 +117,6 @@ private:
     BusySpinner *m_spinner = nullptr;
     QLabel *m_label = nullptr;
     QPushButton *m_cancel = nullptr;
-    const QElapsedTimer &m_since;
 };
 
 bool isInput(QEvent::Type type)
@@ -191,8 +188,6 @@ void waitForServer(ServerWait &wait)
 {
     if (wait.finished())
         return;
-    QElapsedTimer since;
-    since.start();
     QEventLoop loop;
     QObject::connect(&wait, &ServerWait::done, &loop, &QEventLoop::quit);
     // Made only for a call that lasts: most calls end long before.
@@ -210,13 +205,13 @@ void waitForServer(ServerWait &wait)
         QMainWindow *host = shellMainWindow();
         if (!host || wait.finished())
             return;
-        overlay = new WaitOverlay(host, wait, since);
+        overlay = new WaitOverlay(host, wait);
         overlay->showOver();
         progress.start(kProgressEveryMs);
         if (const auto hook = g_hook)
             failure = capture([&] { hook(overlay); }); // raised once the call has ended
     });
-    showing.start(kShowAfterMs);
+    showing.start(int(qMax<qint64>(0, kShowAfterMs - wait.elapsedMs())));
     if (!wait.finished())
         loop.exec();
     delete overlay.data();
