@@ -18,8 +18,8 @@ function queries() {
 }
 var firstQuery = JSON.stringify(queries()[0].params);
 
-// Cancelar: the overlay shows with its animation playing; keys and clicks on the screen reach
-// nothing; the read ends at once with its message.
+// Cancelar: the overlay shows with its animation playing; keys, clicks and closing the screen
+// reach nothing; the read ends at once with its message.
 var seen = null;
 shell.onBusy(function (overlay) {
     var ani = overlay.component("aniAguarde");
@@ -29,6 +29,7 @@ shell.onBusy(function (overlay) {
     screen.control("medCdEmpresa").key("9");
     screen.control("sbtFiltro").click();
     grid.key("Up");
+    screen.close(); // the close button: the screen would go from under its own call
     shell.processEvents(300);
     seen.frameLater = ani.frame;
     seen.callsLater = shell.serverCalls.length;
@@ -43,6 +44,7 @@ assert(seen.callsLater === seen.calls, "nothing called the server meanwhile");
 var m = shell.messages;
 assert(m.length === 1 && m[0].type === "information" && m[0].text === "Leitura cancelada pelo usuário.", JSON.stringify(m));
 assert(screen.control("medCdEmpresa").text === "01", "the key went nowhere: " + screen.control("medCdEmpresa").text);
+assert(screen.visible, "the screen is still open");
 assert(accounts.recordCount === 2 && accounts.recNo === 2 && marks.count === 1, "the list, its row and mark as they were");
 assert(shell.cursor === 0, "no hourglass left");
 
