@@ -9,12 +9,11 @@
 #include <erpfw/core/shellcontext.h>
 #include <erpwire/json.h>
 
+#include <QDeadlineTimer>
 #include <QJsonDocument>
 #include <QJsonObject>
-#include <QScopedValueRollback>
-
-#include <QDeadlineTimer>
 #include <QMutexLocker>
+#include <QScopedValueRollback>
 
 #include <algorithm>
 #include <thread>
