@@ -9,11 +9,13 @@
 #include <erpfw/core/shellcontext.h>
 #include <erpwire/json.h>
 
+#include <QCoreApplication>
 #include <QDeadlineTimer>
 #include <QJsonDocument>
 #include <QJsonObject>
 #include <QMutexLocker>
 #include <QScopedValueRollback>
+#include <QThread>
 
 #include <algorithm>
 #include <thread>
@@ -275,7 +277,10 @@ std::string NetConnection::post(const QString &method, const QByteArray &body)
         const QScopedValueRollback waiting(m_client->waiting, true);
         const std::string_view headerText(headers.constData(), size_t(headers.size()));
         const std::string_view bodyText(body.constData(), size_t(body.size()));
-        f = g_waitHandler ? exchangeWaiting(method, path, headerText, bodyText, answer)
+        // the user interface waits on its own thread only; any other thread blocks as before
+        const QCoreApplication *app = QCoreApplication::instance();
+        const bool uiWait = g_waitHandler && app && QThread::currentThread() == app->thread();
+        f = uiWait ? exchangeWaiting(method, path, headerText, bodyText, answer)
                           : m_client->http.exchange("POST", path, headerText, bodyText, answer, &DeferredViewWork::runPending);
     } catch (...) {
         m_client.reset(); // its answer was not read
