@@ -81,14 +81,18 @@ shell.onBusy(function (overlay) {
     if (overlay.control("lblAguarde").text.indexOf("Recalculando") !== 0)
         return;
     var cancel = overlay.control("btnCancelar");
-    recalc = {text: overlay.control("lblAguarde").text, cancellable: cancel.enabled};
+    var ani = overlay.component("aniAguarde");
+    recalc = {text: overlay.control("lblAguarde").text, cancellable: cancel.enabled, frame: ani.frame};
     overlay.control("lblAguarde").key("Escape");
     cancel.click();
+    shell.processEvents(300);
+    recalc.frameLater = ani.frame;
 });
 shell.clearMessages();
 screen.control("sbtConfirmar").click();
 assert(recalc !== null && !recalc.cancellable && recalc.text.indexOf("Recalculando a contabilização...") === 0,
        JSON.stringify(recalc));
+assert(recalc.frameLater > recalc.frame, "the animation plays during the recalculation: " + JSON.stringify(recalc));
 m = shell.messages;
 assert(m.length === 1 && m[0].type === "information" && m[0].text.indexOf("realizado com sucesso") > 0, JSON.stringify(m));
 assert(shell.form("frmAguarde") === null, "the overlay is gone");
