@@ -1,7 +1,10 @@
+#include <erpfw/core/error.h>
+#include <erpfw/net/netconnection.h>
 #include <erpfwui/forms/form.h>
 #include <erpfwui/screens/tfrmfiltropadrao.h>
 #include <erpfwui/screens/tfrmpadrao.h>
 #include <erpfwui/shell/shellwindow.h>
+#include <erpfwui/shell/waitoverlay.h>
 #include <erpfwui/widgets/controls.h>
 #include <erpfwui/widgets/dbgrid.h>
 #include <erpfwui/widgets/edits.h>
@@ -10,16 +13,27 @@
 #include <erpfw/core/shellcontext.h>
 
 #include <QApplication>
+#include <QElapsedTimer>
 #include <QMainWindow>
 #include <QMdiArea>
 #include <QMdiSubWindow>
 #include <QMessageBox>
+#include <QPushButton>
 #include <QHeaderView>
 #include <QPointer>
 #include <QScrollBar>
 #include <QSignalSpy>
 #include <QTemporaryDir>
+#include <QTest>
 #include <QTimer>
+
+#include <netinet/in.h>
+#include <sys/socket.h>
+#include <unistd.h>
+
+#include <atomic>
+#include <string>
+#include <thread>
 
 #include <gtest/gtest.h>
 
@@ -285,4 +299,82 @@ TEST(ScreenLayout, ComesBackAsTheOperatorLeftItInsideTheArea)
     EXPECT_EQ(other->findChild<TDBGrid *>(QStringLiteral("dbgPadrao"))->columnLayout(), QStringList{QStringLiteral("A=80")});
     delete other;
     context.setDataDir(QString());
+}
+
+namespace {
+
+// A server that answers the health check and then holds every call until the client goes.
+class HoldingServer
+{
+public:
+    HoldingServer()
+    {
+        m_listener = ::socket(AF_INET, SOCK_STREAM, 0);
+        sockaddr_in addr{};
+        addr.sin_family = AF_INET;
+        addr.sin_addr.s_addr = htonl(INADDR_LOOPBACK);
+        socklen_t len = sizeof addr;
+        ::bind(m_listener, reinterpret_cast<sockaddr *>(&addr), len);
+        ::listen(m_listener, 1);
+        ::getsockname(m_listener, reinterpret_cast<sockaddr *>(&addr), &len);
+        port = ntohs(addr.sin_port);
+        m_thread = std::thread([this] {
+            const int fd = ::accept(m_listener, nullptr, nullptr);
+            std::string in;
+            char buf[4096];
+            ssize_t n;
+            while (in.find("\r\n\r\n") == std::string::npos && (n = ::recv(fd, buf, sizeof buf, 0)) > 0)
+                in.append(buf, size_t(n));
+            const std::string ok = "HTTP/1.1 200 OK\r\nContent-Length: 2\r\n\r\n{}";
+            ::send(fd, ok.data(), ok.size(), MSG_NOSIGNAL);
+            while ((n = ::recv(fd, buf, sizeof buf, 0)) > 0) {
+            }
+            clientWent = true;
+            ::close(fd);
+        });
+    }
+    ~HoldingServer()
+    {
+        ::shutdown(m_listener, SHUT_RDWR);
+        m_thread.join();
+        ::close(m_listener);
+    }
+    int port = 0;
+    std::atomic<bool> clientWent{false};
+
+private:
+    int m_listener = -1;
+    std::thread m_thread;
+};
+
+} // namespace
+
+// Through the window system, as a user does: closing the main window is held off while a call
+// waits, and a click on the overlay's Cancelar ends the call, dropping its connection.
+TEST(ServerWaitOverlay, TheWindowStaysAndCancelarEndsTheCall)
+{
+    Shell shell;
+    HoldingServer server;
+    NetConnection net;
+    net.setServerName(QStringLiteral("REC00800.rdmRecCont"));
+    net.setPort(server.port);
+    net.describeCall(QStringLiteral("GetContRec"), QStringLiteral("Lendo contas a receber..."), true);
+    bool stayed = false;
+    setServerWaitHook([&](Form *overlay) {
+        shell.window.close();
+        QApplication::processEvents();
+        stayed = shell.window.isVisible();
+        auto *cancel = overlay->findChild<QPushButton *>(QStringLiteral("btnCancelar"));
+        ASSERT_TRUE(cancel && cancel->isEnabled());
+        QTest::mouseClick(shell.window.windowHandle(), Qt::LeftButton, {},
+                          cancel->mapTo(&shell.window, cancel->rect().center()));
+    });
+    QElapsedTimer clock;
+    clock.start();
+    EXPECT_THROW(net.call(QStringLiteral("GetContRec")), Abort);
+    setServerWaitHook(nullptr);
+    EXPECT_TRUE(stayed);
+    EXPECT_LT(clock.elapsed(), 20000) << "the cancel, not the timeout, ended it";
+    Shell::waitUntil([&] { return server.clientWent.load(); });
+    EXPECT_TRUE(server.clientWent);
 }

@@ -174,6 +174,11 @@ protected:
                 m_overlay->refresh();
             return true;
         }
+        // The window system's events reach the window first and its widgets next: decided there.
+        if (watched->isWindowType())
+            return false;
+        if (event->type() == QEvent::Close)
+            event->ignore(); // an accepted close would still close the window
         const bool toCancel = m_overlay && m_overlay->isVisible() && watched == m_overlay->cancelButton()
                               && event->type() != QEvent::Close;
         return !toCancel;
