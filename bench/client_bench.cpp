@@ -1,6 +1,6 @@
 // REC00800 as the user drives it, on the offscreen platform, against rec-appserver in its own
 // process (so that this process's memory is the client's alone):
-//  - filter confirm to the first rows painted, against reading the same rows with the C API;
+//  - filter confirm to the first rows painted, against a plain scan of the company's accounts with the C API;
 //  - painting the visible rows with the whole list loaded against 100 rows loaded;
 //  - resident memory added by the loaded list against the size of its JSON packet;
 //  - marking all accounts (question answered Yes) against a loop that writes the same marks and
@@ -290,7 +290,7 @@ void listMetrics(const QString &serverBin, const std::string &url, long size, in
     const db::DbUrl dbUrl = db::DbUrl::parse(url);
     for (int i = 0; i < reps; ++i) {
         const auto t = Clock::now();
-        readAccountsWithCApi(dbUrl);
+        scanAccountsWithCApi(dbUrl);
         floors.push_back(since(t));
     }
     const std::string extra = "\"seeded\": " + std::to_string(size);

@@ -39,9 +39,10 @@ std::string sqliteDemo(const std::string &dataDir, long accounts, std::uint64_t 
 // The same data in a database of the PostgreSQL cluster at adminUrl, made once and reused.
 std::string postgresDemo(const std::string &adminUrl, long accounts, std::uint64_t seed = 7);
 
-// The server's account query for company 01 with every due date, as the screen's widest filter
-// makes it; read to the last column with the database's own C API. Gives rows read.
-long readAccountsWithCApi(const erp::server::db::DbUrl &url);
+// The floor of the account list: a plain scan of company 01's rows of CONTRECEBER, every
+// column read as text with the database's own C API. Gives rows read, which are as many as the
+// list of the widest filter (kDueFrom..kDueTo) has.
+long scanAccountsWithCApi(const erp::server::db::DbUrl &url);
 void closeAccountReaders(); // a PostgreSQL database cannot be copied while they stay connected
 extern const char *kDueFrom; // the widest due range the screens send
 extern const char *kDueTo;

@@ -1,6 +1,7 @@
 // The application server against the database's own C API:
 //  - GetContRec of every account of company 01, query to the last byte of the response, against
-//    reading the same rows with sqlite3 / libpq; the server's peak memory while it streams;
+//    a plain scan of the company's accounts with sqlite3 / libpq; the server's peak memory while
+//    it streams;
 //  - SetConfirmar of N marked accounts against a bulk insert of the same ledger and
 //    apportionment rows in one transaction;
 //  - SetConfirmar with the whole list of the company (every row sent, a handful marked), the
@@ -124,14 +125,14 @@ void listMetric(const db::DbUrl &url, const std::string &backend, int reps)
     http.set_read_timeout(600);
     const std::string body = rpcBody("GetContRec", listParams());
 
-    long rows = readAccountsWithCApi(url); // warms the cache for both
+    long rows = scanAccountsWithCApi(url); // warms the cache for both
     postDiscarding(http, body);
     std::vector<double> served, floor;
     long bytes = 0;
     double growthMb = 0;
     for (int i = 0; i < reps; ++i) {
         auto t = Clock::now();
-        rows = readAccountsWithCApi(url);
+        rows = scanAccountsWithCApi(url);
         floor.push_back(since(t));
         resetPeak();
         const long before = statusKb("VmRSS");

@@ -1,3 +1,4 @@
+#include "accountlist.h"
 #include "layouts.h"
 #include "recalc.h"
 #include "rowjson.h"
@@ -90,11 +91,11 @@ MethodResult getAjusCont(CallContext &ctx, const Params &p)
 class AccountStream final : public ResultStream
 {
 public:
-    AccountStream(Lease db, const std::string &sql, std::vector<Value> params)
-        : m_db(std::move(db)), m_tx(*m_db, db::TxMode::Read), m_st(m_db->prepare(sql))
+    AccountStream(Lease db, const SqlQuery &q)
+        : m_db(std::move(db)), m_tx(*m_db, db::TxMode::Read), m_st(m_db->prepare(q.sql))
     {
-        for (size_t i = 0; i < params.size(); ++i)
-            m_st.bind(int(i) + 1, params[i]);
+        for (size_t i = 0; i < q.params.size(); ++i)
+            m_st.bind(int(i) + 1, q.params[i]);
         m_pending = m_st.next(); // a failing query fails the call before anything is sent
     }
     ~AccountStream() override { m_st.reset(); }
@@ -132,56 +133,6 @@ private:
     bool m_headerDone = false;
     long m_rows = 0;
 };
-
-class Where
-{
-public:
-    explicit Where(db::Connection &c) : m_c(c) {}
-    void add(const std::string &condition, Value v)
-    {
-        m_sql += " AND " + condition;
-        m_params.push_back(std::move(v));
-    }
-    void range(const std::string &column, const std::optional<QDate> &from, const std::optional<QDate> &to)
-    {
-        if (from)
-            add(column + " >= ?", isoDate(*from));
-        if (to)
-            add(column + " <= ?", isoDate(*to));
-    }
-    // A pair of 0 and 0 means no restriction; an upper bound of 0 leaves the range open above.
-    void values(const std::string &column, double from, double to)
-    {
-        if (from == 0 && to == 0)
-            return;
-        add(column + " >= ?", from);
-        if (to != 0)
-            add(column + " <= ?", to);
-    }
-    void in(const std::string &column, const std::vector<std::string> &codes)
-    {
-        if (!codes.empty())
-            add(column + " IN (SELECT V FROM " + m_c.jsonTextList() + " AS L" + std::to_string(m_lists++) + ")",
-                jsonStringArray(codes));
-    }
-    std::string m_sql;
-    std::vector<Value> m_params;
-
-private:
-    db::Connection &m_c;
-    int m_lists = 0;
-};
-
-const char *kAccountSelect =
-    "SELECT 'N', C.DTATUAVENREC, C.NRPARCELAREC, CL.NMRAZSOCCLIE, C.IDSTATREC, C.VRATUAREC, N.CDSERIE, "
-    "N.NRNOTAFISC, CL.IDTPIJURCLIE, C.CDFILIAL, C.NRLANCTONF, C.NRSEQVENREC, C.DSCONTAREC, T.DSTPCTRECEB, "
-    "N.CDFILIEMIT, CL.NRINSJURCLIE, C.CDMOTIPROR, C.CDMOTIPARC, C.CDTPCTRECEB, C.NRLANCTBDOC, C.CDEMPRESA, "
-    "N.IDSTATUS, N.VRNOTAFISC, N.DTENTRSAID, C.CDCLIENTE, CL.NMFANTCLIE, C.IDCTBLCTREC "
-    "FROM CONTRECEBER C "
-    "JOIN NOTAFISCAL N ON N.CDFILIAL = C.CDFILIAL AND N.NRLANCTONF = C.NRLANCTONF "
-    "JOIN CLIENTE CL ON CL.CDCLIENTE = C.CDCLIENTE "
-    "LEFT JOIN TIPOCTRECEBER T ON T.CDTPCTRECEB = C.CDTPCTRECEB "
-    "WHERE C.CDEMPRESA = ?";
 
 void checkOrder(const Params &p, int i, const char *what, const std::optional<QDate> &from,
                 const std::optional<QDate> &to)
@@ -241,37 +192,35 @@ MethodResult getContRec(CallContext &ctx, const Params &p)
         p.fail(23, "status", QStringLiteral("deve ser de \"0\" a \"5\"."));
     requireCompany(*ctx.db, p, 0, company);
 
-    Where w(*ctx.db);
-    w.m_params.push_back(company);
-    if (!docFrom.empty())
-        w.add("N.NRNOTAFISC >= ?", docFrom);
-    if (!docTo.empty())
-        w.add("N.NRNOTAFISC <= ?", docTo);
-    w.range("N.DTEMISSAO", issueFrom, issueTo);
-    w.range("N.DTENTRSAID", exitFrom, exitTo);
-    w.in("N.CDFILIEMIT", originBranches);
-    w.in("C.CDFILIAL", postingBranches);
-    w.values("N.VRNOTAFISC", docValueFrom, docValueTo);
-    w.in("N.CDVENDEDOR", salesmen);
-    w.range("C.DTATUAVENREC", dueFrom, dueTo);
-    w.in("C.CDTPCTRECEB", types);
-    w.values("C.VRORIGREC", origFrom, origTo);
-    w.values("C.VRLIQREC", netFrom, netTo);
-    if (notDue && !overdue)
-        w.add("C.DTATUAVENREC >= ?", isoDate(ctx.today));
-    else if (overdue && !notDue)
-        w.add("C.DTATUAVENREC < ?", isoDate(ctx.today));
-    w.in("C.CDCLIENTE", customers);
+    AccountFilter f;
+    f.company = company;
+    f.docFrom = docFrom;
+    f.docTo = docTo;
+    f.issueFrom = issueFrom;
+    f.issueTo = issueTo;
+    f.exitFrom = exitFrom;
+    f.exitTo = exitTo;
+    f.originBranches = originBranches;
+    f.postingBranches = postingBranches;
+    f.docValueFrom = docValueFrom;
+    f.docValueTo = docValueTo;
+    f.salesmen = salesmen;
+    f.dueFrom = dueFrom;
+    f.dueTo = dueTo;
+    f.types = types;
+    f.origFrom = origFrom;
+    f.origTo = origTo;
+    f.netFrom = netFrom;
+    f.netTo = netTo;
+    f.notDue = notDue;
+    f.overdue = overdue;
+    f.customers = customers;
     if (ctbl != "T")
-        w.add("C.IDCTBLCTREC = ?", ctbl == "C" ? "S" : "N");
-    if (!st->second.empty())
-        w.add("C.IDSTATREC = ?", st->second);
-
-    const std::string sql = kAccountSelect + w.m_sql +
-                            " ORDER BY C.DTATUAVENREC, CL.NMRAZSOCCLIE, C.CDFILIAL, C.NRPARCELAREC, C.NRLANCTONF, "
-                            "C.NRSEQVENREC";
+        f.accounted.assign(1, ctbl == "C" ? 'S' : 'N');
+    f.status = st->second;
+    const SqlQuery q = accountListQuery(*ctx.db, f, ctx.today);
     MethodResult r;
-    r.stream = std::make_unique<AccountStream>(std::move(ctx.db), sql, std::move(w.m_params));
+    r.stream = std::make_unique<AccountStream>(std::move(ctx.db), q);
     return r;
 }
 

@@ -82,7 +82,7 @@ TEST_P(Platform, AVersion3DatabaseLosesThePostingIndexesAndKeepsItsRows)
 {
     database->prepareDemo(300);
     const int latest = latestSchemaVersion();
-    ASSERT_EQ(latest, 4);
+    ASSERT_GE(latest, 4);
     const bool pg = GetParam() == Backend::Postgres;
     const std::string indexes = pg ? "SELECT COUNT(*) FROM pg_indexes WHERE indexname IN ('ixcontreceber_lanc', "
                                      "'ixajctreceber_lanc')"
@@ -93,14 +93,14 @@ TEST_P(Platform, AVersion3DatabaseLosesThePostingIndexesAndKeepsItsRows)
     // The database as version 3 left it.
     c->execScript("CREATE INDEX IXCONTRECEBER_LANC ON CONTRECEBER (NRLANCTBDOC); "
                   "CREATE INDEX IXAJCTRECEBER_LANC ON AJCTRECEBER (NRLCTBAJREC); "
-                  "DELETE FROM VERSAOESQUEMA WHERE NRVERSAO = 4");
+                  "DELETE FROM VERSAOESQUEMA WHERE NRVERSAO >= 4");
     ASSERT_EQ(count(*c, indexes), 2);
     ASSERT_EQ(schemaVersion(*c), 3);
     const std::string before = contents(*c);
     const std::int64_t adjustments = count(*c, "SELECT COUNT(*) FROM AJCTRECEBER WHERE NRLCTBAJREC IS NOT NULL");
     ASSERT_GT(adjustments, 0);
 
-    EXPECT_EQ(migrate(*c), 1);
+    EXPECT_EQ(migrate(*c), latest - 3);
     EXPECT_EQ(schemaVersion(*c), latest);
     EXPECT_EQ(count(*c, indexes), 0);
     EXPECT_EQ(contents(*c), before);

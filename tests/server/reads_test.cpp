@@ -2,6 +2,9 @@
 // the account query, authentication, and a corpus of bad requests that must change nothing.
 #include "harness.h"
 
+#include <server/accountlist.h>
+#include <server/layouts.h>
+#include <server/rowjson.h>
 #include <server/rpc.h>
 
 #include <gtest/gtest.h>
@@ -238,6 +241,70 @@ TEST_P(Reads, EachRestrictionKeepsExactlyTheMatchingAccounts)
                "C.CDFILIAL IN ('0101', '0102') AND C.CDTPCTRECEB IN ('DUP', 'BOL') AND C.DTATUAVENREC >= ? AND "
                "C.DTATUAVENREC <= ? AND C.IDCTBLCTREC = 'N' AND C.IDSTATREC = 'A'",
                {day(-120).toStdString(), day(60).toStdString()});
+}
+
+// The list as its plain text, read in stored order and sorted whole, gives the same packet; and its own plan reads no table row by key per account: on SQLite from
+// covering indexes only, sorting one due date at a time; on PostgreSQL by hashing.
+TEST_P(Reads, AccountListIsThePlainQueryReadWithoutARowLookupPerAccount)
+{
+    db::Connection &c = *env->sql;
+    const auto plain = [&](const std::string &condition, std::initializer_list<db::Value> params) {
+        db::Statement &st = c.prepare(
+            "SELECT 'N', C.DTATUAVENREC, C.NRPARCELAREC, CL.NMRAZSOCCLIE, C.IDSTATREC, C.VRATUAREC, N.CDSERIE, "
+            "N.NRNOTAFISC, CL.IDTPIJURCLIE, C.CDFILIAL, C.NRLANCTONF, C.NRSEQVENREC, C.DSCONTAREC, T.DSTPCTRECEB, "
+            "N.CDFILIEMIT, CL.NRINSJURCLIE, C.CDMOTIPROR, C.CDMOTIPARC, C.CDTPCTRECEB, C.NRLANCTBDOC, C.CDEMPRESA, "
+            "N.IDSTATUS, N.VRNOTAFISC, N.DTENTRSAID, C.CDCLIENTE, CL.NMFANTCLIE, C.IDCTBLCTREC FROM CONTRECEBER C " +
+            std::string(GetParam() == Backend::Sqlite ? "NOT INDEXED " : "") +
+            "JOIN NOTAFISCAL N ON N.CDFILIAL = C.CDFILIAL AND N.NRLANCTONF = C.NRLANCTONF "
+            "JOIN CLIENTE CL ON CL.CDCLIENTE = C.CDCLIENTE LEFT JOIN TIPOCTRECEBER T ON T.CDTPCTRECEB = C.CDTPCTRECEB "
+            "WHERE C.CDEMPRESA = '01' AND " + condition +
+            " ORDER BY C.DTATUAVENREC, CL.NMRAZSOCCLIE, C.CDFILIAL, C.NRPARCELAREC, C.NRLANCTONF, C.NRSEQVENREC");
+        st.bindAll(params);
+        QByteArray json;
+        appendPacketJson(json, st, layouts::contRec());
+        st.reset();
+        return QJsonDocument::fromJson(json).object();
+    };
+    Filter widest;
+    widest.dueFrom = "1990-01-01";
+    widest.dueTo = "2099-12-31";
+    const QJsonObject all = accounts(widest);
+    EXPECT_EQ(all, plain("C.DTATUAVENREC >= '1990-01-01'", {}));
+    EXPECT_EQ(all.value("rows").toArray().size(), count(c, "SELECT COUNT(*) FROM CONTRECEBER WHERE CDEMPRESA = '01'"));
+    Filter some;
+    some.postingBranches = "0101;0103";
+    some.overdue = true;
+    some.status = "2";
+    EXPECT_EQ(accounts(some), plain("C.CDFILIAL IN ('0101', '0103') AND C.DTATUAVENREC < ? AND C.IDSTATREC = 'A'",
+                                     {day(0).toStdString()}));
+
+    AccountFilter f;
+    f.company = "01";
+    f.dueFrom = QDate(1990, 1, 1);
+    f.dueTo = QDate(2099, 12, 31);
+    const SqlQuery q = accountListQuery(c, f, kToday);
+    std::string plan;
+    db::Transaction tx(c, db::TxMode::Read);
+    if (GetParam() == Backend::Sqlite) {
+        db::Statement &st = c.prepare("EXPLAIN QUERY PLAN " + q.sql);
+        st.bindAll({q.params[0], q.params[1], q.params[2]});
+        while (st.next())
+            plan += st.string(3) + "\n";
+        st.reset();
+        EXPECT_NE(plan.find("SEARCH C USING COVERING INDEX IXCONTRECEBER_LISTA"), std::string::npos) << plan;
+        EXPECT_NE(plan.find("SEARCH N USING COVERING INDEX"), std::string::npos) << plan;
+        EXPECT_NE(plan.find("SEARCH CL USING COVERING INDEX"), std::string::npos) << plan;
+        EXPECT_NE(plan.find("RIGHT PART OF ORDER BY"), std::string::npos) << plan;
+    } else {
+        c.execScript("ANALYZE CONTRECEBER; ANALYZE NOTAFISCAL; ANALYZE CLIENTE");
+        db::Statement &st = c.prepare("EXPLAIN " + q.sql);
+        st.bindAll({q.params[0], q.params[1], q.params[2]});
+        while (st.next())
+            plan += st.string(0) + "\n";
+        st.reset();
+        EXPECT_EQ(plan.find("Nested Loop"), std::string::npos) << plan;
+        EXPECT_NE(plan.find("Hash Join"), std::string::npos) << plan;
+    }
 }
 
 TEST_P(Reads, AdjustmentsComeWithTheirTypesDirectionAndDescription)

@@ -1,0 +1,35 @@
+#pragma once
+// The account list's statement (GetContRec): the accounts of a company that match every given
+// restriction, ordered by due date, customer name, then account key.
+#include "db.h"
+
+#include <QDate>
+
+#include <optional>
+#include <string>
+#include <vector>
+
+namespace erp::server {
+
+// Arguments already checked; an empty or zero member restricts nothing.
+struct AccountFilter
+{
+    std::string company;
+    std::string docFrom, docTo;
+    std::optional<QDate> issueFrom, issueTo, exitFrom, exitTo, dueFrom, dueTo;
+    std::vector<std::string> originBranches, postingBranches, salesmen, types, customers;
+    double docValueFrom = 0, docValueTo = 0, origFrom = 0, origTo = 0, netFrom = 0, netTo = 0;
+    bool notDue = false, overdue = false;
+    std::string accounted; // "S", "N" or empty for both
+    std::string status;    // IDSTATREC, or empty for all
+};
+
+struct SqlQuery
+{
+    std::string sql;
+    std::vector<db::Value> params;
+};
+
+SqlQuery accountListQuery(const db::Connection &c, const AccountFilter &f, QDate today);
+
+} // namespace erp::server
