@@ -3,7 +3,6 @@
 #include "recalc.h"
 #include "rowjson.h"
 #include "rpc.h"
-#include "textutil.h"
 
 #include <erpwire/json.h>
 
@@ -150,38 +149,39 @@ void checkOrder(const Params &p, int i, const char *what, double from, double to
 MethodResult getContRec(CallContext &ctx, const Params &p)
 {
     p.expectCount(24);
-    const std::string company = p.string(0, "empresa", 2);
-    const std::string docFrom = p.string(1, "número inicial do documento", 20);
-    const std::string docTo = p.string(2, "número final do documento", 20);
-    const auto issueFrom = p.date(3, "emissão inicial");
-    const auto issueTo = p.date(4, "emissão final");
-    const auto exitFrom = p.date(5, "saída inicial");
-    const auto exitTo = p.date(6, "saída final");
-    const auto originBranches = p.list(7, "filiais de origem", 4);
-    const auto postingBranches = p.list(8, "filiais de lançamento", 4);
-    const double docValueFrom = p.number(9, "valor inicial do documento");
-    const double docValueTo = p.number(10, "valor final do documento");
-    const auto salesmen = p.list(11, "vendedores", 4);
-    const auto dueFrom = p.date(12, "vencimento inicial");
-    const auto dueTo = p.date(13, "vencimento final");
-    const auto types = p.list(14, "tipos de conta", 6);
-    const double origFrom = p.number(15, "valor original inicial");
-    const double origTo = p.number(16, "valor original final");
-    const double netFrom = p.number(17, "valor líquido inicial");
-    const double netTo = p.number(18, "valor líquido final");
-    const bool notDue = p.boolean(19, "a vencer");
-    const bool overdue = p.boolean(20, "vencidas");
-    const auto customers = p.list(21, "clientes", 21);
+    AccountFilter f;
+    f.company = p.string(0, "empresa", 2);
+    f.docFrom = p.string(1, "número inicial do documento", 20);
+    f.docTo = p.string(2, "número final do documento", 20);
+    f.issueFrom = p.date(3, "emissão inicial");
+    f.issueTo = p.date(4, "emissão final");
+    f.exitFrom = p.date(5, "saída inicial");
+    f.exitTo = p.date(6, "saída final");
+    f.originBranches = p.list(7, "filiais de origem", 4);
+    f.postingBranches = p.list(8, "filiais de lançamento", 4);
+    f.docValueFrom = p.number(9, "valor inicial do documento");
+    f.docValueTo = p.number(10, "valor final do documento");
+    f.salesmen = p.list(11, "vendedores", 4);
+    f.dueFrom = p.date(12, "vencimento inicial");
+    f.dueTo = p.date(13, "vencimento final");
+    f.types = p.list(14, "tipos de conta", 6);
+    f.origFrom = p.number(15, "valor original inicial");
+    f.origTo = p.number(16, "valor original final");
+    f.netFrom = p.number(17, "valor líquido inicial");
+    f.netTo = p.number(18, "valor líquido final");
+    f.notDue = p.boolean(19, "a vencer");
+    f.overdue = p.boolean(20, "vencidas");
+    f.customers = p.list(21, "clientes", 21);
     const std::string ctbl = p.string(22, "contabilização", 1);
     const std::string status = p.string(23, "status", 1);
 
-    checkOrder(p, 4, "emissão final", issueFrom, issueTo);
-    checkOrder(p, 6, "saída final", exitFrom, exitTo);
-    checkOrder(p, 13, "vencimento final", dueFrom, dueTo);
-    checkOrder(p, 10, "valor final do documento", docValueFrom, docValueTo);
-    checkOrder(p, 16, "valor original final", origFrom, origTo);
-    checkOrder(p, 18, "valor líquido final", netFrom, netTo);
-    if (!docFrom.empty() && !docTo.empty() && docFrom > docTo)
+    checkOrder(p, 4, "emissão final", f.issueFrom, f.issueTo);
+    checkOrder(p, 6, "saída final", f.exitFrom, f.exitTo);
+    checkOrder(p, 13, "vencimento final", f.dueFrom, f.dueTo);
+    checkOrder(p, 10, "valor final do documento", f.docValueFrom, f.docValueTo);
+    checkOrder(p, 16, "valor original final", f.origFrom, f.origTo);
+    checkOrder(p, 18, "valor líquido final", f.netFrom, f.netTo);
+    if (!f.docFrom.empty() && !f.docTo.empty() && f.docFrom > f.docTo)
         p.fail(2, "número final do documento", QStringLiteral("é menor que o número inicial."));
     if (ctbl != "C" && ctbl != "N" && ctbl != "T")
         p.fail(22, "contabilização", QStringLiteral("deve ser \"C\", \"N\" ou \"T\"."));
@@ -190,34 +190,11 @@ MethodResult getContRec(CallContext &ctx, const Params &p)
     const auto st = statusCodes.find(status);
     if (st == statusCodes.end())
         p.fail(23, "status", QStringLiteral("deve ser de \"0\" a \"5\"."));
-    requireCompany(*ctx.db, p, 0, company);
-
-    AccountFilter f;
-    f.company = company;
-    f.docFrom = docFrom;
-    f.docTo = docTo;
-    f.issueFrom = issueFrom;
-    f.issueTo = issueTo;
-    f.exitFrom = exitFrom;
-    f.exitTo = exitTo;
-    f.originBranches = originBranches;
-    f.postingBranches = postingBranches;
-    f.docValueFrom = docValueFrom;
-    f.docValueTo = docValueTo;
-    f.salesmen = salesmen;
-    f.dueFrom = dueFrom;
-    f.dueTo = dueTo;
-    f.types = types;
-    f.origFrom = origFrom;
-    f.origTo = origTo;
-    f.netFrom = netFrom;
-    f.netTo = netTo;
-    f.notDue = notDue;
-    f.overdue = overdue;
-    f.customers = customers;
+    requireCompany(*ctx.db, p, 0, f.company);
     if (ctbl != "T")
         f.accounted.assign(1, ctbl == "C" ? 'S' : 'N');
     f.status = st->second;
+
     const SqlQuery q = accountListQuery(*ctx.db, f, ctx.today);
     MethodResult r;
     r.stream = std::make_unique<AccountStream>(std::move(ctx.db), q);
