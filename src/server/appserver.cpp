@@ -24,6 +24,7 @@
 #include <list>
 #include <malloc.h>
 #include <mutex>
+#include <sys/socket.h>
 #include <thread>
 
 namespace erp::server {
@@ -479,6 +480,15 @@ private:
     beast::tcp_stream &lowest() { return beast::get_lowest_layer(m_stream); }
     auto self() { return this->shared_from_this(); }
 
+    // A reader that went away (a cancelled list) is noticed before its next piece: the kernel
+    // takes the first writes after its FIN without complaint, and the query would run on.
+    bool peerGone()
+    {
+        char byte;
+        const ssize_t n = ::recv(lowest().socket().native_handle(), &byte, 1, MSG_PEEK | MSG_DONTWAIT);
+        return n == 0 || (n < 0 && errno != EAGAIN && errno != EWOULDBLOCK && errno != EINTR);
+    }
+
     void afterHandshake()
     {
         if (m_overLimit) {
@@ -729,6 +739,8 @@ private:
         asio::post(m_stream.get_executor(), [self = self(), chunk = std::move(chunk), last, failure]() mutable {
             if (!failure.empty())
                 return self->endStream("interrompido: " + failure, false);
+            if (self->peerGone())
+                return self->endStream("interrompido (cliente desconectou)", false);
             self->m_headSent = true;
             self->m_out = std::move(chunk);
             self->write([self, last] {
