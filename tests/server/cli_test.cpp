@@ -123,7 +123,7 @@ TEST_F(Cli, ServeAnswersUntilASignalThenExitsCleanly)
         {
             RpcClient client(port);
             int health = 0;
-            for (int i = 0; i < 100 && health != 200; ++i) {
+            for (int i = 0; i < 400 && health != 200; ++i) { // a loaded machine may take seconds to start it
                 health = client.get("/health").status;
                 if (health != 200)
                     std::this_thread::sleep_for(std::chrono::milliseconds(50));
