@@ -6,7 +6,9 @@ pkgs=(cmake ninja-build g++ pkg-config
       libcpp-httplib-dev libboost1.81-dev zlib1g-dev libssl-dev libsqlite3-dev libpq-dev libsodium-dev libgtest-dev
       fonts-dejavu-core
       curl openssl # the transport tests' independent HTTPS client and their test CA
-      poppler-utils) # pdftotext reads back the PDFs that the scenarios write
+      poppler-utils # pdftotext reads back the PDFs that the scenarios write
+      libqt6svg6 qt6-svg-dev qt6-translations-l10n # icons, the toolkit's Portuguese texts
+      dpkg-dev desktop-file-utils adduser) # packages (scripts/package.sh)
 for opt in "$@"; do
   case "$opt" in
     --with-postgres) pkgs+=(postgresql) ;;

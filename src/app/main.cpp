@@ -7,6 +7,8 @@
 #include <erpfw/core/messageservice.h>
 #include <erpfw/core/shellcontext.h>
 #include <erpfw/db/database.h>
+#include <erpfwui/shell/help.h>
+#include <erpfwui/shell/icons.h>
 #include <erpfwui/shell/layoutstore.h>
 #include <erpfwui/shell/moduleloader.h>
 #include <erpfwui/shell/shellwindow.h>
@@ -16,13 +18,17 @@
 #include <QDir>
 #include <QFile>
 #include <QFileInfo>
+#include <QLibraryInfo>
+#include <QLocale>
 #include <QMessageBox>
 #include <QStandardPaths>
 #include <QStatusBar>
+#include <QTranslator>
 
 #include <cstdio>
 #include <memory>
 #include <mutex>
+#include <string_view>
 
 using namespace erp;
 using namespace erp::app;
@@ -53,6 +59,18 @@ public:
     }
     int errors = 0;
 };
+
+// The toolkit's own texts (context menus, standard dialogs, the command line's help) in
+// Portuguese; without the translations installed they stay in English.
+void loadToolkitTranslations(QCoreApplication &app)
+{
+    auto *translator = new QTranslator(&app);
+    if (translator->load(QLocale(QLocale::Portuguese, QLocale::Brazil), QStringLiteral("qt"), QStringLiteral("_"),
+                         QLibraryInfo::path(QLibraryInfo::TranslationsPath)))
+        app.installTranslator(translator);
+    else
+        delete translator;
+}
 
 bool headless()
 {
@@ -199,8 +217,27 @@ int run(ShellApplication &app, const ShellConfig &config)
 
 int main(int argc, char **argv)
 {
-    QApplication::setApplicationName(QStringLiteral("erp-shell"));
+    QCoreApplication::setApplicationName(QStringLiteral("erp-shell"));
+    QCoreApplication::setApplicationVersion(QStringLiteral(ERP_VERSION));
+    // --help and --version answer without a window system.
+    bool version = false;
+    bool help = false;
+    for (int i = 1; i < argc; ++i) {
+        const std::string_view arg(argv[i]);
+        version = version || arg == "-v" || arg == "--version";
+        help = help || arg == "-h" || arg == "--help" || arg == "--help-all";
+    }
+    if (version || help) {
+        QCoreApplication core(argc, argv);
+        loadToolkitTranslations(core);
+        std::fputs(qUtf8Printable(version ? versionText() : usageText()), stdout);
+        return 0;
+    }
+
     ShellApplication app(argc, argv);
+    loadToolkitTranslations(app);
+    QApplication::setWindowIcon(applicationIcon());
+    installHelpKey();
 
     ShellConfig config;
     try {
@@ -209,10 +246,6 @@ int main(int argc, char **argv)
         printError(e.message());
         std::fprintf(stderr, "Use --help para ver as opções.\n");
         return 2;
-    }
-    if (config.help) {
-        std::fputs(qUtf8Printable(usageText()), stdout);
-        return 0;
     }
     if (!config.scriptFile.isEmpty()) {
         QString bad;

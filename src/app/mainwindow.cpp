@@ -1,10 +1,13 @@
 #include "mainwindow.h"
 
 #include <erpfw/core/messageservice.h>
+#include <erpfwui/shell/help.h>
+#include <erpfwui/shell/icons.h>
 #include <erpfwui/shell/moduleloader.h>
 #include <erpfwui/widgets/events.h>
 
 #include <QAction>
+#include <QApplication>
 #include <QLabel>
 #include <QLineEdit>
 #include <QMdiArea>
@@ -52,6 +55,7 @@ MainWindow::MainWindow()
     statusBar()->addPermanentWidget(m_session);
 
     buildMenus();
+    applyComponentIcons(this);
     resize(1024, 700);
 }
 
@@ -84,7 +88,28 @@ void MainWindow::buildMenus()
     windows->addAction(QStringLiteral("&Fechar todas"), m_mdiArea, &QMdiArea::closeAllSubWindows);
 
     QMenu *help = menuBar()->addMenu(QStringLiteral("Aj&uda"));
+    // F1 itself is taken application-wide (installHelpKey), so that it works in modal dialogs too.
+    QAction *screenHelp = help->addAction(QStringLiteral("&Ajuda da tela\tF1"), this,
+                                          [] { showHelp(QApplication::focusWidget()); });
+    screenHelp->setObjectName(QStringLiteral("mnuAjudaTela"));
     help->addAction(QStringLiteral("&Módulos carregados"), this, &MainWindow::showLoadedModules);
+    help->addSeparator();
+    QAction *about = help->addAction(QStringLiteral("&Sobre"), this, &MainWindow::showAbout);
+    about->setObjectName(QStringLiteral("mnuSobre"));
+}
+
+void MainWindow::showAbout()
+{
+    MessageService::show(
+        DialogType::Information,
+        QStringLiteral("ERP - Recálculo da Contabilização de Contas a Receber\n"
+                       "Versão %1 (Qt %2)\n\n"
+                       "Licenças:\n"
+                       "- Qt: GNU LGPL versão 3.\n"
+                       "- Ícones do tema Breeze: GNU LGPL versão 3 ou posterior.\n"
+                       "- SQLite: domínio público; libpq (PostgreSQL): licença PostgreSQL;\n"
+                       "  libsodium: licença ISC; OpenSSL: licença Apache 2.0.")
+            .arg(QStringLiteral(ERP_VERSION), QString::fromLatin1(qVersion())));
 }
 
 void MainWindow::openScreen(const QString &code)

@@ -30,6 +30,7 @@ private:
     void buildMenus();
     void openTypedScreen();
     void showLoadedModules();
+    void showAbout();
 
     QMdiArea *m_mdiArea;
     QLineEdit *m_screenCode;

@@ -22,7 +22,6 @@ struct ShellConfig
     QString scriptFile;
     QString openCode = QStringLiteral("REC00800");
     QString screenshotFile;
-    bool help = false;
 };
 
 // The settings file used when --config is not given.
@@ -33,6 +32,8 @@ QString defaultConfigFile();
 // value, or an unreadable settings file.
 ShellConfig parseShellConfig(const QStringList &arguments);
 
+// What --help and --version print (an application object must exist).
 QString usageText();
+QString versionText();
 
 } // namespace erp::app

@@ -57,6 +57,12 @@ int freePort()
 
 TEST_F(Cli, BadOptionsExitWithStatus2AndSayWhy)
 {
+    const QString badConf = dir.filePath("ruim.conf");
+    {
+        QFile f(badConf);
+        ASSERT_TRUE(f.open(QIODevice::WriteOnly));
+        f.write("db = " + db().toUtf8() + "\nporta = 8080\n");
+    }
     const QList<QStringList> bad{{},
                                  {"explode"},
                                  {"migrate"},
@@ -75,7 +81,9 @@ TEST_F(Cli, BadOptionsExitWithStatus2AndSayWhy)
                                  {"serve", "--db", db()},
                                  {"serve", "--db", db(), "--listen", "semporta"},
                                  {"serve", "--db", db(), "--listen", "127.0.0.1:99999"},
-                                 {"serve", "--db", db(), "--listen", "127.0.0.1:8080", "--workers", "0"}};
+                                 {"serve", "--db", db(), "--listen", "127.0.0.1:8080", "--workers", "0"},
+                                 {"serve", "--config", dir.filePath("nenhum.conf"), "--listen", "127.0.0.1:8080"},
+                                 {"serve", "--config", badConf, "--listen", "127.0.0.1:8080"}};
     for (const QStringList &args : bad) {
         const Outcome r = run(args);
         EXPECT_EQ(r.status, 2) << args.join(' ').toStdString();
@@ -83,6 +91,10 @@ TEST_F(Cli, BadOptionsExitWithStatus2AndSayWhy)
     }
     EXPECT_FALSE(QFile::exists(dir.filePath("erp.db"))) << "bad options touch nothing";
     EXPECT_EQ(run({"--help"}).status, 0);
+    EXPECT_EQ(run({"serve", "--help"}).status, 0) << "help before the command's own options";
+    const Outcome version = run({"--version"});
+    EXPECT_EQ(version.status, 0);
+    EXPECT_TRUE(version.out.startsWith("rec-appserver ")) << version.out.toStdString();
 }
 
 TEST_F(Cli, MigrateSeedAndAddOperatorReportFailuresWithStatus1)
@@ -114,11 +126,19 @@ TEST_F(Cli, ServeAnswersUntilASignalThenExitsCleanly)
 {
     ASSERT_EQ(run({"seed", "--db", db(), "--accounts", "200", "--today", "2025-06-15"}).status, 0);
     ASSERT_EQ(run({"add-operator", "--db", db(), "ana"}, "segredo\n").status, 0);
+    // The second run takes its database and workers from a configuration file, as the service does.
+    const QString conf = dir.filePath("serve.conf");
+    {
+        QFile f(conf);
+        ASSERT_TRUE(f.open(QIODevice::WriteOnly));
+        f.write("# servidor\n\ndb = " + db().toUtf8() + "\n  workers=2  \n");
+    }
     for (int sig : {SIGTERM, SIGINT}) {
         const int port = freePort();
         QProcess p;
-        p.start(program(), {"serve", "--db", db(), "--listen", "127.0.0.1:" + QString::number(port), "--workers", "2",
-                            "--today", "2025-06-15"});
+        const QStringList where = sig == SIGTERM ? QStringList{"--db", db(), "--workers", "2"} : QStringList{"--config", conf};
+        p.start(program(), QStringList{"serve"} + where +
+                               QStringList{"--listen", "127.0.0.1:" + QString::number(port), "--today", "2025-06-15"});
         ASSERT_TRUE(p.waitForStarted());
         {
             RpcClient client(port);

@@ -5,6 +5,8 @@
 
 #include <QFile>
 #include <QImage>
+#include <QProcess>
+#include <QRegularExpression>
 #include <QTemporaryDir>
 
 #include <gtest/gtest.h>
@@ -32,7 +34,7 @@ TEST(ShellCommandLine, BadOptionsExitWithStatusTwoAndSayWhy)
         {{QStringLiteral("--db"), QStringLiteral("mysql://u@h/db")}, QStringLiteral("--db:")},
         {{QStringLiteral("--branch"), QStringLiteral("00001")}, QStringLiteral("--branch:")},
         {{QStringLiteral("--open"), QStringLiteral("../x")}, QStringLiteral("--open:")},
-        {{QStringLiteral("--operator")}, QStringLiteral("A opção --operator precisa de um valor")},
+        {{QStringLiteral("--operator")}, QStringLiteral("--operator")},
         {{QStringLiteral("--config"), home.filePath(QStringLiteral("none.ini"))}, QStringLiteral("não encontrado")},
         {{QStringLiteral("--config"), badIni}, QStringLiteral("chave desconhecida \"servidor\"")},
         {{QStringLiteral("--script"), QStringLiteral("x.js")}, QStringLiteral("roteiro x.js não encontrado")},
@@ -45,9 +47,35 @@ TEST(ShellCommandLine, BadOptionsExitWithStatusTwoAndSayWhy)
         EXPECT_TRUE(run.err.contains(message)) << args.join(' ').toStdString() << ": " << run.err.toStdString();
     }
 
-    const ShellRun help = runShell({QStringLiteral("--help")}, home.path());
-    EXPECT_EQ(help.status, 0);
+}
+
+// --help and --version need no window system, and the toolkit's own texts are in Portuguese.
+TEST(ShellCommandLine, HelpAndVersionWithoutADisplay)
+{
+    QTemporaryDir home;
+    QProcessEnvironment env = QProcessEnvironment::systemEnvironment();
+    for (const char *name : {"QT_QPA_PLATFORM", "DISPLAY", "WAYLAND_DISPLAY"})
+        env.remove(QString::fromLatin1(name));
+    env.insert(QStringLiteral("XDG_CONFIG_HOME"), home.path());
+    const auto run = [&env](const QStringList &args) {
+        QProcess shell;
+        shell.setProcessEnvironment(env);
+        shell.start(qEnvironmentVariable("ERP_BUILD_DIR") + QStringLiteral("/bin/erp-shell"), args);
+        EXPECT_TRUE(shell.waitForFinished(60000));
+        return ShellRun{shell.exitStatus() == QProcess::NormalExit ? shell.exitCode() : -1,
+                        QString::fromUtf8(shell.readAllStandardOutput()), QString::fromUtf8(shell.readAllStandardError())};
+    };
+    const ShellRun help = run({QStringLiteral("--help")});
+    EXPECT_EQ(help.status, 0) << help.err.toStdString();
     EXPECT_TRUE(help.out.startsWith(QLatin1String("Uso: erp-shell"))) << help.out.toStdString();
+    EXPECT_TRUE(help.out.contains(QLatin1String("--server <http://HOST:PORTA>"))) << help.out.toStdString();
+    // The help option's own line comes from the toolkit's translations.
+    EXPECT_TRUE(help.out.contains(QStringLiteral("Mostra a ajuda"))) << help.out.toStdString();
+
+    const ShellRun version = run({QStringLiteral("--today"), QStringLiteral("2024-01-01"), QStringLiteral("--version")});
+    EXPECT_EQ(version.status, 0) << version.err.toStdString();
+    EXPECT_TRUE(version.out.contains(QRegularExpression(QStringLiteral("^erp-shell \\d+\\.\\d+\\.\\d+\\n$"))))
+        << version.out.toStdString();
 }
 
 TEST(ShellCommandLine, OptionsOverTheSettingsFile)

@@ -5,9 +5,11 @@
 #include <erpfwui/screens/tfrmfiltropadrao.h>
 #include <erpfwui/screens/tfrmpadrao.h>
 #include <erpwire/packet.h>
+#include <erpfwui/shell/help.h>
 #include <erpfwui/shell/moduleloader.h>
 #include <erpfwui/shell/screencursor.h>
 #include <erpfwui/shell/shellwindow.h>
+#include <erpfwui/widgets/controls.h>
 #include <erpfwui/widgets/dbgrid.h>
 
 #include <QApplication>
@@ -276,6 +278,14 @@ TEST_F(Rec00800Module, EveryFormFileBuildsItsScreenWithFileAndHandlersInAgreemen
             ASSERT_TRUE(built.open(QIODevice::ReadOnly)) << form->formFile().toStdString();
             EXPECT_EQ(built.readAll(), content) << file.filePath().toStdString() << " is what " << className.toStdString()
                                                 << " was built from";
+            // Every tool button shows an icon of the set, and every screen with a code has its manual.
+            for (const TButtonFlat *button : form->findChildren<TButtonFlat *>()) {
+                EXPECT_FALSE(button->icon().isNull()) << className.toStdString() << "." << button->objectName().toStdString();
+            }
+            const auto *code = form->findChild<QLabel *>(QStringLiteral("lblCodTela"));
+            if (code && !code->text().isEmpty()) {
+                EXPECT_EQ(helpPage(form), QStringLiteral(":/help/%1.html").arg(code->text())) << className.toStdString();
+            }
         }
     }
 }

@@ -2,6 +2,7 @@
 
 #include "formloader.h"
 
+#include <erpfwui/shell/icons.h>
 #include <erpfwui/widgets/controls.h>
 #include <erpfwui/widgets/focus.h>
 
@@ -47,6 +48,7 @@ void Form::loadForm(const QString &path)
 {
     m_formFile = path.isEmpty() ? FormLoader::defaultPath(metaObject()) : path;
     FormLoader::load(this, m_formFile);
+    applyComponentIcons(this);
     bindComponents();
     dispatch([this] { fire(onCreate, this); });
 }

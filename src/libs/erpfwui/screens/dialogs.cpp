@@ -1,5 +1,6 @@
 #include "dialogs.h"
 
+#include <erpfwui/shell/icons.h>
 #include <erpfwui/shell/shellwindow.h>
 #include <erpfwui/widgets/controls.h>
 #include <erpfwui/widgets/dbgrid.h>
@@ -134,6 +135,7 @@ void prepareDialog(Form *form, const QString &name, const QString &caption)
     form->setObjectName(name);
     form->setWindowTitle(caption);
     form->setWindowFlags(Qt::Dialog);
+    applyComponentIcons(form);
 }
 
 } // namespace

@@ -2,6 +2,7 @@
 
 #include "dialogs.h"
 
+#include <erpfwui/shell/help.h>
 #include <erpfwui/widgets/controls.h>
 #include <erpfwui/widgets/dbgrid.h>
 #include <erpfwui/widgets/keys.h>
@@ -115,6 +116,11 @@ void TfrmPadrao::sbtFormularioClick(QObject *)
 {
     if (tshFormulario->isEnabled())
         pgcPadrao->setActivePage(tshFormulario);
+}
+
+void TfrmPadrao::sbtAjudaClick(QObject *)
+{
+    showHelp(this);
 }
 
 void TfrmPadrao::sbtFecharClick(QObject *)

@@ -46,6 +46,8 @@ public:
     Q_INVOKABLE virtual ERP_HANDLER void sbtProcurarClick(QObject *sender);
     // The record command: shows the record page.
     Q_INVOKABLE virtual ERP_HANDLER void sbtFormularioClick(QObject *sender);
+    // The manual of this screen, as F1 shows it.
+    Q_INVOKABLE virtual ERP_HANDLER void sbtAjudaClick(QObject *sender);
     Q_INVOKABLE virtual ERP_HANDLER void sbtFecharClick(QObject *sender);
 
     TLabel *lblCodTela = nullptr;
