@@ -11,5 +11,6 @@ trap stop_pg EXIT
 cmake --preset ci >/dev/null
 cmake --build --preset ci
 QT_QPA_PLATFORM=offscreen ctest --preset ci "$@"
+scripts/package.sh --check build/ci
 rc=0; bench/run --smoke || rc=$?; if [ "$rc" -gt 1 ]; then echo "bench/run --smoke FALHOU (código $rc)" >&2; exit "$rc"; fi
 FUZZ_SEED=1 scripts/fuzz.sh 20
