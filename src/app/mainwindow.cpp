@@ -34,6 +34,8 @@ MainWindow::MainWindow()
     auto *bar = addToolBar(QStringLiteral("Tela"));
     bar->setObjectName(QStringLiteral("tlbTela"));
     bar->setMovable(false);
+    bar->setToolButtonStyle(Qt::ToolButtonTextBesideIcon);
+    bar->setIconSize(QSize(16, 16));
     auto *label = new QLabel(QStringLiteral(" &Tela: "), bar);
     label->setBuddy(m_screenCode);
     m_screenCode->setObjectName(QStringLiteral("edtTela"));
