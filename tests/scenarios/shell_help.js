@@ -8,6 +8,8 @@ var help = shell.form("frmAjuda");
 assert(help !== null && help.visible, "F1 opens the help window");
 assert(help.caption.indexOf("REC00800") >= 0, "REC00800's manual: " + help.caption);
 assert(screen.focused === "medCdEmpresa", "the screen keeps its focus: " + screen.focused);
+help.control("txbAjuda").key("F1");
+assert(help.caption.indexOf("REC00800") >= 0, "F1 in the manual keeps its page: " + help.caption);
 help.close();
 
 company.type("01");

@@ -99,6 +99,10 @@ QString helpPage(const QWidget *from)
 
 void showHelp(QWidget *from)
 {
+    if (g_help && from && (from == g_help || g_help->isAncestorOf(from))) {
+        g_help->raise(); // F1 in the manual keeps the page it shows
+        return;
+    }
     // Over a modal dialog the window must belong to it, or the dialog would block it.
     QWidget *owner = QApplication::activeModalWidget();
     if (!owner)
