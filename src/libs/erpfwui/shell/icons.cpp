@@ -41,6 +41,12 @@ const QHash<QString, QString> &iconTable()
         // CTB10200
         {QStringLiteral("frmCTB10200"), QStringLiteral("spreadsheet")},
         {QStringLiteral("btnFechar"), QStringLiteral("close")},
+        {QStringLiteral("btnImprimir"), QStringLiteral("print")},
+        {QStringLiteral("btnSalvarPdf"), QStringLiteral("pdf")},
+        {QStringLiteral("btnExportarCsv"), QStringLiteral("spreadsheet")},
+        // every grid's context menu
+        {QStringLiteral("actCopiar"), QStringLiteral("copy")},
+        {QStringLiteral("actExportarCsv"), QStringLiteral("export")},
         // the shell's dialogs
         {QStringLiteral("frmPesquisa"), QStringLiteral("find")},
         {QStringLiteral("frmPesquisaLista"), QStringLiteral("find")},
