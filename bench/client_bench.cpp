@@ -5,8 +5,10 @@
 //  - resident memory added by the loaded list against the size of its JSON packet;
 //  - marking all accounts (question answered Yes) against a loop that writes the same marks and
 //    inserts the same keys into a hash set; with one GetAjusCont call;
-//  - 1,000 moves of the current row with the keyboard against 1,000 keep-alive /health calls.
+//  - 1,000 moves of the current row with the keyboard against 1,000 keep-alive /health calls;
+//  - the list and 1,000 small calls by the shell's client against a plain client.
 // client_bench --data DIR --server-bin PATH --lists 10000,100000 --marks 100000 --reps 5
+// client_bench --only transport --lists 100000: the shell's client against a plain one alone;
 // client_bench --only moves --marks 10000 --reps 1: the moves alone; under callgrind with
 // --instr-atstart=no only the moves' loop is counted
 #include "common.h"
@@ -30,7 +32,9 @@
 #include <erpfw/data/field.h>
 #include <erpfw/data/keylist.h>
 #include <erpfw/db/database.h>
+#include <erpfw/net/httpclient.h>
 #include <erpfw/net/netconnection.h>
+#include <erpwire/json.h>
 
 #include <httplib.h>
 
@@ -38,6 +42,8 @@
 #include <QAbstractTableModel>
 #include <QApplication>
 #include <QHeaderView>
+#include <QJsonArray>
+#include <QJsonDocument>
 #include <QMainWindow>
 #include <QMdiArea>
 #include <QProcess>
@@ -249,11 +255,17 @@ std::string rpcBody(const std::string &params)
     return "{\"jsonrpc\":\"2.0\",\"id\":1,\"method\":\"GetContRec\",\"params\":" + params + "}";
 }
 
+// The screen's widest list of company 01.
+std::string listParams()
+{
+    return std::string("[\"01\",\"\",\"\",null,null,null,null,\"\",\"\",0,0,\"\",\"") + kDueFrom + "\",\"" + kDueTo
+           + "\",\"\",0,0,0,0,false,false,\"\",\"T\",\"5\"]";
+}
+
 // The size of the list's JSON packet, as the server sends it.
 long packetBytes(int port)
 {
-    const std::string params = std::string("[\"01\",\"\",\"\",null,null,null,null,\"\",\"\",0,0,\"\",\"") + kDueFrom
-                               + "\",\"" + kDueTo + "\",\"\",0,0,0,0,false,false,\"\",\"T\",\"5\"]";
+    const std::string params = listParams();
     httplib::Client http("127.0.0.1", port);
     http.set_tcp_nodelay(true);
     http.set_read_timeout(600);
@@ -322,6 +334,107 @@ void listMetrics(const QString &serverBin, const std::string &url, long size, in
         const double mb = median(big), ms = median(small);
         print({"grid_paint_rows_loaded", rows, mb, ms, mb / ms, 1.5, peakRssMb(), extra + ", \"floor_rows\": 100"});
     }
+}
+
+// The shell's client against a plain HTTP client that only receives the bytes, on the same
+// server: the list (the time after its last byte is what the first does beyond the second), and
+// 1,000 small calls.
+void transportMetrics(const QString &serverBin, const std::string &url, long size, int reps)
+{
+    ServerProcess server(serverBin, url);
+    ShellContext &c = ShellContext::instance();
+    c.setOperador(QStringLiteral("bench"));
+    c.setPassword(QStringLiteral("bench"));
+    NetConnection net;
+    net.setServerName(QStringLiteral("REC00800.rdmRecCont"));
+    net.setHost(QStringLiteral("127.0.0.1"));
+    net.setPort(server.port());
+    net.setTimeoutMs(600000);
+    const QVariantList params = QJsonDocument::fromJson(QByteArray::fromStdString(listParams())).array().toVariantList();
+    const std::string extra = "\"seeded\": " + std::to_string(size);
+
+    std::vector<double> calls, raws;
+    long rows = 0;
+    for (int i = 0; i < reps; ++i) {
+        auto t = Clock::now();
+        rows = checkResultServ(net.call(QStringLiteral("GetContRec"), params), false).value<wire::Packet>().rowCount();
+        calls.push_back(since(t));
+        t = Clock::now();
+        packetBytes(server.port());
+        raws.push_back(since(t));
+    }
+    double m = median(calls), f = median(raws);
+    print({"net_list_call", rows, m, f, m / f, 1.5, peakRssMb(), extra + ", \"floor\": \"the same answer's bytes received by a plain client\""});
+
+    // From the answer's last byte to its packet: read while it streams in, against read once
+    // it is all there.
+    struct Timed final : wire::ByteStream
+    {
+        HttpBodyStream *in;
+        Clock::time_point *end;
+        const char *data() const override { return in->body().data(); }
+        qsizetype size() const override { return qsizetype(in->body().size()); }
+        bool more() override
+        {
+            const bool got = in->more();
+            if (!got)
+                *end = Clock::now();
+            return got;
+        }
+    };
+    HttpClient client("127.0.0.1", server.port());
+    client.setTimeoutMs(600000);
+    const std::string headers = "Authorization: Basic " + QByteArray("bench:bench").toBase64().toStdString()
+                                + "\r\nContent-Type: application/json\r\n";
+    const std::string request = rpcBody(listParams());
+    calls.clear();
+    raws.clear();
+    for (int i = 0; i < reps; ++i) {
+        HttpAnswer answer;
+        Clock::time_point end;
+        double tail = -1;
+        client.exchange("POST", "/rpc/REC00800.rdmRecCont", headers, request, answer, {}, [&](int, HttpBodyStream &in) {
+            Timed timed;
+            timed.in = &in;
+            timed.end = &end;
+            if (wire::readRpcResult(timed, 1))
+                tail = since(end);
+        });
+        if (tail < 0)
+            throw std::runtime_error("a lista não foi lida enquanto chegava");
+        calls.push_back(tail);
+        HttpAnswer whole;
+        client.exchange("POST", "/rpc/REC00800.rdmRecCont", headers, request, whole);
+        const auto t = Clock::now();
+        if (!wire::readRpcResult(whole.body.data(), qsizetype(whole.body.size()), 1))
+            throw std::runtime_error("a lista não foi lida");
+        raws.push_back(since(t));
+    }
+    m = median(calls);
+    f = median(raws);
+    print({"list_last_byte_to_packet", rows, m, f, m / f, 0.5, peakRssMb(), extra + ", \"floor\": \"the packet read once the answer is all there\""});
+
+    const std::string body = R"({"jsonrpc":"2.0","id":1,"method":"GetGeralRec","params":[]})";
+    httplib::Client http("127.0.0.1", server.port());
+    http.set_tcp_nodelay(true);
+    http.set_keep_alive(true);
+    const httplib::Headers auth{{"Authorization", "Basic " + QByteArray("bench:bench").toBase64().toStdString()}};
+    calls.clear();
+    raws.clear();
+    for (int i = 0; i < reps; ++i) {
+        auto t = Clock::now();
+        for (int k = 0; k < 1000; ++k)
+            checkResultServ(net.call(QStringLiteral("GetGeralRec")), false);
+        calls.push_back(since(t));
+        t = Clock::now();
+        for (int k = 0; k < 1000; ++k)
+            if (auto r = http.Post("/rpc/REC00800.rdmRecCont", auth, body, "application/json"); !r || r->status != 200)
+                throw std::runtime_error("GetGeralRec falhou");
+        raws.push_back(since(t));
+    }
+    m = median(calls);
+    f = median(raws);
+    print({"net_1000_small_calls", 1000, m, f, m / f, 1.5, peakRssMb(), extra + ", \"floor\": \"the same calls by a plain client\""});
 }
 
 void markAndMoveMetrics(const QString &serverBin, const std::string &url, long size, int reps, bool movesOnly)
@@ -426,16 +539,19 @@ int main(int argc, char **argv)
     const int reps = std::stoi(a.get("reps", "5"));
     g_serverLog = QString::fromStdString(data + "/rec-appserver.log");
     const std::string only = a.get("only");
-    if (!only.empty() && only != "moves") {
-        std::cerr << "client_bench: --only moves, ou nada\n";
+    if (!only.empty() && only != "moves" && only != "transport") {
+        std::cerr << "client_bench: --only moves, --only transport, ou nada\n";
         return 2;
     }
     int status = 0;
     try {
-        const auto lists = only.empty() ? a.sizes("lists", "10000") : std::vector<long>{};
-        for (size_t i = 0; i < lists.size(); ++i)
-            listMetrics(serverBin, sqliteDemo(data, lists[i]), lists[i], reps, i + 1 == lists.size());
-        for (long n : a.sizes("marks", "10000"))
+        const auto lists = only != "moves" ? a.sizes("lists", "10000") : std::vector<long>{};
+        for (size_t i = 0; i < lists.size(); ++i) {
+            if (only.empty())
+                listMetrics(serverBin, sqliteDemo(data, lists[i]), lists[i], reps, i + 1 == lists.size());
+            transportMetrics(serverBin, sqliteDemo(data, lists[i]), lists[i], reps);
+        }
+        for (long n : only == "transport" ? std::vector<long>{} : a.sizes("marks", "10000"))
             markAndMoveMetrics(serverBin, sqliteDemo(data, n), n, reps, !only.empty());
     } catch (const std::exception &e) {
         std::cerr << "client_bench: " << e.what() << "\n";

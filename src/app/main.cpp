@@ -152,8 +152,13 @@ int run(ShellApplication &app, const ShellConfig &config)
     context.setOperador(config.operatorName);
     context.setPassword(config.password);
     context.setToken(config.token);
-    context.setWebUrl(config.serverHost);
+    // the screens take the host as WebURL: a TLS server is named with its scheme
+    context.setWebUrl(config.serverTls ? QStringLiteral("https://") + config.serverHost : config.serverHost);
     context.setWebPort(config.serverPort);
+    context.setCaFile(config.caFile);
+    context.setCompression(config.gzip == QLatin1String("on")    ? ShellContext::Compression::On
+                           : config.gzip == QLatin1String("off") ? ShellContext::Compression::Off
+                                                                 : ShellContext::Compression::Auto);
     context.setDbUrl(config.dbUrl);
 
     auto window = std::make_unique<MainWindow>();

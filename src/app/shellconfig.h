@@ -13,6 +13,9 @@ struct ShellConfig
     QString dbUrl;        // empty: the demo database in dataDir
     QString serverHost;   // empty: the application server runs in-process
     int serverPort = 0;
+    bool serverTls = false; // https://
+    QString caFile;       // TLS: the authorities trusted; empty: the system's
+    QString gzip = QStringLiteral("auto"); // auto (off on loopback), on, off
     QString operatorName;
     QString password;
     QString token;        // when set, server calls carry it (Bearer) instead of the password

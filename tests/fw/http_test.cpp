@@ -4,6 +4,8 @@
 
 #include <gtest/gtest.h>
 
+#include <zlib.h>
+
 #include <arpa/inet.h>
 #include <netinet/in.h>
 #include <poll.h>
@@ -150,14 +152,14 @@ TEST(Http, ARequestLeavesInOneWriteAndTheAnswerIsFramedByItsLengthOrItsChunks)
     const std::string body = R"({"jsonrpc":"2.0","id":1,"method":"M","params":[]})";
     ASSERT_EQ(post(client, body, answer), HttpFailure::None);
     EXPECT_EQ(answer.status, 200);
-    EXPECT_EQ(answer.body, R"({"a":1})");
+    EXPECT_EQ(answer.body.view(), R"({"a":1})");
     ASSERT_EQ(post(client, body, answer), HttpFailure::None);
-    EXPECT_EQ(answer.body, R"({"b":[1,2,3]})");
+    EXPECT_EQ(answer.body.view(), R"({"b":[1,2,3]})");
     ASSERT_EQ(post(client, body, answer), HttpFailure::None);
     EXPECT_EQ(answer.body.size(), big.size());
-    EXPECT_EQ(answer.body, big);
+    EXPECT_EQ(answer.body.view(), big);
     ASSERT_EQ(client.exchange("GET", "/health", {}, {}, answer), HttpFailure::None);
-    EXPECT_EQ(answer.body, "fim");
+    EXPECT_EQ(answer.body.view(), "fim");
 
     std::lock_guard lock(m);
     ASSERT_EQ(requests.size(), 4u);
@@ -193,12 +195,12 @@ TEST(Http, AConnectionThePeerClosedIsReplacedAndNoRequestGoesTwice)
     HttpClient client("127.0.0.1", peer.port());
     HttpAnswer answer;
     ASSERT_EQ(post(client, "1", answer), HttpFailure::None);
-    EXPECT_EQ(answer.body, "um");
+    EXPECT_EQ(answer.body.view(), "um");
     std::this_thread::sleep_for(std::chrono::milliseconds(50)); // the peer has closed by now
     ASSERT_EQ(post(client, "2", answer), HttpFailure::None);
-    EXPECT_EQ(answer.body, "dois");
+    EXPECT_EQ(answer.body.view(), "dois");
     ASSERT_EQ(post(client, "3", answer), HttpFailure::None);
-    EXPECT_EQ(answer.body, "ate o fim");
+    EXPECT_EQ(answer.body.view(), "ate o fim");
     EXPECT_EQ(served.load(), 3) << "each request served once";
 
     EXPECT_EQ(post(client, "4", answer), HttpFailure::Read);
@@ -228,10 +230,108 @@ TEST(Http, PastTheIdleTimeTheServerAnnouncedTheNextRequestTakesANewConnection)
     HttpClient client("127.0.0.1", peer.port());
     HttpAnswer answer;
     ASSERT_EQ(post(client, "a", answer), HttpFailure::None);
-    EXPECT_EQ(answer.body, "0");
+    EXPECT_EQ(answer.body.view(), "0");
     ASSERT_EQ(post(client, "b", answer), HttpFailure::None);
-    EXPECT_EQ(answer.body, "0");
+    EXPECT_EQ(answer.body.view(), "0");
     std::this_thread::sleep_for(std::chrono::milliseconds(600));
     ASSERT_EQ(post(client, "c", answer), HttpFailure::None);
-    EXPECT_EQ(answer.body, "1");
+    EXPECT_EQ(answer.body.view(), "1");
+}
+
+namespace {
+
+std::string gzipText(const std::string &text)
+{
+    z_stream z{};
+    deflateInit2(&z, Z_DEFAULT_COMPRESSION, Z_DEFLATED, 16 + MAX_WBITS, 8, Z_DEFAULT_STRATEGY);
+    std::string out(deflateBound(&z, uLong(text.size())), '\0');
+    z.next_in = reinterpret_cast<Bytef *>(const_cast<char *>(text.data()));
+    z.avail_in = uInt(text.size());
+    z.next_out = reinterpret_cast<Bytef *>(out.data());
+    z.avail_out = uInt(out.size());
+    deflate(&z, Z_FINISH);
+    out.resize(z.total_out);
+    deflateEnd(&z);
+    return out;
+}
+
+std::string gunzipText(const std::string &data)
+{
+    z_stream z{};
+    inflateInit2(&z, 16 + MAX_WBITS);
+    std::string out;
+    char chunk[65536];
+    z.next_in = reinterpret_cast<Bytef *>(const_cast<char *>(data.data()));
+    z.avail_in = uInt(data.size());
+    int rc = Z_OK;
+    while (rc == Z_OK) {
+        z.next_out = reinterpret_cast<Bytef *>(chunk);
+        z.avail_out = sizeof chunk;
+        rc = inflate(&z, Z_NO_FLUSH);
+        out.append(chunk, sizeof chunk - z.avail_out);
+    }
+    inflateEnd(&z);
+    return rc == Z_STREAM_END ? out : "(gzip inválido)";
+}
+
+} // namespace
+
+TEST(Http, LargeBodiesGoInGzipOnceThePeerAcceptsItAndGzipAnswersAreInflated)
+{
+    std::mutex m;
+    std::vector<std::string> heads, bodies;
+    std::string list = "[";
+    for (int i = 0; i < 20000; ++i)
+        list += "[\"" + std::to_string(i) + "\",\"CLIENTE\",12.5],";
+    list.back() = ']';
+    RawPeer peer([&](int fd, int) {
+        for (int i = 0;; ++i) {
+            const std::string request = RawPeer::readRequest(fd);
+            if (request.empty())
+                return;
+            const size_t end = request.find("\r\n\r\n");
+            std::string body = request.substr(end + 4);
+            if (request.find("Content-Encoding: gzip") != std::string::npos)
+                body = gunzipText(body);
+            {
+                std::lock_guard lock(m);
+                heads.push_back(request.substr(0, end));
+                bodies.push_back(body);
+            }
+            if (i == 0) { // the list, gzip in chunks cut anywhere
+                const std::string packed = gzipText(list);
+                std::string answer = "HTTP/1.1 200 OK\r\nAccept-Encoding: gzip\r\nContent-Encoding: gzip\r\n"
+                                     "Transfer-Encoding: chunked\r\n\r\n";
+                for (size_t at = 0; at < packed.size(); at += 777) {
+                    const std::string part = packed.substr(at, 777);
+                    char size[16];
+                    std::snprintf(size, sizeof size, "%zx\r\n", part.size());
+                    answer += size + part + "\r\n";
+                }
+                RawPeer::write(fd, answer + "0\r\n\r\n");
+            } else if (i == 1) {
+                RawPeer::write(fd, okAnswer("ok", "Accept-Encoding: gzip\r\n"));
+            } else {
+                RawPeer::write(fd, okAnswer(gzipText(list).substr(0, 100), "Content-Encoding: gzip\r\n")); // cut short
+            }
+        }
+    });
+    HttpClient client("127.0.0.1", peer.port(), {.tls = false, .caFile = {}, .compress = true});
+    HttpAnswer answer;
+    ASSERT_EQ(post(client, list, answer), HttpFailure::None);
+    EXPECT_FALSE(client.lastRequestCompressed()) << "not before the peer said it takes gzip";
+    EXPECT_EQ(answer.body.view(), list);
+    ASSERT_EQ(post(client, list, answer), HttpFailure::None);
+    EXPECT_TRUE(client.lastRequestCompressed());
+    EXPECT_EQ(answer.body.view(), "ok");
+    EXPECT_EQ(post(client, "[1]", answer), HttpFailure::Protocol) << "a gzip answer cut short";
+    EXPECT_FALSE(client.lastRequestCompressed()) << "a small body goes as it is";
+
+    std::lock_guard lock(m);
+    ASSERT_EQ(bodies.size(), 3u);
+    EXPECT_EQ(bodies[0], list);
+    EXPECT_EQ(bodies[1], list);
+    EXPECT_NE(heads[0].find("Accept-Encoding: gzip"), std::string::npos);
+    EXPECT_EQ(heads[0].find("Content-Encoding"), std::string::npos);
+    EXPECT_NE(heads[1].find("Content-Encoding: gzip"), std::string::npos);
 }

@@ -9,11 +9,21 @@
 #include <QElapsedTimer>
 #include <QEventLoop>
 #include <QJsonArray>
+#include <QFile>
+#include <QTemporaryDir>
 #include <QJsonDocument>
 #include <QJsonObject>
 #include <QTimer>
 
 #include <httplib.h>
+
+#include <boost/asio/ip/tcp.hpp>
+#include <boost/asio/ssl.hpp>
+#include <boost/beast/core/flat_buffer.hpp>
+#include <boost/beast/http.hpp>
+
+#include <openssl/pem.h>
+#include <openssl/x509v3.h>
 
 #include <arpa/inet.h>
 #include <netinet/in.h>
@@ -329,4 +339,195 @@ TEST_F(Net, AWaitedCallRunsOffTheCallingThreadAndOnlyAReadCanBeCancelled)
     EXPECT_EQ(seen, QStringList({QStringLiteral("Espera|Esperando...|1"),
                                  QStringLiteral("Lento|Aguardando o servidor REC00800.rdmRecCont...|0"),
                                  QStringLiteral("Espera|Esperando...|1")}));
+}
+
+namespace {
+
+// A certificate authority made for the test, and server certificates it signs.
+struct Issued
+{
+    std::string cert, key; // PEM
+};
+
+class TestAuthority
+{
+public:
+    explicit TestAuthority(const char *name) : m_key(EVP_EC_gen("P-256")), m_cert(make(m_key, name, nullptr, nullptr, 0, 86400, nullptr))
+    {}
+    ~TestAuthority()
+    {
+        X509_free(m_cert);
+        EVP_PKEY_free(m_key);
+    }
+    std::string certPem() const { return pem(m_cert); }
+    // alt: "IP:127.0.0.1" or "DNS:name"; valid from and to, in seconds from now
+    Issued issue(const char *alt, long from = 0, long to = 86400) const
+    {
+        EVP_PKEY *key = EVP_EC_gen("P-256");
+        X509 *cert = make(key, "servidor", m_cert, m_key, from, to, alt);
+        BIO *bio = BIO_new(BIO_s_mem());
+        PEM_write_bio_PrivateKey(bio, key, nullptr, nullptr, 0, nullptr, nullptr);
+        Issued issued{pem(cert), drain(bio)};
+        X509_free(cert);
+        EVP_PKEY_free(key);
+        return issued;
+    }
+
+private:
+    static X509 *make(EVP_PKEY *key, const char *cn, X509 *issuer, EVP_PKEY *issuerKey, long from, long to, const char *alt)
+    {
+        static long serial = 1;
+        X509 *x = X509_new();
+        X509_set_version(x, 2);
+        ASN1_INTEGER_set(X509_get_serialNumber(x), serial++);
+        X509_gmtime_adj(X509_getm_notBefore(x), from - 60);
+        X509_gmtime_adj(X509_getm_notAfter(x), to);
+        X509_set_pubkey(x, key);
+        X509_NAME_add_entry_by_txt(X509_get_subject_name(x), "CN", MBSTRING_ASC, reinterpret_cast<const unsigned char *>(cn), -1, -1, 0);
+        X509_set_issuer_name(x, X509_get_subject_name(issuer ? issuer : x));
+        X509V3_CTX ctx;
+        X509V3_set_ctx(&ctx, issuer ? issuer : x, x, nullptr, nullptr, 0);
+        const auto extend = [&](int nid, const char *value) {
+            X509_EXTENSION *e = X509V3_EXT_conf_nid(nullptr, &ctx, nid, value);
+            X509_add_ext(x, e, -1);
+            X509_EXTENSION_free(e);
+        };
+        extend(NID_basic_constraints, alt ? "critical,CA:FALSE" : "critical,CA:TRUE");
+        if (alt)
+            extend(NID_subject_alt_name, alt);
+        X509_sign(x, issuerKey ? issuerKey : key, EVP_sha256());
+        return x;
+    }
+    static std::string drain(BIO *bio)
+    {
+        char *data = nullptr;
+        const long n = BIO_get_mem_data(bio, &data);
+        std::string text(data, size_t(n));
+        BIO_free(bio);
+        return text;
+    }
+    static std::string pem(X509 *cert)
+    {
+        BIO *bio = BIO_new(BIO_s_mem());
+        PEM_write_bio_X509(bio, cert);
+        return drain(bio);
+    }
+
+    EVP_PKEY *m_key;
+    X509 *m_cert;
+};
+
+// An HTTPS peer on loopback, one connection at a time: /health, and any call answered true.
+class TlsPeer
+{
+public:
+    explicit TlsPeer(const Issued &identity)
+        : m_context(boost::asio::ssl::context::tls_server)
+        , m_acceptor(m_io, {boost::asio::ip::make_address("127.0.0.1"), 0})
+    {
+        m_context.use_certificate_chain(boost::asio::buffer(identity.cert));
+        m_context.use_private_key(boost::asio::buffer(identity.key), boost::asio::ssl::context::pem);
+        m_thread = std::thread([this] { serve(); });
+    }
+    ~TlsPeer()
+    {
+        m_stop = true;
+        boost::asio::ip::tcp::socket wake(m_io);
+        boost::system::error_code ec;
+        wake.connect(m_acceptor.local_endpoint(), ec);
+        m_thread.join();
+    }
+    int port() const { return m_acceptor.local_endpoint().port(); }
+
+private:
+    void serve()
+    {
+        namespace http = boost::beast::http;
+        while (!m_stop) {
+            boost::asio::ssl::stream<boost::asio::ip::tcp::socket> stream(m_io, m_context);
+            boost::system::error_code ec;
+            m_acceptor.accept(stream.next_layer(), ec);
+            if (!m_stop && !ec)
+                stream.handshake(boost::asio::ssl::stream_base::server, ec);
+            if (m_stop || ec)
+                continue; // a client that refused the certificate
+            boost::beast::flat_buffer buffer;
+            for (;;) {
+                http::request<http::string_body> request;
+                http::read(stream, buffer, request, ec);
+                if (ec)
+                    break;
+                const QJsonObject call = QJsonDocument::fromJson(QByteArray::fromStdString(request.body())).object();
+                http::response<http::string_body> answer(http::status::ok, 11);
+                answer.body() = request.target() == "/health"
+                                    ? std::string(R"({"server":"tls"})")
+                                    : QJsonDocument(QJsonObject{{"jsonrpc", "2.0"}, {"id", call.value(QLatin1String("id"))}, {"result", true}})
+                                          .toJson(QJsonDocument::Compact)
+                                          .toStdString();
+                answer.prepare_payload();
+                http::write(stream, answer, ec);
+                if (ec)
+                    break;
+            }
+        }
+    }
+
+    boost::asio::io_context m_io;
+    boost::asio::ssl::context m_context;
+    boost::asio::ip::tcp::acceptor m_acceptor;
+    std::atomic<bool> m_stop{false};
+    std::thread m_thread;
+};
+
+} // namespace
+
+TEST_F(Net, AnHttpsServerIsCalledOnlyWhenItsCertificateVerifies)
+{
+    const TestAuthority authority("Autoridade de teste"), stranger("Outra autoridade"), twin("Autoridade de teste");
+    QTemporaryDir dir;
+    const auto writePem = [&](const char *name, const std::string &text) {
+        const QString path = dir.filePath(QLatin1String(name));
+        QFile file(path);
+        EXPECT_TRUE(file.open(QIODevice::WriteOnly));
+        file.write(text.data(), qint64(text.size()));
+        return path;
+    };
+    const QString trusted = writePem("ca.pem", authority.certPem());
+    const QString other = writePem("outra.pem", stranger.certPem());
+    const QString twinFile = writePem("gemea.pem", twin.certPem());
+    ShellContext &ctx = ShellContext::instance();
+    struct Restore
+    {
+        ~Restore() { ShellContext::instance().setCaFile(QString()); }
+    } restore;
+    const auto refusal = [&](const Issued &identity, const QString &caFile) {
+        TlsPeer peer(identity);
+        ctx.setWebUrl(QStringLiteral("https://127.0.0.1"));
+        ctx.setWebPort(peer.port());
+        ctx.setCaFile(caFile);
+        net.close();
+        const QString text = ERP_ERROR_TEXT(net.open());
+        EXPECT_FALSE(net.connected());
+        EXPECT_TRUE(text.contains(QStringLiteral("REC00800.rdmRecCont em 127.0.0.1:%1: conexão segura (TLS) recusada: ").arg(peer.port())))
+            << text.toStdString();
+        return text;
+    };
+
+    {
+        TlsPeer peer(authority.issue("IP:127.0.0.1"));
+        ctx.setWebUrl(QStringLiteral("https://127.0.0.1"));
+        ctx.setWebPort(peer.port());
+        ctx.setCaFile(trusted);
+        EXPECT_TRUE(checkResultServ(net.call(QStringLiteral("Qualquer")), true, 0).toBool());
+        EXPECT_TRUE(checkResultServ(net.call(QStringLiteral("Qualquer")), true, 0).toBool());
+        net.close();
+    }
+    const Issued good = authority.issue("IP:127.0.0.1");
+    EXPECT_TRUE(refusal(good, other).contains(QStringLiteral("autoridade certificadora confiável")));
+    EXPECT_TRUE(refusal(good, twinFile).contains(QStringLiteral("autoridade certificadora confiável")))
+        << "an authority of the same name and another key";
+    EXPECT_TRUE(refusal(good, QString()).contains(QStringLiteral("autoridade certificadora confiável")))
+        << "the system's authorities do not know the test's";
+    EXPECT_TRUE(refusal(authority.issue("DNS:outro.exemplo"), trusted).contains(QStringLiteral("não é do host 127.0.0.1")));
+    EXPECT_TRUE(refusal(authority.issue("IP:127.0.0.1", -7200, -3600), trusted).contains(QStringLiteral("vencido")));
 }

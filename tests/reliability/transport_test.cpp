@@ -2,6 +2,11 @@
 // database that stops answering: a real rec-appserver over loopback each time.
 #include "support.h"
 
+#include <erpfw/core/error.h>
+#include <erpfw/core/shellcontext.h>
+#include <erpfw/net/netconnection.h>
+#include <erpwire/packet.h>
+
 #include <QByteArray>
 #include <QDir>
 #include <QJsonDocument>
@@ -413,6 +418,70 @@ TEST_P(Transport, TlsServesClientsThatTrustItsCaAndRefusesPlainHttp)
 
     const Reply plain = exchange(server.port(), "GET /health HTTP/1.1\r\nHost: x\r\n\r\n");
     EXPECT_EQ(plain.status, 0) << "plain HTTP gets no HTTP answer: " << plain.head;
+}
+
+// The shell's own client as the shell configures it (https:// host, CA file, gzip on) against
+// serve --tls-cert: calls go through with the CA that signed the server's certificate, gzip
+// both ways, and another CA is refused with a message that names the server.
+TEST_P(Transport, TheShellsClientCallsATlsServerItsCaVouchesForAndRefusesAnyOther)
+{
+    if (GetParam() == Backend::Postgres)
+        GTEST_SKIP() << "TLS is the transport's, the same on either database";
+    if (std::system("command -v openssl >/dev/null") != 0)
+        GTEST_SKIP() << "openssl missing (scripts/deps.sh)";
+    QTemporaryDir dir;
+    const std::string d = dir.path().toStdString();
+    const std::string make =
+        "cd " + d + " && openssl req -x509 -newkey rsa:2048 -nodes -keyout ca.key -out ca.pem -days 2 -subj /CN=ca "
+        ">/dev/null 2>&1 && openssl req -x509 -newkey rsa:2048 -nodes -keyout other.key -out other.pem -days 2 "
+        "-subj /CN=other >/dev/null 2>&1 && openssl req -newkey rsa:2048 -nodes -keyout server.key -out server.csr "
+        "-subj /CN=server >/dev/null 2>&1 && printf 'subjectAltName=IP:127.0.0.1\\n' > san && openssl x509 -req -in "
+        "server.csr -CA ca.pem -CAkey ca.key -CAcreateserial -out server.pem -days 2 -extfile san >/dev/null 2>&1";
+    ASSERT_EQ(std::system(make.c_str()), 0);
+    ServerProcess server(database->url(), 2, {"--tls-cert", d + "/server.pem", "--tls-key", d + "/server.key"});
+
+    erp::ShellContext &ctx = erp::ShellContext::instance();
+    ctx.setWebUrl(QStringLiteral("https://127.0.0.1"));
+    ctx.setWebPort(server.port());
+    ctx.setOperador(QStringLiteral("ana"));
+    ctx.setPassword(QStringLiteral("segredo"));
+    ctx.setCompression(erp::ShellContext::Compression::On);
+    struct Restore
+    {
+        ~Restore()
+        {
+            erp::ShellContext::instance().setCaFile(QString());
+            erp::ShellContext::instance().setCompression(erp::ShellContext::Compression::Auto);
+        }
+    } restore;
+    erp::NetConnection net;
+    net.setServerName(QStringLiteral("REC00800.rdmRecCont"));
+    net.beforeConnect = [](erp::NetConnection &c) {
+        c.setHost(erp::webUrl());
+        c.setPort(erp::webPort());
+    };
+
+    ctx.setCaFile(QString::fromStdString(d + "/ca.pem"));
+    const QVariant types = erp::checkResultServ(net.call(QStringLiteral("GetTipoCtReceber")), false);
+    EXPECT_GT(types.value<erp::wire::Packet>().rowCount(), 0);
+    // a body well over what is worth compressing: the server must read it inflated to judge it
+    const QString longBranch(100000, QLatin1Char('9'));
+    const QVariant refused = net.call(QStringLiteral("GetParamFilial"), {longBranch});
+    EXPECT_FALSE(refused.value<erp::ServerResult>().ok);
+    EXPECT_EQ(refused.value<erp::ServerResult>().errorCode, -32602) << refused.value<erp::ServerResult>().errorMessage.toStdString();
+    net.close();
+
+    ctx.setCaFile(QString::fromStdString(d + "/other.pem"));
+    QString text;
+    try {
+        net.open();
+    } catch (const erp::Error &e) {
+        text = e.message();
+    }
+    EXPECT_TRUE(text.contains(QStringLiteral("REC00800.rdmRecCont em 127.0.0.1:%1").arg(server.port()))
+                && text.contains(QStringLiteral("autoridade certificadora confiável")))
+        << text.toStdString();
+    EXPECT_FALSE(net.connected());
 }
 
 // A byte pump between the server and PostgreSQL that can stop passing bytes, as a stopped

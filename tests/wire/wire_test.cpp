@@ -176,9 +176,29 @@ QByteArray viaTree(const QByteArray &reply)
     return QJsonDocument(QJsonArray{encodeValue(decodeValue(o.value("result")))}).toJson(QJsonDocument::Compact);
 }
 
-std::optional<QByteArray> viaReader(const QByteArray &reply, double id = 7)
+// The reply's bytes coming chunk bytes at a time, as the network gives them.
+struct Trickle final : ByteStream
 {
-    const auto v = readRpcResult(reply.constData(), reply.size(), id);
+    Trickle(const QByteArray &bytes, qsizetype chunk) : bytes(bytes), chunk(chunk) {}
+    const char *data() const override { return bytes.constData(); }
+    qsizetype size() const override { return shown; }
+    bool more() override
+    {
+        if (shown == bytes.size())
+            return false;
+        shown = std::min(bytes.size(), shown + chunk);
+        return true;
+    }
+    const QByteArray &bytes;
+    qsizetype chunk;
+    qsizetype shown = 0;
+};
+
+// chunk 0: the whole reply at once; else read while it trickles in
+std::optional<QByteArray> viaReader(const QByteArray &reply, double id = 7, qsizetype chunk = 0)
+{
+    Trickle in(reply, chunk);
+    const auto v = chunk ? readRpcResult(in, id) : readRpcResult(reply.constData(), reply.size(), id);
     if (!v)
         return std::nullopt;
     return QJsonDocument(QJsonArray{encodeValue(*v)}).toJson(QJsonDocument::Compact);
@@ -219,7 +239,14 @@ TEST(Reader, ReadsRepliesStraightIntoPacketsAsTheTreeDoes)
         }
         ASSERT_TRUE(direct) << r.left(200).toStdString();
         EXPECT_EQ(*direct, viaTree(whole)) << r.left(200).toStdString();
+        for (const qsizetype chunk : {1, 2, 3, 7, 4096})
+            EXPECT_EQ(viaReader(whole, 7, chunk), direct) << chunk << " " << r.left(200).toStdString();
     }
+    const QByteArray bigReply = reply(streamed(big));
+    Trickle in(bigReply, 1000);
+    std::atomic<qint64> rows{0};
+    EXPECT_TRUE(readRpcResult(in, 7, &rows));
+    EXPECT_EQ(rows.load(), big.rowCount());
     const auto p = readRpcResult(reply(streamed(big)).constData(), reply(streamed(big)).size(), 7);
     EXPECT_EQ(p->value<Packet>().rowCount(), big.rowCount());
     EXPECT_LE(p->value<Packet>().byteSize(), big.byteSize() * 11 / 10);
@@ -250,8 +277,10 @@ TEST(Reader, LeavesErrorsFaultsAndUnusualRepliesToTheTree)
         R"({"jsonrpc":"2.0","id":7,"result":{"rows":[]}})",
         R"({"jsonrpc":"2.0","id":7,"result":[)",
     };
-    for (const QByteArray &r : others)
+    for (const QByteArray &r : others) {
         EXPECT_FALSE(viaReader(r)) << r.toStdString();
+        EXPECT_FALSE(viaReader(r, 7, 1)) << r.toStdString();
+    }
 }
 
 // Found by fuzz/fuzz_packet under UBSan: a number beyond 64 bits into an integer field was

@@ -6,6 +6,7 @@
 #include <QJsonValue>
 #include <QVariant>
 
+#include <atomic>
 #include <optional>
 
 // The Variant and data-packet encoding of the application server protocol (JSON).
@@ -25,6 +26,22 @@ ERPWIRE_EXPORT Packet decodePacket(const QJsonValue &json);
 // Variants and packets as decodeValue would give them. nullopt for an error reply, a fault or
 // any shape it does not take: read those through QJsonDocument and decodeValue.
 ERPWIRE_EXPORT std::optional<QVariant> readRpcResult(const char *data, qsizetype size, double id);
+
+// Bytes that arrive while they are read: what came so far stays where it is; more() waits for
+// the next bytes and gives false at the end.
+class ByteStream
+{
+public:
+    virtual const char *data() const = 0;
+    virtual qsizetype size() const = 0;
+    virtual bool more() = 0;
+
+protected:
+    ~ByteStream() = default;
+};
+// The same, read as the bytes arrive, so that reading overlaps their coming; rowsRead, when
+// given, counts the rows of the packet read so far. What it leaves unread stays in the stream.
+ERPWIRE_EXPORT std::optional<QVariant> readRpcResult(ByteStream &in, double id, std::atomic<qint64> *rowsRead = nullptr);
 // A packet read from the JSON text at data as decodePacket would give it, and in consumed the
 // bytes it took; nullopt for anything it does not take.
 ERPWIRE_EXPORT std::optional<Packet> readPacketJson(const char *data, qsizetype size, qsizetype *consumed);

@@ -6,6 +6,7 @@
 #include <cfloat>
 #include <charconv>
 #include <cmath>
+#include <atomic>
 #include <cstring>
 #include <string>
 #include <vector>
@@ -26,6 +27,13 @@ public:
         : p(data)
         , end(data + size)
     {}
+    // Over bytes that arrive while it reads: they never move, and more come when it runs out.
+    Reader(ByteStream &in, std::atomic<qint64> *rowsRead)
+        : p(in.data())
+        , end(in.data() + in.size())
+        , m_in(&in)
+        , m_rowsRead(rowsRead)
+    {}
 
     struct Str
     {
@@ -40,10 +48,32 @@ public:
         }
     };
 
+    // More bytes after end, from the stream; false at its end.
+    bool fill()
+    {
+        if (!m_in || !m_in->more())
+            return false;
+        end = m_in->data() + m_in->size();
+        return true;
+    }
+    bool avail() { return p < end || fill(); }
+    // At least n bytes from p on.
+    bool need(qsizetype n)
+    {
+        while (end - p < n)
+            if (!fill())
+                return false;
+        return true;
+    }
+
     void ws()
     {
-        while (p < end && (*p == ' ' || *p == '\n' || *p == '\r' || *p == '\t'))
-            ++p;
+        for (;;) {
+            while (p < end && (*p == ' ' || *p == '\n' || *p == '\r' || *p == '\t'))
+                ++p;
+            if (p < end || !fill())
+                return;
+        }
     }
     bool take(char c)
     {
@@ -69,7 +99,7 @@ public:
     bool word(const char *w, size_t n)
     {
         ws();
-        if (size_t(end - p) >= n && std::memcmp(p, w, n) == 0) {
+        if (need(qsizetype(n)) && std::memcmp(p, w, n) == 0) {
             p += n;
             return true;
         }
@@ -86,7 +116,7 @@ public:
         expect('"');
         Str s{p, nullptr, false, 0};
         for (;;) {
-            if (p >= end)
+            if (!avail())
                 throw Unsure{};
             const auto c = static_cast<unsigned char>(*p);
             if (c == '"') {
@@ -95,11 +125,12 @@ public:
             }
             if (c == '\\') {
                 s.escaped = true;
-                if (end - p < 2)
+                if (!need(2))
                     throw Unsure{};
                 const char e = p[1];
                 p += 2;
                 if (e == 'u') {
+                    need(4);
                     const int v = hex4(p, end);
                     if (v < 0 || (v >= 0xD800 && v <= 0xDFFF))
                         throw Unsure{};
@@ -161,23 +192,23 @@ public:
     {
         ws();
         const char *s = p;
-        if (p < end && *p == '-')
+        if (avail() && *p == '-')
             ++p;
-        if (p < end && *p == '0')
+        if (avail() && *p == '0')
             ++p;
         else if (!digits())
             throw Unsure{};
         bool integral = true;
-        if (p < end && *p == '.') {
+        if (avail() && *p == '.') {
             integral = false;
             ++p;
             if (!digits())
                 throw Unsure{};
         }
-        if (p < end && (*p == 'e' || *p == 'E')) {
+        if (avail() && (*p == 'e' || *p == 'E')) {
             integral = false;
             ++p;
-            if (p < end && (*p == '+' || *p == '-'))
+            if (avail() && (*p == '+' || *p == '-'))
                 ++p;
             if (!digits())
                 throw Unsure{};
@@ -279,7 +310,7 @@ private:
     bool digits()
     {
         const char *s = p;
-        while (p < end && *p >= '0' && *p <= '9')
+        while (avail() && *p >= '0' && *p <= '9')
             ++p;
         return p != s;
     }
@@ -307,6 +338,7 @@ private:
     // One well-formed UTF-8 character that is not a noncharacter; p moves past it.
     char32_t utf8()
     {
+        need(4); // the longest character; fewer at the end of the stream are checked below
         const auto *q = reinterpret_cast<const unsigned char *>(p);
         const auto *e = reinterpret_cast<const unsigned char *>(end);
         const unsigned char c = q[0];
@@ -368,7 +400,7 @@ private:
         thread_local std::string lastText;
         thread_local QList<FieldDef> last;
         ws();
-        if (!lastText.empty() && size_t(end - p) >= lastText.size()
+        if (!lastText.empty() && need(qsizetype(lastText.size()))
             && std::memcmp(p, lastText.data(), lastText.size()) == 0) {
             p += lastText.size();
             return last;
@@ -527,7 +559,9 @@ private:
                 cell(packet, row, c, layout[size_t(c)].first, layout[size_t(c)].second);
             }
             expect(']');
-            if (row + 1 == kSample && end - p > (1 << 20)) {
+            if (m_rowsRead)
+                m_rowsRead->store(row + 1, std::memory_order_relaxed);
+            if (row + 1 == kSample && !m_in && end - p > (1 << 20)) {
                 // room for the rest, guessed from the first rows, so that a long list neither
                 // doubles its columns nor copies them on the way
                 const double perRow = double(p - first) / kSample;
@@ -580,14 +614,13 @@ public:
 
 private:
     QByteArray m_text;
+    ByteStream *m_in = nullptr;
+    std::atomic<qint64> *m_rowsRead = nullptr;
 };
 
-} // namespace
-
-std::optional<QVariant> readRpcResult(const char *data, qsizetype size, double id)
+std::optional<QVariant> readRpcResult(Reader &r, double id)
 {
     try {
-        Reader r(data, size);
         r.expect('{');
         bool version = false, haveId = false, haveResult = false;
         QVariant result;
@@ -626,6 +659,23 @@ std::optional<QVariant> readRpcResult(const char *data, qsizetype size, double i
     } catch (const WireError &) {
     }
     return std::nullopt;
+}
+
+} // namespace
+
+std::optional<QVariant> readRpcResult(const char *data, qsizetype size, double id)
+{
+    Reader r(data, size);
+    return readRpcResult(r, id);
+}
+
+std::optional<QVariant> readRpcResult(ByteStream &in, double id, std::atomic<qint64> *rowsRead)
+{
+    while (in.size() == 0)
+        if (!in.more())
+            return std::nullopt;
+    Reader r(in, rowsRead);
+    return readRpcResult(r, id);
 }
 
 std::optional<Packet> readPacketJson(const char *data, qsizetype size, qsizetype *consumed)

@@ -27,6 +27,13 @@ public:
     // When set, server calls carry it as a bearer token instead of the operator's password.
     QString token() const { return m_token; }
     void setToken(const QString &token) { m_token = token; }
+    // TLS: the authorities that vouch for an https server; empty: the system's.
+    QString caFile() const { return m_caFile; }
+    void setCaFile(const QString &file) { m_caFile = file; }
+    // gzip bodies to and from the server; Auto: everywhere but on loopback.
+    enum class Compression { Auto, On, Off };
+    Compression compression() const { return m_compression; }
+    void setCompression(Compression c) { m_compression = c; }
     QString dbUrl() const { return m_dbUrl; }
     void setDbUrl(const QString &url) { m_dbUrl = url; }
     QString dataDir() const { return m_dataDir; }
@@ -43,6 +50,8 @@ private:
     QString m_operador;
     QString m_password;
     QString m_token;
+    QString m_caFile;
+    Compression m_compression = Compression::Auto;
     QString m_dbUrl;
     QString m_dataDir;
     QDate m_today;

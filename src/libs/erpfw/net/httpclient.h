@@ -2,9 +2,10 @@
 
 #include <erpfw/erpfw_global.h>
 
-#include <atomic>
-#include <chrono>
-#include <mutex>
+#include <cstddef>
+#include <cstdint>
+#include <functional>
+#include <memory>
 #include <string>
 #include <string_view>
 
@@ -17,24 +18,72 @@ enum class HttpFailure {
     Timeout,     // no connection, or nothing to read or write, within the timeout
     Write,       // the connection closed while the request went out
     Read,        // the connection closed before the whole answer
-    Protocol,    // the answer is not HTTP/1.x
-    Cancelled,   // cancel() was called
+    Protocol,    // the answer is not HTTP/1.x, or its body cannot be decoded
+    Tls,         // the TLS handshake failed: HttpClient::failureDetail says why
+    Cancelled,   // HttpClient::cancel ended it
+};
+
+// An answer's body: contiguous, and never moved while it grows, so that a reader may keep
+// pointers into it while more arrives.
+class ERPFW_EXPORT HttpBody
+{
+public:
+    HttpBody();
+    ~HttpBody();
+    HttpBody(const HttpBody &) = delete;
+    HttpBody &operator=(const HttpBody &) = delete;
+
+    const char *data() const { return m_data; }
+    size_t size() const { return m_size; }
+    std::string_view view() const { return {m_data, m_size}; }
+
+    // Room for at least n more bytes after size(); false when the body would outgrow its limit.
+    bool reserveMore(size_t n);
+    char *tail() { return m_data + m_size; }
+    size_t room() const { return m_committed - m_size; }
+    void grow(size_t n) { m_size += n; }
+    bool append(const char *bytes, size_t n);
+    void clear();
+
+private:
+    char *m_data = nullptr;
+    size_t m_size = 0;
+    size_t m_committed = 0;
 };
 
 struct HttpAnswer
 {
     int status = 0;
-    std::string body;
+    HttpBody body;
 };
 
-// One keep-alive HTTP/1.1 connection to one host and port, used by one thread (cancel() aside). A request goes
-// out in one write: headers and body in separate segments cost the server a second wake-up and
-// the call a second pass through the loopback stack. The timeout applies to connecting and to
-// each wait for the peer, not to the whole exchange.
+struct HttpOptions
+{
+    bool tls = false;
+    std::string caFile;    // TLS: the authorities trusted; empty: the system's
+    bool compress = false; // ask for gzip answers, and send large bodies in gzip once the server accepts it
+};
+
+// What the answer's body is read with while it arrives. more() waits for the next bytes and
+// gives false at the body's end or on a failure (then the exchange gives the failure).
+class HttpBodyStream
+{
+public:
+    virtual const HttpBody &body() const = 0;
+    virtual bool more() = 0;
+
+protected:
+    ~HttpBodyStream() = default;
+};
+using HttpBodyReader = std::function<void(int status, HttpBodyStream &)>;
+
+// One keep-alive HTTP/1.1 connection (plain or TLS) to one host and port, used by one thread at
+// a time; cancel() may come from any thread. The timeout applies to connecting and to each wait
+// for the peer, not to the whole exchange.
 class ERPFW_EXPORT HttpClient
 {
 public:
-    HttpClient(std::string host, int port);
+    HttpClient(std::string host, int port, HttpOptions options = {});
     ~HttpClient();
     HttpClient(const HttpClient &) = delete;
     HttpClient &operator=(const HttpClient &) = delete;
@@ -43,11 +92,11 @@ public:
 
     // headers: complete lines, each ending in CRLF. A connection the server closed while idle
     // is replaced before the request goes out; a request is never sent twice. whileWaiting runs
-    // once the request is out, before the answer is read.
+    // once the request is out, before the answer is read. With a reader, the body is given to
+    // it as it arrives, once the head is read; what it leaves unread is read after it.
     HttpFailure exchange(std::string_view method, std::string_view path, std::string_view headers,
-                         std::string_view body, HttpAnswer &answer, void (*whileWaiting)() = nullptr);
-
-    void disconnect();
+                         std::string_view body, HttpAnswer &answer, const std::function<void()> &whileWaiting = {},
+                         const HttpBodyReader &reader = {});
 
     // From any thread: the exchange under way, and every later one, ends with
     // HttpFailure::Cancelled and drops the connection. A cancelled client stays so: its owner
@@ -55,29 +104,22 @@ public:
     void cancel();
 
     // Bytes of answers received so far, from any thread.
-    qint64 receivedBytes() const { return m_received.load(std::memory_order_relaxed); }
+    std::int64_t receivedBytes() const;
+
+    // For HttpFailure::Tls: why, in Portuguese.
+    std::string failureDetail() const;
+
+    // The body was sent compressed (the server said it accepts gzip): for tests and logs.
+    bool lastRequestCompressed() const;
+
+    void disconnect();
 
 private:
-    HttpFailure cancelledOr(HttpFailure f) const;
-
-    HttpFailure connectSocket();
-    HttpFailure send(std::string_view head, std::string_view body);
-    HttpFailure fill(); // reads more into m_buf
-    HttpFailure readAnswer(HttpAnswer &answer, bool &keepAlive);
-    HttpFailure readChunked(std::string &body);
-    HttpFailure readExactly(std::string &body, size_t n);
-
-    std::string m_host;
-    int m_port;
-    int m_timeoutMs = 30000;
-    std::atomic<int> m_fd{-1};
-    std::atomic<bool> m_cancelled{false};
-    std::atomic<qint64> m_received{0};
-    std::mutex m_fdMutex; // a cancel never shuts a number that disconnect() has just closed
-    std::string m_buf; // bytes read and not yet consumed, from m_pos
-    size_t m_pos = 0;
-    std::chrono::steady_clock::time_point m_lastAnswer;
-    std::chrono::steady_clock::duration m_idleLimit = std::chrono::steady_clock::duration::max();
+    struct Impl;
+    std::unique_ptr<Impl> d;
 };
+
+// Loopback addresses: there compression costs more than it saves.
+ERPFW_EXPORT bool isLoopbackHost(std::string_view host);
 
 } // namespace erp

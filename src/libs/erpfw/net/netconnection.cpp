@@ -65,6 +65,15 @@ void appendValueJson(QByteArray &out, const QVariant &v)
     wire::appendJsonNumber(out, d);
 }
 
+struct BodyBytes final : wire::ByteStream
+{
+    explicit BodyBytes(HttpBodyStream &in) : in(in) {}
+    const char *data() const override { return in.body().data(); }
+    qsizetype size() const override { return qsizetype(in.body().size()); }
+    bool more() override { return in.more(); }
+    HttpBodyStream &in;
+};
+
 } // namespace
 
 ServerWait::ServerWait(const QString &method, const QString &text, bool cancellable, HttpClient &http)
@@ -138,7 +147,9 @@ void setServerWaitHandler(ServerWaitHandler handler)
 
 struct NetConnection::Client
 {
-    Client(const QString &host, int port) : http(host.toStdString(), port), host(host), port(port) {}
+    Client(const QString &host, int port, const HttpOptions &options)
+        : http(host.toStdString(), port, options), host(host), port(port)
+    {}
     HttpClient http;
     QString host;
     int port = 0;
@@ -182,8 +193,13 @@ void NetConnection::open()
     if (h)
         h(*this);
     QString host = m_host.trimmed();
-    if (host.startsWith(QLatin1String("http://")))
+    HttpOptions options;
+    if (host.startsWith(QLatin1String("http://"))) {
         host = host.mid(7);
+    } else if (host.startsWith(QLatin1String("https://"))) {
+        host = host.mid(8);
+        options.tls = true;
+    }
     while (host.endsWith(QLatin1Char('/')))
         host.chop(1);
     if (host.isEmpty() || host.contains(QLatin1Char('/')) || host.contains(QLatin1String("://")))
@@ -191,15 +207,20 @@ void NetConnection::open()
     if (m_port < 1 || m_port > 65535)
         throw Error(QStringLiteral("Porta inválida (%1) para o servidor %2 em %3.").arg(m_port).arg(m_serverName, host));
 
-    m_client = std::make_unique<Client>(host, m_port);
+    const ShellContext &ctx = ShellContext::instance();
+    options.caFile = ctx.caFile().toStdString();
+    options.compress = ctx.compression() == ShellContext::Compression::On
+        || (ctx.compression() == ShellContext::Compression::Auto && !isLoopbackHost(host.toStdString()));
+
+    m_client = std::make_unique<Client>(host, m_port, options);
     applyTimeout();
     // the health check needs no credentials: it proves that the server answers
     HttpAnswer answer;
     if (const HttpFailure f = m_client->http.exchange("GET", "/health", {}, {}, answer); f != HttpFailure::None) {
         const QString where = address();
+        const QString why = failure(f);
         m_client.reset();
-        throw Error(QStringLiteral("Não foi possível conectar ao servidor %1 em %2: %3.")
-                        .arg(m_serverName, where, failure(f)));
+        throw Error(QStringLiteral("Não foi possível conectar ao servidor %1 em %2: %3.").arg(m_serverName, where, why));
     }
 }
 
@@ -213,6 +234,9 @@ QString NetConnection::failure(HttpFailure f) const
     case HttpFailure::Write: return QStringLiteral("a conexão foi encerrada durante o envio da chamada");
     case HttpFailure::Protocol: return QStringLiteral("a resposta não segue o protocolo HTTP");
     case HttpFailure::Cancelled: return QStringLiteral("chamada cancelada");
+    case HttpFailure::Tls:
+        return QStringLiteral("conexão segura (TLS) recusada: %1")
+            .arg(m_client ? QString::fromStdString(m_client->http.failureDetail()) : QString());
     case HttpFailure::None: break;
     }
     return {};
@@ -229,13 +253,13 @@ void NetConnection::describeCall(const QString &method, const QString &text, boo
 }
 
 HttpFailure NetConnection::exchangeWaiting(const QString &method, const std::string &path, std::string_view headers,
-                                           std::string_view body, HttpAnswer &answer)
+                                           std::string_view body, HttpAnswer &answer, const HttpBodyReader &reader)
 {
     HttpClient &http = m_client->http;
     const CallDescription described =
         m_descriptions.value(method, {QStringLiteral("Aguardando o servidor %1...").arg(m_serverName), false});
     ServerWait wait(method, described.text, described.cancellable, http);
-    std::thread worker([&] { wait.finish(http.exchange("POST", path, headers, body, answer)); });
+    std::thread worker([&] { wait.finish(http.exchange("POST", path, headers, body, answer, {}, reader)); });
     try {
         // the screen's deferred work overlaps the server's, on this thread as before
         DeferredViewWork::runPending();
@@ -252,7 +276,7 @@ HttpFailure NetConnection::exchangeWaiting(const QString &method, const std::str
     return wait.result();
 }
 
-std::string NetConnection::post(const QString &method, const QByteArray &body)
+void NetConnection::post(const QString &method, const QByteArray &body, HttpAnswer &answer, const HttpBodyReader &reader)
 {
     const ShellContext &ctx = ShellContext::instance();
     // both go into the request's head as they stand: a line break would start a header of its own
@@ -271,7 +295,6 @@ std::string NetConnection::post(const QString &method, const QByteArray &body)
     const std::string path = "/rpc/" + m_serverName.toStdString();
     if (m_client->waiting)
         throw Error(QStringLiteral("O servidor %1 foi chamado enquanto outra chamada a ele esperava a resposta.").arg(m_serverName));
-    HttpAnswer answer;
     HttpFailure f;
     try {
         const QScopedValueRollback waiting(m_client->waiting, true);
@@ -280,8 +303,8 @@ std::string NetConnection::post(const QString &method, const QByteArray &body)
         // the user interface waits on its own thread only; any other thread blocks as before
         const QCoreApplication *app = QCoreApplication::instance();
         const bool uiWait = g_waitHandler && app && QThread::currentThread() == app->thread();
-        f = uiWait ? exchangeWaiting(method, path, headerText, bodyText, answer)
-                          : m_client->http.exchange("POST", path, headerText, bodyText, answer, &DeferredViewWork::runPending);
+        f = uiWait ? exchangeWaiting(method, path, headerText, bodyText, answer, reader)
+                   : m_client->http.exchange("POST", path, headerText, bodyText, answer, &DeferredViewWork::runPending, reader);
     } catch (...) {
         m_client.reset(); // its answer was not read
         throw;
@@ -293,9 +316,9 @@ std::string NetConnection::post(const QString &method, const QByteArray &body)
     }
     if (f != HttpFailure::None) {
         const QString where = address();
+        const QString why = failure(f);
         m_client.reset(); // the next call connects afresh
-        throw Error(QStringLiteral("Falha na comunicação com o servidor %1 em %2: %3.")
-                        .arg(m_serverName, where, failure(f)));
+        throw Error(QStringLiteral("Falha na comunicação com o servidor %1 em %2: %3.").arg(m_serverName, where, why));
     }
     if (answer.status == 401)
         throw Error(QStringLiteral("Acesso negado ao servidor %1 em %2: %3.")
@@ -306,7 +329,6 @@ std::string NetConnection::post(const QString &method, const QByteArray &body)
         throw Error(QStringLiteral("O servidor %1 em %2 respondeu com o código HTTP %3.")
                         .arg(m_serverName, address())
                         .arg(answer.status));
-    return std::move(answer.body);
 }
 
 QVariant NetConnection::call(const QString &method, const QVariantList &params)
@@ -324,9 +346,19 @@ QVariant NetConnection::call(const QString &method, const QVariantList &params)
     wire::appendJsonString(body, method);
     body.append(R"(,"params":)").append(paramsJson).append('}');
 
-    const std::string reply = post(method, body);
+    // the answer is read as it arrives, so that reading it overlaps the server's writing it
+    std::optional<QVariant> payload;
+    m_progressRows.store(0, std::memory_order_relaxed);
+    HttpAnswer answer;
+    post(method, body, answer, [&](int status, HttpBodyStream &in) {
+        if (status != 200)
+            return;
+        BodyBytes bytes{in};
+        payload = wire::readRpcResult(bytes, double(id), &m_progressRows);
+    });
     body.clear();
-    if (std::optional<QVariant> payload = wire::readRpcResult(reply.data(), qsizetype(reply.size()), double(id))) {
+    const std::string_view reply = answer.body.view();
+    if (payload) {
         ServerResult result;
         result.ok = true;
         result.payload = std::move(*payload);

@@ -11,6 +11,7 @@
 #include <QObject>
 #include <QVariant>
 
+#include <atomic>
 #include <functional>
 #include <memory>
 #include <string>
@@ -21,6 +22,8 @@ namespace erp {
 enum class HttpFailure;
 class HttpClient;
 struct HttpAnswer;
+class HttpBodyStream;
+using HttpBodyReader = std::function<void(int status, HttpBodyStream &)>;
 
 // A server call waiting for its answer, as the user interface shows it. The call's exchange
 // runs on a worker thread meanwhile; this object lives on the calling thread.
@@ -84,7 +87,8 @@ struct ERPFW_EXPORT ServerResult
 
 // The connection to an application server object, called late-bound by method name with
 // positional values (JSON-RPC 2.0 over HTTP/1.1, keep-alive, Basic or Bearer credentials of
-// the shell). Transport failures are erp::Error naming host and port.
+// the shell). The host may be given as https://HOST: TLS, verified against the shell's CA file
+// or the system's authorities. Transport failures are erp::Error naming host and port.
 class ERPFW_EXPORT NetConnection : public QObject
 {
     Q_OBJECT
@@ -127,6 +131,9 @@ public:
     // servidor..." and cannot be cancelled.
     void describeCall(const QString &method, const QString &text, bool cancellable);
 
+    // From any thread: rows of the answer's packet read so far in the call under way.
+    qint64 progressRows() const { return m_progressRows.load(std::memory_order_relaxed); }
+
 private:
     struct CallDescription
     {
@@ -134,9 +141,9 @@ private:
         bool cancellable = false;
     };
 
-    std::string post(const QString &method, const QByteArray &body);
+    void post(const QString &method, const QByteArray &body, HttpAnswer &answer, const HttpBodyReader &reader);
     HttpFailure exchangeWaiting(const QString &method, const std::string &path, std::string_view headers,
-                                std::string_view body, HttpAnswer &answer);
+                                std::string_view body, HttpAnswer &answer, const HttpBodyReader &reader);
     void applyTimeout();
     QString address() const;
     QString failure(HttpFailure f) const;
@@ -149,6 +156,7 @@ private:
     QHash<QString, CallDescription> m_descriptions;
     struct Client;
     std::unique_ptr<Client> m_client;
+    std::atomic<qint64> m_progressRows{0};
 };
 
 // The payload of a successful call. A failed call: with show, its message is shown once as
