@@ -55,11 +55,12 @@ size_t pageSize()
     return size;
 }
 
-// The space of a small body, kept for the next one on this thread: most answers are small, and
-// mapping space for each would cost more than the call's own reading.
+// The space of a small body, kept for the next one (calls run on worker threads, so one for the
+// process): most answers are small, and mapping space for each would cost more than reading it.
 constexpr size_t kKeptCommitted = 1 << 20;
 struct KeptSpace
 {
+    std::mutex mutex;
     char *data = nullptr;
     size_t committed = 0;
     ~KeptSpace()
@@ -68,7 +69,7 @@ struct KeptSpace
             ::munmap(data, kBodyLimit);
     }
 };
-thread_local KeptSpace t_kept;
+KeptSpace g_kept;
 
 // gzip in, bytes out into the body.
 class Inflater
@@ -221,12 +222,15 @@ HttpBody::~HttpBody()
 {
     if (!m_data)
         return;
-    if (m_committed <= kKeptCommitted && !t_kept.data) {
-        t_kept.data = m_data;
-        t_kept.committed = m_committed;
-    } else {
-        ::munmap(m_data, kBodyLimit);
+    if (m_committed <= kKeptCommitted) {
+        const std::lock_guard lock(g_kept.mutex);
+        if (!g_kept.data) {
+            g_kept.data = m_data;
+            g_kept.committed = m_committed;
+            return;
+        }
     }
+    ::munmap(m_data, kBodyLimit);
 }
 
 bool HttpBody::reserveMore(size_t n)
@@ -235,12 +239,13 @@ bool HttpBody::reserveMore(size_t n)
         return true;
     if (n > kBodyLimit - m_size)
         return false;
-    if (!m_data && t_kept.data) {
-        m_data = std::exchange(t_kept.data, nullptr);
-        m_committed = t_kept.committed;
-        if (m_committed - m_size >= n)
-            return true;
+    if (!m_data) {
+        const std::lock_guard lock(g_kept.mutex);
+        m_data = std::exchange(g_kept.data, nullptr);
+        m_committed = m_data ? g_kept.committed : 0;
     }
+    if (m_committed - m_size >= n)
+        return true;
     if (!m_data) {
         void *at = ::mmap(nullptr, kBodyLimit, PROT_NONE, MAP_PRIVATE | MAP_ANONYMOUS | MAP_NORESERVE, -1, 0);
         if (at == MAP_FAILED)
