@@ -114,9 +114,11 @@ public:
     // True when the database has dropped this connection (a restart, a terminated backend).
     virtual bool broken() { return false; }
 
-    // Takes transaction-scoped locks on the keys without waiting; false when any is held by
-    // another transaction (of this or another process). Must run inside a transaction.
-    virtual bool tryLockKeys(const std::vector<std::int64_t> &keys) = 0;
+    // What a SELECT ends with to lock the rows it reads of the table (by its alias) until the
+    // end of the transaction, refused at once (DbError::LockConflict) when another transaction
+    // holds one. The locks live in the rows, so their number is not bounded by the database's
+    // lock table. Empty on SQLite, whose write transaction already keeps every other writer out.
+    virtual std::string lockRowsNoWait(const std::string &alias) const = 0;
 
     // SQL fragments that differ between the databases. Each binds exactly one parameter.
     // A JSON array of strings as a one-column table (column V).

@@ -478,16 +478,7 @@ public:
         m_inTransaction = true;
     }
 
-    bool tryLockKeys(const std::vector<std::int64_t> &keys) override
-    {
-        std::string array = "{";
-        for (size_t i = 0; i < keys.size(); ++i)
-            array += (i ? "," : "") + std::to_string(keys[i]);
-        array += '}';
-        return queryInt(*this,
-                        "SELECT COUNT(*) FROM unnest(CAST(? AS bigint[])) AS k WHERE NOT pg_try_advisory_xact_lock(k)",
-                        {array}) == 0;
-    }
+    std::string lockRowsNoWait(const std::string &alias) const override { return " FOR UPDATE OF " + alias + " NOWAIT"; }
 
     std::string jsonTextList() const override { return "(SELECT json_array_elements_text(CAST(? AS json)) AS V)"; }
     std::string jsonRows(int columns) const override

@@ -257,8 +257,7 @@ public:
         m_inTransaction = true;
     }
 
-    // The IMMEDIATE transaction already keeps every other writer out.
-    bool tryLockKeys(const std::vector<std::int64_t> &) override { return true; }
+    std::string lockRowsNoWait(const std::string &) const override { return {}; }
 
     std::string jsonTextList() const override { return "(SELECT value AS V FROM json_each(?))"; }
     std::string jsonRows(int columns) const override

@@ -195,6 +195,28 @@ std::unordered_map<std::string, Current> loadCurrent(db::Connection &c, const st
     return out;
 }
 
+// The marked accounts' rows locked for this transaction; false when another holds any of them.
+// Row locks rather than a lock per account in the database's lock table, which a recalculation
+// of many thousands of accounts would overflow.
+bool lockAccounts(db::Connection &c, const std::string &keys)
+{
+    const std::string clause = c.lockRowsNoWait("C");
+    if (clause.empty())
+        return true;
+    db::Statement &st = c.prepare("SELECT 1 FROM " + c.jsonRows(4) +
+                                  " AS K JOIN CONTRECEBER C ON C.CDFILIAL = K.K0 AND C.NRLANCTONF = K.K1 "
+                                  "AND C.NRSEQVENREC = K.K2 AND C.NRPARCELAREC = K.K3" + clause);
+    st.bind(1, keys);
+    try {
+        st.exec();
+    } catch (const db::DbError &e) {
+        if (e.lockConflict())
+            return false;
+        throw;
+    }
+    return true;
+}
+
 // The first difference between the list the client holds and the database, as the status text.
 const char *staleText(const Marked &m, const Current *cur, const std::string &company)
 {
@@ -482,14 +504,11 @@ QByteArray recalculate(db::Connection &c, const std::string &company, const std:
             return answer(kLocked);
         throw;
     }
-    std::vector<std::int64_t> lockKeys;
-    lockKeys.reserve(marked.size());
-    for (const Marked &m : marked)
-        lockKeys.push_back(std::int64_t(fnv1a64("CONTRECEBER|" + m.key())));
-    if (!c.tryLockKeys(lockKeys))
+    const std::string keys = keysJson(marked);
+    if (!lockAccounts(c, keys))
         return answer(kLocked);
 
-    std::unordered_map<std::string, Current> current = loadCurrent(c, keysJson(marked), marked.size());
+    std::unordered_map<std::string, Current> current = loadCurrent(c, keys, marked.size());
     std::vector<accounting::Account> accounts;
     accounts.reserve(marked.size());
     for (const Marked &m : marked) {

@@ -12,7 +12,7 @@ void replaceAll(std::string &s, std::string_view from, std::string_view to);
 // At most maxChars characters (code points) of UTF-8 text.
 std::string truncateUtf8(const std::string &s, size_t maxChars);
 size_t utf8Length(std::string_view s);
-// Stable across processes and machines: keys of database locks and content signatures.
+// Stable across processes and machines: content signatures.
 std::uint64_t fnv1a64(std::string_view s);
 std::string hex64(std::uint64_t v);
 // "YYYY-MM-DD", as the database keeps dates.

@@ -465,13 +465,13 @@ TEST_P(Recalc, AccountsHeldByAnotherRecalculationAreRefused)
     const auto before = state();
     {
         // Another writer holds the accounts: an open write transaction on SQLite, the account's
-        // lock in the database on PostgreSQL (as another server process would).
+        // row locked on PostgreSQL (as another server process would).
         auto other = database->connect();
         db::Transaction tx(*other, db::TxMode::Write);
-        const std::string key = (r[Branch].toString() + "|" + r[Entry].toString() + "|" + r[DueSeq].toString() + "|" +
-                                 r[Instalment].toString())
-                                    .toStdString();
-        ASSERT_TRUE(other->tryLockKeys({std::int64_t(fnv1a64("CONTRECEBER|" + key))}));
+        other->execScript("SELECT 1 FROM CONTRECEBER WHERE CDFILIAL = '" + r[Branch].toString().toStdString() +
+                          "' AND NRLANCTONF = '" + r[Entry].toString().toStdString() + "' AND NRSEQVENREC = '" +
+                          r[DueSeq].toString().toStdString() + "' AND NRPARCELAREC = '" +
+                          r[Instalment].toString().toStdString() + "'" + other->lockRowsNoWait("CONTRECEBER"));
         const QJsonArray result = confirm(packet);
         EXPECT_EQ(result[0].toString(), kLocked);
         EXPECT_TRUE(rowsOf(result, 1).isEmpty());
