@@ -180,7 +180,7 @@ class AppServer::Impl
 public:
     explicit Impl(ServeOptions o)
         : options(std::move(o)), pool(withTimeout(options), size_t(std::max(1, options.workers))),
-          workers(size_t(std::max(1, options.workers)))
+          auth(pool, authOptions()), workers(size_t(std::max(1, options.workers)))
     {
         {
             Lease c = pool.acquire();
@@ -205,6 +205,14 @@ public:
         pool.startCheckpoints([this](const std::string &line) { writeLine(line); });
     }
 
+    AuthOptions authOptions()
+    {
+        AuthOptions a;
+        a.trustWindow = options.trustWindow;
+        a.log = [this](const std::string &line) { writeLine(line); };
+        return a;
+    }
+
     static db::DbUrl withTimeout(const ServeOptions &o)
     {
         db::DbUrl u = o.db;
@@ -213,20 +221,14 @@ public:
     }
 
     // The one place a request's credentials are judged; runs on a worker.
-    AuthOutcome authorize(const std::string &header, const std::string & /*peer*/)
+    AuthOutcome authorize(const std::string &header, const std::string &peer)
     {
-        const auto basic = parseBasicAuth(header);
-        const auto bearer = basic ? std::nullopt : parseBearerAuth(header);
-        if (!basic && !bearer)
-            return {AuthOutcome::Denied, {}, 0};
         try {
-            Lease lease = pool.acquire();
-            if (basic && auth.check(*lease, basic->first, basic->second))
-                return {AuthOutcome::Allowed, basic->first, 0};
-            if (bearer) {
-                std::string name = auth.checkToken(*lease, *bearer);
-                if (!name.empty())
-                    return {AuthOutcome::Allowed, std::move(name), 0};
+            const AuthResult r = auth.authenticate(header, peer);
+            switch (r.kind) {
+            case AuthResult::Kind::Allowed: return {AuthOutcome::Allowed, r.operatorName, 0};
+            case AuthResult::Kind::Throttled: return {AuthOutcome::Throttled, r.operatorName, r.retryAfterSeconds};
+            case AuthResult::Kind::Denied: break;
             }
         } catch (const db::DbError &e) {
             writeLine(localSecond().text + std::string(" autenticação sem banco: ") + e.what());

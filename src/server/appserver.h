@@ -4,6 +4,7 @@
 
 #include <QDate>
 
+#include <chrono>
 #include <cstddef>
 #include <functional>
 #include <memory>
@@ -26,6 +27,8 @@ struct ServeOptions
     int statementTimeoutSeconds = 60; // per database call
     // Both set: TLS on every connection.
     std::string tlsCertFile, tlsKeyFile;
+    // A verified password is trusted while its operator calls at least this often.
+    std::chrono::seconds trustWindow{60};
     // One line per call; stderr when not set.
     std::function<void(const std::string &)> log;
 };

@@ -1,10 +1,16 @@
 #include "auth.h"
+#include "pool.h"
+#include "textutil.h"
 
 #include <sodium.h>
 
 #include <QDateTime>
 
+#include <algorithm>
+#include <cstdio>
+#include <semaphore>
 #include <stdexcept>
+#include <thread>
 
 namespace erp::server {
 
@@ -61,8 +67,38 @@ void saveOperator(db::Connection &c, const std::string &name, const std::string 
             c.prepare("INSERT INTO OPERADOR (NMOPERADOR, DSHASHSENHA, IDATIVO, DTALTERACAO) VALUES (?, ?, 'S', ?)");
         ins.bindAll({name, hash, now});
         ins.exec();
+    } else {
+        // A token outliving the password it was issued under would undo the change.
+        db::Statement &del = c.prepare("DELETE FROM TOKENACESSO WHERE NMOPERADOR = ?");
+        del.bindAll({name});
+        del.exec();
     }
     tx.commit();
+}
+
+namespace {
+
+const char *kActiveHash = "SELECT DSHASHSENHA FROM OPERADOR WHERE NMOPERADOR = ? AND IDATIVO = 'S'";
+
+// Verified in place of a missing operator's hash, so that an unknown name costs the same time.
+const std::string &dummyHash()
+{
+    static const std::string hash = [] {
+        unsigned char raw[16];
+        ensureSodium();
+        randombytes_buf(raw, sizeof raw);
+        return hashPassword(std::string(reinterpret_cast<const char *>(raw), sizeof raw));
+    }();
+    return hash;
+}
+
+} // namespace
+
+bool checkPassword(db::Connection &c, const std::string &name, const std::string &password)
+{
+    const std::string hash = db::queryText(c, kActiveHash, {name});
+    const bool ok = verifyPassword(hash.empty() ? dummyHash() : hash, password);
+    return ok && !hash.empty();
 }
 
 std::optional<std::pair<std::string, std::string>> parseBasicAuth(const std::string &header)
@@ -95,7 +131,7 @@ std::optional<std::string> parseBearerAuth(const std::string &header)
     return token;
 }
 
-std::string issueToken(db::Connection &c, const std::string &operatorName, int days)
+IssuedToken issueToken(db::Connection &c, const std::string &operatorName, int days)
 {
     ensureSodium();
     unsigned char raw[32];
@@ -103,8 +139,9 @@ std::string issueToken(db::Connection &c, const std::string &operatorName, int d
     char text[sodium_base64_ENCODED_LEN(sizeof raw, sodium_base64_VARIANT_URLSAFE_NO_PADDING)];
     sodium_bin2base64(text, sizeof text, raw, sizeof raw, sodium_base64_VARIANT_URLSAFE_NO_PADDING);
     sodium_memzero(raw, sizeof raw);
-    const std::string token = text;
+    IssuedToken issued{text, {}};
     const QDateTime now = QDateTime::currentDateTimeUtc();
+    issued.validUntil = utcText(now.addDays(days));
     db::Transaction tx(c, db::TxMode::Write);
     if (!db::queryInt(c, "SELECT COUNT(*) FROM OPERADOR WHERE NMOPERADOR = ? AND IDATIVO = 'S'", {operatorName}))
         throw std::runtime_error("operador \"" + operatorName + "\" não cadastrado ou inativo.");
@@ -113,63 +150,335 @@ std::string issueToken(db::Connection &c, const std::string &operatorName, int d
     purge.exec();
     db::Statement &ins = c.prepare(
         "INSERT INTO TOKENACESSO (CDHASHTOKEN, NMOPERADOR, DTEMISSAO, DTVALIDADE) VALUES (?, ?, ?, ?)");
-    ins.bindAll({tokenDigest(token), operatorName, utcText(now), utcText(now.addDays(days))});
+    ins.bindAll({tokenDigest(issued.token), operatorName, utcText(now), issued.validUntil});
     ins.exec();
     tx.commit();
-    return token;
+    return issued;
 }
 
-Authenticator::Authenticator(std::chrono::seconds remember) : m_remember(remember)
+bool revokeToken(db::Connection &c, const std::string &token)
 {
-    ensureSodium();
-    randombytes_buf(m_key.data(), m_key.size());
+    db::Transaction tx(c, db::TxMode::Write);
+    db::Statement &del = c.prepare("DELETE FROM TOKENACESSO WHERE CDHASHTOKEN = ?");
+    del.bindAll({tokenDigest(token)});
+    const bool found = del.exec() > 0;
+    tx.commit();
+    return found;
 }
 
-Authenticator::Digest Authenticator::digest(const std::string &name, const std::string &password) const
+int revokeTokens(db::Connection &c, const std::string &operatorName)
 {
-    Digest d{};
-    const std::string text = name + '\0' + password;
-    crypto_generichash(d.data(), d.size(), reinterpret_cast<const unsigned char *>(text.data()), text.size(),
-                       m_key.data(), m_key.size());
-    return d;
+    db::Transaction tx(c, db::TxMode::Write);
+    db::Statement &del = c.prepare("DELETE FROM TOKENACESSO WHERE NMOPERADOR = ?");
+    del.bindAll({operatorName});
+    const int n = int(del.exec());
+    tx.commit();
+    return n;
 }
 
-bool Authenticator::check(db::Connection &c, const std::string &name, const std::string &password)
+struct Authenticator::Impl
 {
-    const Digest d = digest(name, password);
-    const auto now = std::chrono::steady_clock::now();
+    using Clock = std::chrono::steady_clock;
+    using Digest = std::array<unsigned char, 32>;
+
+    // What is known of one operator name: its remembered credential, and the lock that keeps
+    // its verifications one at a time.
+    struct Name
     {
-        std::lock_guard lock(m_mutex);
-        const auto it = m_verified.find(name);
-        if (it != m_verified.end() && it->second.second > now &&
-            sodium_memcmp(it->second.first.data(), d.data(), d.size()) == 0)
-            return true;
+        std::mutex verifying, rechecking;
+        std::optional<Digest> digest; // of name and password, keyed
+        std::string hash;             // the stored hash it was verified against
+        Clock::time_point lastUse, checkedAt;
+    };
+    struct Token
+    {
+        std::string operatorName;
+        std::chrono::system_clock::time_point validUntil;
+        Clock::time_point checkedAt;
+    };
+    // Failures of a name or an address within the last minute, and the lockout they earned.
+    struct Failures
+    {
+        std::vector<Clock::time_point> recent;
+        Clock::time_point blockedUntil;
+        int lockouts = 0;
+    };
+
+    ConnectionPool &pool;
+    AuthOptions o;
+    std::counting_semaphore<64> kdfSlots;
+    std::array<unsigned char, 32> key{};
+    std::mutex mutex; // everything below
+    std::map<std::string, std::shared_ptr<Name>> names;
+    std::map<Digest, Token> tokens;
+    std::map<std::string, Failures> nameFailures, peerFailures;
+
+    Impl(ConnectionPool &p, AuthOptions options)
+        : pool(p), o(std::move(options)), kdfSlots(std::clamp(int(std::thread::hardware_concurrency()) / 2, 1, 64))
+    {
+        ensureSodium();
+        randombytes_buf(key.data(), key.size());
+        dummyHash(); // made now rather than by the first unknown name
     }
-    const std::string hash =
-        db::queryText(c, "SELECT DSHASHSENHA FROM OPERADOR WHERE NMOPERADOR = ? AND IDATIVO = 'S'", {name});
-    if (hash.empty() || !verifyPassword(hash, password))
-        return false;
-    std::lock_guard lock(m_mutex);
-    m_verified[name] = {d, now + m_remember};
-    return true;
+
+    Digest digest(const std::string &text) const
+    {
+        Digest d{};
+        crypto_generichash(d.data(), d.size(), reinterpret_cast<const unsigned char *>(text.data()), text.size(),
+                           key.data(), key.size());
+        return d;
+    }
+
+    void log(const std::string &line) const
+    {
+        if (o.log) {
+            o.log(line);
+            return;
+        }
+        const std::string text = line + '\n';
+        std::fwrite(text.data(), 1, text.size(), stderr);
+    }
+
+    // Seconds until the key may try again; 0 when it may now.
+    static int blockedFor(std::map<std::string, Failures> &m, const std::string &k, Clock::time_point now)
+    {
+        const auto it = m.find(k);
+        if (it == m.end() || it->second.blockedUntil <= now)
+            return 0;
+        return int(std::chrono::ceil<std::chrono::seconds>(it->second.blockedUntil - now).count());
+    }
+    // Records a failure; the seconds of the lockout it started, or 0.
+    static int fail(std::map<std::string, Failures> &m, const std::string &k, int limit, Clock::time_point now)
+    {
+        if (m.size() > 10000) // names and addresses come from outside: forget the quiet ones
+            std::erase_if(m, [now](const auto &e) {
+                return e.second.blockedUntil < now - std::chrono::hours(1) &&
+                       (e.second.recent.empty() || e.second.recent.back() < now - std::chrono::minutes(1));
+            });
+        Failures &f = m[k];
+        std::erase_if(f.recent, [now](Clock::time_point t) { return t <= now - std::chrono::minutes(1); });
+        if (f.lockouts && f.blockedUntil < now - std::chrono::hours(1))
+            f.lockouts = 0;
+        f.recent.push_back(now);
+        if (int(f.recent.size()) < limit)
+            return 0;
+        f.recent.clear();
+        const int seconds = std::min(60 << std::min(f.lockouts, 4), 900);
+        ++f.lockouts;
+        f.blockedUntil = now + std::chrono::seconds(seconds);
+        return seconds;
+    }
+
+    std::shared_ptr<Name> name(const std::string &n)
+    {
+        if (names.size() > 4096) // unknown names tried leave nothing behind
+            std::erase_if(names, [](const auto &e) { return e.second.use_count() == 1 && !e.second->digest; });
+        std::shared_ptr<Name> &p = names[n];
+        if (!p)
+            p = std::make_shared<Name>();
+        return p;
+    }
+
+    // A name as it came from outside, fit for a log line.
+    static std::string printable(const std::string &name)
+    {
+        std::string out = truncateUtf8(name, 60);
+        for (char &ch : out)
+            if (static_cast<unsigned char>(ch) < 0x20 || ch == 0x7f)
+                ch = '?';
+        return out;
+    }
+
+    // The refusal, logged and audited; the lockout it started, if any, too.
+    AuthResult deny(const std::string &who, const std::string &peer, const char *reason, db::Connection *c)
+    {
+        int lockName = 0, lockPeer = 0;
+        {
+            std::lock_guard lock(mutex);
+            const auto now = Clock::now();
+            if (!who.empty())
+                lockName = fail(nameFailures, who, o.failuresPerName, now);
+            lockPeer = fail(peerFailures, peer, o.failuresPerPeer, now);
+        }
+        std::string why = reason;
+        if (lockName)
+            why += "; operador bloqueado por " + std::to_string(lockName) + " s";
+        if (lockPeer)
+            why += "; endereço bloqueado por " + std::to_string(lockPeer) + " s";
+        const std::string shown = printable(who);
+        log("acesso recusado: operador=" + (who.empty() ? std::string("-") : shown) + " endereço=" + peer + " " + why);
+        try {
+            std::optional<Lease> lease;
+            if (!c) {
+                lease.emplace(pool.acquire());
+                c = &**lease;
+            }
+            db::Statement &ins = c->prepare(
+                "INSERT INTO AUDITACESSO (DTOCORRENCIA, NMOPERADOR, DSENDERECO, DSMOTIVO) VALUES (?, ?, ?, ?)");
+            ins.bindAll({utcText(QDateTime::currentDateTimeUtc()), who.empty() ? db::null() : db::Value(shown),
+                         truncateUtf8(peer, 64), truncateUtf8(why, 120)});
+            ins.exec();
+        } catch (const std::exception &e) {
+            log("acesso recusado: não foi possível gravar a auditoria: " + std::string(e.what()));
+        }
+        return {AuthResult::Kind::Denied, shown, 0};
+    }
+
+    AuthResult throttled(const std::string &who, int seconds)
+    {
+        return {AuthResult::Kind::Throttled, printable(who), std::max(1, seconds)};
+    }
+
+    std::string storedHash(const std::string &user)
+    {
+        Lease lease = pool.acquire(); // only for the lookup: never held through the KDF
+        return db::queryText(*lease, kActiveHash, {user});
+    }
+
+    int blocked(const std::string &user, const std::string &peer, Clock::time_point now)
+    {
+        return std::max(blockedFor(nameFailures, user, now), blockedFor(peerFailures, peer, now));
+    }
+
+    AuthResult basic(const std::string &user, const std::string &password, const std::string &peer)
+    {
+        const Digest d = digest(user + '\0' + password);
+        const auto matches = [&](const Name &n) {
+            return n.digest && sodium_memcmp(n.digest->data(), d.data(), d.size()) == 0;
+        };
+        const auto allowed = [&](Name &n, bool checked) {
+            n.lastUse = Clock::now();
+            if (checked)
+                n.checkedAt = n.lastUse;
+            return AuthResult{AuthResult::Kind::Allowed, user, 0};
+        };
+        std::shared_ptr<Name> n;
+        std::string remembered;
+        {
+            std::lock_guard lock(mutex);
+            n = name(user);
+            const auto now = Clock::now();
+            // A remembered credential is no guess: the throttle does not stand in its way.
+            if (matches(*n) && n->lastUse + o.trustWindow > now) {
+                if (n->checkedAt + o.recheck > now)
+                    return allowed(*n, false);
+                remembered = n->hash;
+            } else if (const int s = blocked(user, peer, now)) {
+                return throttled(user, s);
+            }
+        }
+        if (!remembered.empty()) {
+            // Still active, password unchanged: no need for the KDF, nor to wait for one.
+            std::lock_guard rechecking(n->rechecking);
+            {
+                std::lock_guard lock(mutex);
+                if (matches(*n) && n->checkedAt + o.recheck > Clock::now())
+                    return allowed(*n, false);
+            }
+            const std::string hash = storedHash(user);
+            std::lock_guard lock(mutex);
+            if (hash == remembered && matches(*n))
+                return allowed(*n, true);
+            if (n->hash == remembered)
+                n->digest.reset();
+        }
+
+        std::lock_guard verifying(n->verifying);
+        {
+            std::lock_guard lock(mutex);
+            const auto now = Clock::now();
+            if (matches(*n) && n->checkedAt + o.recheck > now) // verified while this call waited
+                return allowed(*n, false);
+            if (const int s = blocked(user, peer, now))
+                return throttled(user, s);
+        }
+        const std::string hash = storedHash(user);
+        bool ok = false;
+        {
+            // The KDF leaves cores to the other calls, however many guess at once.
+            kdfSlots.acquire();
+            struct Release
+            {
+                std::counting_semaphore<64> &s;
+                ~Release() { s.release(); }
+            } release{kdfSlots};
+            {
+                std::lock_guard lock(mutex);
+                if (const int s = blocked(user, peer, Clock::now()))
+                    return throttled(user, s);
+            }
+            ok = verifyPassword(hash.empty() ? dummyHash() : hash, password) && !hash.empty();
+        }
+        if (!ok)
+            return deny(user, peer, hash.empty() ? "operador desconhecido ou inativo" : "senha inválida", nullptr);
+        std::lock_guard lock(mutex);
+        n->digest = d;
+        n->hash = hash;
+        nameFailures.erase(user);
+        return allowed(*n, true);
+    }
+
+    AuthResult bearer(const std::string &token, const std::string &peer)
+    {
+        const Digest d = digest(token);
+        {
+            std::lock_guard lock(mutex);
+            const auto now = Clock::now();
+            const auto it = tokens.find(d);
+            if (it != tokens.end() && it->second.checkedAt + o.recheck > now &&
+                it->second.validUntil > std::chrono::system_clock::now())
+                return {AuthResult::Kind::Allowed, it->second.operatorName, 0};
+            if (const int s = blockedFor(peerFailures, peer, now))
+                return throttled({}, s);
+        }
+        Lease lease = pool.acquire();
+        db::Statement &st = lease->prepare("SELECT T.NMOPERADOR, T.DTVALIDADE FROM TOKENACESSO T JOIN OPERADOR O ON "
+                                           "O.NMOPERADOR = T.NMOPERADOR WHERE T.CDHASHTOKEN = ? AND O.IDATIVO = 'S'");
+        st.bindAll({tokenDigest(token)});
+        std::string owner, until;
+        if (st.next()) {
+            owner = st.string(0);
+            until = std::string(st.text(1).substr(0, 19));
+        }
+        st.reset();
+        if (owner.empty() || until <= utcText(QDateTime::currentDateTimeUtc())) {
+            {
+                std::lock_guard lock(mutex);
+                tokens.erase(d);
+            }
+            return deny({}, peer, owner.empty() ? "token desconhecido, revogado ou de operador inativo" : "token vencido",
+                        &*lease);
+        }
+        std::lock_guard lock(mutex);
+        if (tokens.size() > 10000)
+            tokens.clear();
+        QDateTime expiry = QDateTime::fromString(QString::fromStdString(until), QStringLiteral("yyyy-MM-dd HH:mm:ss"));
+        expiry.setTimeSpec(Qt::UTC);
+        tokens[d] = {owner, std::chrono::system_clock::time_point(std::chrono::seconds(expiry.toSecsSinceEpoch())),
+                     Clock::now()};
+        return {AuthResult::Kind::Allowed, owner, 0};
+    }
+};
+
+Authenticator::Authenticator(ConnectionPool &pool, AuthOptions options)
+    : d(std::make_unique<Impl>(pool, std::move(options)))
+{
 }
 
-std::string Authenticator::checkToken(db::Connection &c, const std::string &token)
+Authenticator::~Authenticator() = default;
+
+AuthResult Authenticator::authenticate(const std::string &header, const std::string &peer)
 {
-    if (token.empty())
-        return {};
-    db::Statement &st = c.prepare("SELECT T.NMOPERADOR, T.DTVALIDADE FROM TOKENACESSO T JOIN OPERADOR O ON "
-                                  "O.NMOPERADOR = T.NMOPERADOR WHERE T.CDHASHTOKEN = ? AND O.IDATIVO = 'S'");
-    st.bindAll({tokenDigest(token)});
-    std::string name, until;
-    if (st.next()) {
-        name = st.string(0);
-        until = std::string(st.text(1).substr(0, 19));
+    if (const auto basic = parseBasicAuth(header))
+        return d->basic(basic->first, basic->second, peer);
+    if (const auto token = parseBearerAuth(header))
+        return d->bearer(*token, peer);
+    {
+        std::lock_guard lock(d->mutex);
+        if (const int s = Impl::blockedFor(d->peerFailures, peer, Impl::Clock::now()))
+            return d->throttled({}, s);
     }
-    st.reset();
-    if (name.empty() || until <= utcText(QDateTime::currentDateTimeUtc()))
-        return {};
-    return name;
+    return d->deny({}, peer, header.empty() ? "sem credenciais" : "credenciais em formato inválido", nullptr);
 }
 
 } // namespace erp::server

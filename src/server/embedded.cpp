@@ -75,7 +75,7 @@ EmbeddedServer::EmbeddedServer(const EmbeddedOptions &o) : d(std::make_unique<Im
                 }
             }
             if (existing && !o.password.empty()) {
-                if (!Authenticator().check(*c, o.operatorName, o.password))
+                if (!checkPassword(*c, o.operatorName, o.password))
                     throw std::runtime_error("operador \"" + o.operatorName + "\" ou senha inválidos.");
                 d->password = o.password;
             } else if (existing && o.operatorName != kSessionOperator) {

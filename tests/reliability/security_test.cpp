@@ -9,6 +9,7 @@
 #include <erpfw/net/netconnection.h>
 
 #include <server/auth.h>
+#include <server/pool.h>
 #include <server/schema.h>
 
 #include <gtest/gtest.h>
@@ -16,6 +17,12 @@
 
 #include <QJsonDocument>
 #include <QRegularExpression>
+
+#include <algorithm>
+#include <atomic>
+#include <chrono>
+#include <mutex>
+#include <thread>
 
 #include <arpa/inet.h>
 #include <chrono>
@@ -83,6 +90,12 @@ std::string call(const QString &method, const QJsonArray &params)
         .toStdString();
 }
 
+// A server sees a change of an operator's state within a second.
+void waitForRecheck()
+{
+    std::this_thread::sleep_for(std::chrono::milliseconds(1100));
+}
+
 int errorCodeOf(const HttpReply &r)
 {
     return r.json().value("error").toObject().value("code").toInt();
@@ -130,10 +143,13 @@ TEST_P(Security, BearerTokensAreIssuedPerOperatorStoredAsDigestsAndExpire)
                                  std::string("Bearer "), "Bearer " + std::string(5000, 'a'), "bearer " + token, "Token " + token})
         EXPECT_EQ(postWith(server.port(), h).status, 401) << h.substr(0, 60);
     sql->execScript("UPDATE TOKENACESSO SET DTVALIDADE = '2001-01-01 00:00:00' WHERE NMOPERADOR = 'bruno'");
+    waitForRecheck();
     EXPECT_EQ(postWith(server.port(), "Bearer " + other).status, 401) << "expired";
     sql->execScript("UPDATE OPERADOR SET IDATIVO = 'N' WHERE NMOPERADOR = 'ana'");
+    waitForRecheck();
     EXPECT_EQ(postWith(server.port(), "Bearer " + token).status, 401) << "operator deactivated";
     sql->execScript("UPDATE OPERADOR SET IDATIVO = 'S' WHERE NMOPERADOR = 'ana'");
+    waitForRecheck();
     EXPECT_EQ(postWith(server.port(), "Bearer " + token).status, 200);
     // Issuing purges the expired ones.
     issue("ana");
@@ -168,6 +184,7 @@ TEST_P(Security, TheShellSendsItsConfiguredTokenAndNamesARefusedOne)
     EXPECT_TRUE(geral.isValid());
 
     sql->execScript("UPDATE TOKENACESSO SET DTVALIDADE = '2001-01-01 00:00:00'");
+    waitForRecheck();
     try {
         net.call("GetGeralRec");
         ADD_FAILURE() << "an expired token gets in";
@@ -440,6 +457,146 @@ TEST_P(Security, SecretsStayOutOfTheDatabaseInClearAndOutOfTheLog)
     EXPECT_TRUE(QRegularExpression("^[0-9a-f]{64}$")
                     .match(QString::fromStdString(db::queryText(*sql, "SELECT CDHASHTOKEN FROM TOKENACESSO")))
                     .hasMatch());
+}
+
+// A changed password, a deactivated operator and a revoked token stop working within a second
+// on every server process of the database, the tokens of a changed password too.
+TEST_P(Security, ChangedPasswordsDeactivatedOperatorsAndRevokedTokensStopEverywhere)
+{
+    const CommandResult issued = runAppServer({"issue-token", "--db", dbArg(), "ana", "--days", "2"});
+    EXPECT_NE(issued.err.find("válido até "), std::string::npos) << issued.err;
+    const std::string anaToken = issued.out.substr(0, issued.out.find('\n'));
+    const std::string brunoToken = issue("bruno");
+    ServerProcess one(database->url(), 2), two(database->url(), 2);
+    const auto everywhere = [&](const std::string &authorization) {
+        const int a = postWith(one.port(), authorization).status, b = postWith(two.port(), authorization).status;
+        return a == b ? a : -1;
+    };
+    for (const std::string &h : {basic("ana", "segredo"), basic("bruno", "outra-senha"), "Bearer " + anaToken,
+                                 "Bearer " + brunoToken})
+        EXPECT_EQ(everywhere(h), 200) << h;
+
+    saveOperator(*sql, "ana", "nova-senha");
+    sql->execScript("UPDATE OPERADOR SET IDATIVO = 'N' WHERE NMOPERADOR = 'bruno'");
+    waitForRecheck();
+    EXPECT_EQ(everywhere(basic("ana", "segredo")), 401) << "old password";
+    EXPECT_EQ(everywhere("Bearer " + anaToken), 401) << "token of the old password";
+    EXPECT_EQ(everywhere(basic("bruno", "outra-senha")), 401) << "deactivated";
+    EXPECT_EQ(everywhere("Bearer " + brunoToken), 401) << "deactivated";
+    EXPECT_EQ(everywhere(basic("ana", "nova-senha")), 200);
+
+    sql->execScript("UPDATE OPERADOR SET IDATIVO = 'S' WHERE NMOPERADOR = 'bruno'");
+    waitForRecheck();
+    EXPECT_EQ(everywhere("Bearer " + brunoToken), 200) << "reactivated";
+    // One token by itself (read from standard input, never the command line), then all of an operator's.
+    EXPECT_EQ(runAppServer({"revoke-token", "--db", dbArg()}, brunoToken + "\n").status, 0);
+    EXPECT_EQ(runAppServer({"revoke-token", "--db", dbArg()}, brunoToken + "\n").status, 1) << "already revoked";
+    const std::string again = issue("ana");
+    const CommandResult all = runAppServer({"revoke-token", "--db", dbArg(), "ana"});
+    EXPECT_EQ(all.status, 0);
+    EXPECT_NE(all.out.find("1 token(s)"), std::string::npos) << all.out;
+    waitForRecheck();
+    EXPECT_EQ(everywhere("Bearer " + brunoToken), 401) << "revoked";
+    EXPECT_EQ(everywhere("Bearer " + again), 401) << "revoked with its operator's";
+    EXPECT_EQ(everywhere(basic("bruno", "outra-senha")), 200);
+    EXPECT_GE(count(*sql, "SELECT COUNT(*) FROM AUDITACESSO WHERE NMOPERADOR = 'ana' AND DSENDERECO = '127.0.0.1'"), 2)
+        << "each refusal audited";
+}
+
+// 16 guessers at once, half at a known operator and half at names of their own: at most 5 wrong
+// passwords per name get past the throttle, the rest are answered 429 with Retry-After, and a
+// client already signed in as the attacked operator keeps being answered.
+TEST_P(Security, GuessersAreThrottledAndTheOperatorTheyAttackKeepsWorking)
+{
+    ServerProcess server(database->url(), 4);
+    RpcClient honest(server.port());
+    ASSERT_EQ(honest.errorCode("GetGeralRec", {}), 0);
+
+    std::mutex m;
+    std::map<std::string, int> passed; // wrong passwords answered 401, per name
+    int throttled = 0, withoutRetryAfter = 0;
+    std::vector<std::string> other;
+    std::atomic<bool> guessing{true};
+    std::vector<std::thread> guessers;
+    for (int g = 0; g < 16; ++g) {
+        guessers.emplace_back([&, g] {
+            const std::string name = g % 2 ? "ana" : "intruso" + std::to_string(g);
+            httplib::Client http("127.0.0.1", server.port());
+            http.set_read_timeout(30); // a guess may queue behind the others' hashing
+            for (int i = 0; guessing; ++i) {
+                const auto res = http.Post("/rpc/REC00800.rdmRecCont",
+                                           {{"Authorization", basic(name, "chute" + std::to_string(i))}}, kGeral,
+                                           "application/json");
+                std::lock_guard lock(m);
+                if (!res)
+                    other.push_back(httplib::to_string(res.error()));
+                else if (res->status == 401)
+                    ++passed[name];
+                else if (res->status == 429) {
+                    ++throttled;
+                    withoutRetryAfter += std::atoi(res->get_header_value("Retry-After").c_str()) < 1;
+                } else
+                    other.push_back(std::to_string(res->status) + " " + res->body.substr(0, 100));
+            }
+        });
+    }
+    std::vector<double> ms;
+    const auto until = std::chrono::steady_clock::now() + std::chrono::seconds(3);
+    while (std::chrono::steady_clock::now() < until) {
+        const auto start = std::chrono::steady_clock::now();
+        EXPECT_EQ(honest.errorCode("GetGeralRec", {}), 0);
+        ms.push_back(std::chrono::duration<double, std::milli>(std::chrono::steady_clock::now() - start).count());
+    }
+    guessing = false;
+    for (auto &t : guessers)
+        t.join();
+    for (const auto &[name, n] : passed)
+        EXPECT_LE(n, 5) << name;
+    EXPECT_GT(throttled, 0);
+    EXPECT_EQ(withoutRetryAfter, 0);
+    EXPECT_EQ(other, std::vector<std::string>{});
+    std::sort(ms.begin(), ms.end());
+    ASSERT_FALSE(ms.empty());
+    const double p50 = ms[ms.size() / 2], p99 = ms[ms.size() * 99 / 100];
+    EXPECT_LT(ms.back(), 2000) << "the signed-in client waited on the guessers";
+    int wrong = 0;
+    for (const auto &[name, n] : passed)
+        wrong += n;
+    std::printf("FIGURES %s: 16 guessers for 3 s: %d wrong passwords verified, %d answered 429; the signed-in "
+                "client: %zu calls, p50 %.1f ms, p99 %.1f ms, slowest %.1f ms\n",
+                backendName(GetParam()).c_str(), wrong, throttled, ms.size(), p50, p99, ms.back());
+}
+
+// A wrong password costs the same time for a known operator as for an unknown name, so the
+// answer's time does not tell which names exist.
+TEST_P(Security, KnownAndUnknownNamesTakeTheSameTimeToRefuse)
+{
+    if (GetParam() != Backend::Sqlite)
+        GTEST_SKIP() << "the database's part is one lookup on either; the password's hash is what differs";
+    ConnectionPool pool(database->url(), 2);
+    AuthOptions o;
+    o.failuresPerName = o.failuresPerPeer = 1000;
+    o.log = [](const std::string &) {};
+    Authenticator auth(pool, o);
+    std::vector<double> known, unknown;
+    for (int i = 0; i < 50; ++i) {
+        for (const bool isKnown : {true, false}) {
+            const auto start = std::chrono::steady_clock::now();
+            const AuthResult r = auth.authenticate(basic(isKnown ? "ana" : "ninguem" + std::to_string(i), "errada"),
+                                                   "10.0.0." + std::to_string(i));
+            EXPECT_EQ(r.kind, AuthResult::Kind::Denied);
+            (isKnown ? known : unknown)
+                .push_back(std::chrono::duration<double, std::milli>(std::chrono::steady_clock::now() - start).count());
+        }
+    }
+    const auto median = [](std::vector<double> v) {
+        std::sort(v.begin(), v.end());
+        return v[v.size() / 2];
+    };
+    const double k = median(known), u = median(unknown);
+    std::printf("FIGURES refusal time, median of 50: known operator %.1f ms, unknown name %.1f ms\n", k, u);
+    EXPECT_LT(std::abs(k - u), 10.0);
+    EXPECT_GT(u, 5.0) << "an unknown name is refused without the password's hash";
 }
 
 INSTANTIATE_TEST_SUITE_P(Databases, Security, ::testing::Values(Backend::Sqlite, Backend::Postgres),
