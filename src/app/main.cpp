@@ -14,6 +14,7 @@
 #include <erpfwui/shell/shellwindow.h>
 #include <erpfwui/widgets/messagebox.h>
 #include <server/embedded.h>
+#include <server/secrets.h>
 
 #include <QDir>
 #include <QFile>
@@ -21,6 +22,8 @@
 #include <QLibraryInfo>
 #include <QLocale>
 #include <QMessageBox>
+#include <QSqlError>
+#include <QSqlQuery>
 #include <QStandardPaths>
 #include <QStatusBar>
 #include <QTranslator>
@@ -117,6 +120,27 @@ private:
     std::mutex m_mutex;
 };
 
+// The shell only reads (writes go through the application server): its own connection is kept
+// from writing, and on PostgreSQL takes the read-only role when its login may.
+void restrictToReading(Database &database)
+{
+    QSqlQuery q(database.connection());
+    const auto run = [&](const QString &sql) {
+        if (!q.exec(sql))
+            throw Error(QStringLiteral("Não foi possível restringir à leitura a conexão do sistema com o banco %1: %2")
+                            .arg(database.displayUrl(), q.lastError().text()));
+    };
+    if (database.dialect().driverName() == QLatin1String("QSQLITE")) {
+        run(QStringLiteral("PRAGMA query_only = ON"));
+        return;
+    }
+    run(QStringLiteral("SELECT CASE WHEN EXISTS (SELECT 1 FROM pg_roles WHERE rolname = 'erp_leitura') "
+                       "THEN pg_has_role(current_user, 'erp_leitura', 'MEMBER') ELSE false END"));
+    if (q.next() && q.value(0).toBool())
+        run(QStringLiteral("SET ROLE erp_leitura"));
+    run(QStringLiteral("SET SESSION CHARACTERISTICS AS TRANSACTION READ ONLY"));
+}
+
 // The demo branch the embedded database is made with, for a session that names none.
 const QString kDemoBranch = QStringLiteral("0101");
 
@@ -182,6 +206,7 @@ int run(ShellApplication &app, const ShellConfig &config)
     }
 
     Database database(context.dbUrl());
+    restrictToReading(database);
     Database::setDefaultDatabase(&database);
     window->setSessionInfo(QStringLiteral("%1:%2%3")
                                .arg(context.webUrl())
@@ -252,6 +277,10 @@ int main(int argc, char **argv)
         std::fprintf(stderr, "Use --help para ver as opções.\n");
         return 2;
     }
+    for (const std::string &warning : server::hideSecretArguments(argc, argv, {"password", "token"}))
+        printError(QString::fromStdString(warning));
+    for (const QString &warning : config.warnings)
+        printError(warning);
     if (!config.scriptFile.isEmpty()) {
         QString bad;
         if (!QFileInfo(config.scriptFile).isFile())

@@ -25,6 +25,7 @@ struct ShellConfig
     QString scriptFile;
     QString openCode = QStringLiteral("REC00800");
     QString screenshotFile;
+    QStringList warnings; // for standard error: secrets kept where others may read them
 };
 
 // The settings file used when --config is not given.

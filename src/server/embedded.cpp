@@ -38,8 +38,7 @@ std::string randomPassword()
     return text;
 }
 
-// The operator the demo database is made for; on an existing database its password is the
-// only one the embedded server replaces.
+// The operator the demo database is made for, and only it.
 const char *const kSessionOperator = "demo";
 
 } // namespace
@@ -78,10 +77,11 @@ EmbeddedServer::EmbeddedServer(const EmbeddedOptions &o) : d(std::make_unique<Im
                 if (!checkPassword(*c, o.operatorName, o.password))
                     throw std::runtime_error("operador \"" + o.operatorName + "\" ou senha inválidos.");
                 d->password = o.password;
-            } else if (existing && o.operatorName != kSessionOperator) {
-                throw std::runtime_error("informe a senha do operador \"" + o.operatorName +
-                                         "\" (num banco existente o sistema só cria a senha do operador \"" +
-                                         kSessionOperator + "\").");
+            } else if (existing) {
+                throw std::runtime_error(
+                    "informe a senha do operador \"" + o.operatorName +
+                    "\" (--operator e --password-file): num banco existente o sistema não cria operadores nem "
+                    "troca senhas, e o operador \"" + kSessionOperator + "\" só existe no banco de demonstração.");
             } else {
                 d->password = o.password.empty() ? randomPassword() : o.password;
                 saveOperator(*c, d->operatorName, d->password, o.password.empty());

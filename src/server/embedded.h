@@ -15,9 +15,8 @@ struct EmbeddedOptions
     // created, upgraded nor seeded, and refused when its schema is not the current one.
     std::string databaseUrl;
     std::string operatorName = "demo";
-    // Empty: a random one is made and stored for the operator. On an existing database that is
-    // done only for the default operator, so a real operator's password is never replaced; a
-    // given password must be the operator's own, and nothing is written.
+    // Empty: a random one is made and stored for the operator of the demo database. An existing
+    // database is never written to: its operator must come with its own password.
     std::string password;
     // "YYYY-MM-DD": the date the server (and a new demo database) takes as today; empty for
     // the system date.

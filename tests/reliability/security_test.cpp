@@ -19,6 +19,8 @@
 #include <QRegularExpression>
 
 #include <algorithm>
+#include <fstream>
+#include <iterator>
 #include <atomic>
 #include <chrono>
 #include <mutex>
@@ -457,6 +459,38 @@ TEST_P(Security, SecretsStayOutOfTheDatabaseInClearAndOutOfTheLog)
     EXPECT_TRUE(QRegularExpression("^[0-9a-f]{64}$")
                     .match(QString::fromStdString(db::queryText(*sql, "SELECT CDHASHTOKEN FROM TOKENACESSO")))
                     .hasMatch());
+}
+
+// Secrets never show in the process list: a database password in the URL of the command line
+// is blanked there (with a warning); and a database's owner migrates it without the right to
+// create roles once the read-only role exists.
+TEST_P(Security, NoSecretInThePsOfTheServerAndNoCreateRoleToMigrate)
+{
+    if (GetParam() != Backend::Postgres)
+        GTEST_SKIP() << "database passwords and roles are PostgreSQL matters";
+    const std::string url = database->url().conninfo;
+    const std::string withPassword = "postgresql://erp:segredo-do-banco@" + url.substr(url.find('@') + 1);
+    {
+        ServerProcess server(db::DbUrl::parse(withPassword), 2);
+        std::ifstream cmdline("/proc/" + std::to_string(server.pid()) + "/cmdline");
+        const std::string shown((std::istreambuf_iterator<char>(cmdline)), std::istreambuf_iterator<char>());
+        EXPECT_NE(shown.find("erp:"), std::string::npos) << shown;
+        EXPECT_EQ(shown.find("segredo-do-banco"), std::string::npos) << shown;
+        EXPECT_NE(server.log().find("aviso: a senha do banco"), std::string::npos) << server.log();
+        EXPECT_EQ(postWith(server.port(), basic("ana", "segredo")).status, 200);
+    }
+
+    const std::string owner = "dono_" + std::to_string(getpid()), name = "rec_dono_" + std::to_string(getpid());
+    auto admin = db::connect(db::DbUrl::parse(TestDatabase::pgAdminUrl()));
+    admin->execScript("DROP DATABASE IF EXISTS " + name);
+    admin->execScript("DROP ROLE IF EXISTS " + owner);
+    admin->execScript("CREATE ROLE " + owner + " LOGIN NOCREATEROLE");
+    admin->execScript("CREATE DATABASE " + name + " OWNER " + owner);
+    const std::string ownUrl = "postgresql://" + owner + "@" + url.substr(url.find('@') + 1, url.rfind('/') - url.find('@')) + name;
+    const CommandResult r = runAppServer({"migrate", "--db", ownUrl});
+    EXPECT_EQ(r.status, 0) << r.err;
+    admin->execScript("DROP DATABASE " + name + " WITH (FORCE)");
+    admin->execScript("DROP ROLE " + owner);
 }
 
 // A changed password, a deactivated operator and a revoked token stop working within a second

@@ -14,6 +14,7 @@
 
 #include <QDir>
 #include <QEventLoop>
+#include <QFile>
 #include <QFileInfo>
 #include <QTemporaryDir>
 #include <QTimer>
@@ -151,13 +152,10 @@ TEST_P(EmbeddedOnExisting, ServesTheDatabaseAsItIsAndLeavesRealOperatorsPassword
     const std::string accounts = database->scalar("SELECT COUNT(*) FROM CONTRECEBER");
     const std::string anaHash = database->scalar(kHashOf, {std::string("ana")});
 
-    {
-        server::EmbeddedServer session(existing(database->url));
-        EXPECT_EQ(session.databaseUrl(), database->url);
-        EXPECT_EQ(session.operatorName(), "demo");
-        const ServerResult r = callThrough(session);
-        EXPECT_TRUE(r.ok) << r.errorMessage.toStdString();
-    }
+    // The demo operator belongs to the demo database: nothing is written to this one.
+    std::string error = startError(existing(database->url));
+    EXPECT_NE(error.find("informe a senha do operador \"demo\""), std::string::npos) << error;
+    EXPECT_EQ(database->scalar("SELECT COUNT(*) FROM OPERADOR WHERE NMOPERADOR = 'demo'"), "0");
     EXPECT_EQ(database->scalar("SELECT COUNT(*) FROM CONTRECEBER"), accounts) << "no demo data added";
 
     // A real operator comes with the password that is already the operator's.
@@ -166,12 +164,14 @@ TEST_P(EmbeddedOnExisting, ServesTheDatabaseAsItIsAndLeavesRealOperatorsPassword
     ana.password = "segredo";
     {
         server::EmbeddedServer session(ana);
+        EXPECT_EQ(session.databaseUrl(), database->url);
         EXPECT_EQ(session.password(), "segredo");
-        EXPECT_TRUE(callThrough(session).ok);
+        const ServerResult r = callThrough(session);
+        EXPECT_TRUE(r.ok) << r.errorMessage.toStdString();
     }
 
     ana.password = "errada";
-    std::string error = startError(ana);
+    error = startError(ana);
     EXPECT_NE(error.find("operador \"ana\" ou senha inválidos"), std::string::npos) << error;
     ana.password.clear();
     error = startError(ana);
@@ -223,7 +223,12 @@ TEST_P(EmbeddedOnExisting, RefusesADatabaseWhoseSchemaIsNotCurrentAndChangesNoth
 TEST_P(EmbeddedOnExisting, ShellRunsAScriptedSessionOnIt)
 {
     database->prepare(300);
+    server::saveOperator(*database->connect(), "ana", "segredo");
     QTemporaryDir home;
+    // The password from a file only its owner reads: never on the command line.
+    const QString passwordFile = home.filePath(QStringLiteral("senha"));
+    shelltest::writeFile(passwordFile, "segredo\n");
+    QFile::setPermissions(passwordFile, QFileDevice::ReadOwner | QFileDevice::WriteOwner);
     const QString script = home.filePath(QStringLiteral("session.js"));
     shelltest::writeFile(script, R"(
 shell.open("REC00800");
@@ -251,12 +256,14 @@ log("recalculada " + key);
     const shelltest::ShellRun run = shelltest::runShell(
         {QStringLiteral("--script"), script, QStringLiteral("--db"), QString::fromStdString(database->url),
          QStringLiteral("--data-dir"), home.filePath(QStringLiteral("dados")), QStringLiteral("--today"),
-         QStringLiteral("2024-03-15"), QStringLiteral("--branch"), QStringLiteral("0101")},
+         QStringLiteral("2024-03-15"), QStringLiteral("--branch"), QStringLiteral("0101"), QStringLiteral("--operator"),
+         QStringLiteral("ana"), QStringLiteral("--password-file"), passwordFile},
         home.path());
     ASSERT_EQ(run.status, 0) << run.err.toStdString() << run.out.toStdString();
     EXPECT_TRUE(run.out.contains(QStringLiteral("recalculada "))) << run.out.toStdString();
     EXPECT_FALSE(QFileInfo::exists(home.filePath(QStringLiteral("dados/demo.sqlite")))) << "no demo database beside it";
-    EXPECT_EQ(database->scalar("SELECT COUNT(*) FROM AUDITORIA WHERE NMOPERADOR = 'demo'"), "1");
+    EXPECT_EQ(database->scalar("SELECT COUNT(*) FROM AUDITORIA WHERE NMOPERADOR = 'ana'"), "1");
+    EXPECT_EQ(database->scalar("SELECT COUNT(*) FROM OPERADOR"), "1") << "no demo operator";
 
     // A database without the schema ends the start with its reason.
     ScratchDatabase empty(GetParam());

@@ -82,6 +82,8 @@ Parsed parseUrl(const QString &url)
         p.user = u.userName(QUrl::FullyDecoded);
         p.password = u.password(QUrl::FullyDecoded);
         p.databaseName = u.path().mid(1);
+        // libpq's own parameters (passfile, sslmode...), so the password need not be in the URL.
+        p.options = u.query(QUrl::FullyDecoded).replace(QLatin1Char('&'), QLatin1Char(';'));
         QUrl shown = u;
         shown.setPassword(QString());
         p.display = shown.toString();
