@@ -28,11 +28,13 @@ file(COPY_FILE "${DB}" "${WORK}/erp.sqlite")
 string(REPLACE "|" ";" extra "${ARGS}")
 string(REPLACE "{work}" "${WORK}" extra "${extra}")
 set(command "${SHELL}" -platform offscreen --script "${SCRIPT}" --db "sqlite:${WORK}/erp.sqlite"
-    --data-dir "${WORK}/data" --today "${TODAY}" ${extra})
+    --data-dir "${WORK}/data" --today "${TODAY}" --operator roteiro ${extra})
 if(DEFINED STUB)
   set(command "${STUB}" --answers "${ANSWERS}" --record "${WORK}/received.jsonl" -- ${command}
-      --server "http://127.0.0.1:{port}" --operator roteiro --password roteiro --branch 0101)
+      --server "http://127.0.0.1:{port}" --branch 0101)
 endif()
+# The operator's password (made by seed_database.cmake) from the environment, never argv.
+set(command "${CMAKE_COMMAND}" -E env ERP_PASSWORD=roteiro ${command})
 
 execute_process(COMMAND ${command} WORKING_DIRECTORY "${WORK}" RESULT_VARIABLE status
                 OUTPUT_VARIABLE out ERROR_VARIABLE err TIMEOUT 240)

@@ -5,3 +5,11 @@ execute_process(COMMAND "${SERVER}" seed --db "sqlite:${DB}" --accounts 400 --se
 if(NOT status EQUAL 0)
   message(FATAL_ERROR "rec-appserver seed falhou (${status}): ${err}")
 endif()
+# The operator the scenarios sign in as: an existing database has no demo operator.
+file(WRITE "${DB}.senha" "roteiro\n")
+execute_process(COMMAND "${SERVER}" add-operator --db "sqlite:${DB}" roteiro INPUT_FILE "${DB}.senha"
+                RESULT_VARIABLE status ERROR_VARIABLE err)
+file(REMOVE "${DB}.senha")
+if(NOT status EQUAL 0)
+  message(FATAL_ERROR "rec-appserver add-operator falhou (${status}): ${err}")
+endif()
