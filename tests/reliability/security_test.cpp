@@ -548,7 +548,7 @@ TEST_P(Security, GuessersAreThrottledAndTheOperatorTheyAttackKeepsWorking)
 
     std::mutex m;
     std::map<std::string, int> passed; // wrong passwords answered 401, per name
-    int throttled = 0, withoutRetryAfter = 0;
+    int throttled = 0, withoutRetryAfter = 0, closed = 0;
     std::vector<std::string> other;
     std::atomic<bool> guessing{true};
     std::vector<std::thread> guessers;
@@ -562,7 +562,9 @@ TEST_P(Security, GuessersAreThrottledAndTheOperatorTheyAttackKeepsWorking)
                                            {{"Authorization", basic(name, "chute" + std::to_string(i))}}, kGeral,
                                            "application/json");
                 std::lock_guard lock(m);
-                if (!res)
+                if (!res && res.error() == httplib::Error::Read)
+                    ++closed; // a kept-alive connection closed under the client: the transport's matter
+                else if (!res)
                     other.push_back(httplib::to_string(res.error()));
                 else if (res->status == 401)
                     ++passed[name];
@@ -596,9 +598,9 @@ TEST_P(Security, GuessersAreThrottledAndTheOperatorTheyAttackKeepsWorking)
     int wrong = 0;
     for (const auto &[name, n] : passed)
         wrong += n;
-    std::printf("FIGURES %s: 16 guessers for 3 s: %d wrong passwords verified, %d answered 429; the signed-in "
-                "client: %zu calls, p50 %.1f ms, p99 %.1f ms, slowest %.1f ms\n",
-                backendName(GetParam()).c_str(), wrong, throttled, ms.size(), p50, p99, ms.back());
+    std::printf("FIGURES %s: 16 guessers for 3 s: %d wrong passwords verified, %d answered 429 (%d connections "
+                "closed unanswered); the signed-in client: %zu calls, p50 %.1f ms, p99 %.1f ms, slowest %.1f ms\n",
+                backendName(GetParam()).c_str(), wrong, throttled, closed, ms.size(), p50, p99, ms.back());
 }
 
 // A wrong password costs the same time for a known operator as for an unknown name, so the
