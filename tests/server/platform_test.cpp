@@ -93,7 +93,7 @@ TEST_P(Platform, AVersion3DatabaseLosesThePostingIndexesAndKeepsItsRows)
     // The database as version 3 left it.
     c->execScript("CREATE INDEX IXCONTRECEBER_LANC ON CONTRECEBER (NRLANCTBDOC); "
                   "CREATE INDEX IXAJCTRECEBER_LANC ON AJCTRECEBER (NRLCTBAJREC); "
-                  "DELETE FROM VERSAOESQUEMA WHERE NRVERSAO >= 4");
+                  "DELETE FROM VERSAOESQUEMA WHERE NRVERSAO >= 4; DROP TABLE AUDITACESSO");
     ASSERT_EQ(count(*c, indexes), 2);
     ASSERT_EQ(schemaVersion(*c), 3);
     const std::string before = contents(*c);
