@@ -209,6 +209,7 @@ public:
     {
         AuthOptions a;
         a.trustWindow = options.trustWindow;
+        a.maxHashing = std::max(1, options.workers / 2);
         a.log = [this](const std::string &line) { writeLine(line); };
         return a;
     }

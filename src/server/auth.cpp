@@ -187,6 +187,7 @@ struct Authenticator::Impl
     {
         std::mutex verifying, rechecking;
         std::optional<Digest> digest; // of name and password, keyed
+        std::optional<Digest> pending; // being verified
         std::string hash;             // the stored hash it was verified against
         Clock::time_point lastUse, checkedAt;
     };
@@ -212,6 +213,7 @@ struct Authenticator::Impl
     std::map<std::string, std::shared_ptr<Name>> names;
     std::map<Digest, Token> tokens;
     std::map<std::string, Failures> nameFailures, peerFailures;
+    int hashing = 0; // calls verifying a password or waiting to
 
     Impl(ConnectionPool &p, AuthOptions options)
         : pool(p), o(std::move(options)), kdfSlots(std::clamp(int(std::thread::hardware_concurrency()) / 2, 1, 64))
@@ -383,6 +385,34 @@ struct Authenticator::Impl
                 n->digest.reset();
         }
 
+        bool hashes = false;
+        {
+            // The calls waiting here hold the server's workers: only those with the password
+            // being verified wait for it; another password meanwhile, or more hashing than the
+            // limit, is told to come back in a second.
+            std::lock_guard lock(mutex);
+            if (n->pending ? sodium_memcmp(n->pending->data(), d.data(), d.size()) != 0 : hashing >= o.maxHashing)
+                return throttled(user, 1);
+            hashes = !n->pending;
+            if (hashes) {
+                n->pending = d;
+                ++hashing;
+            }
+        }
+        struct Done
+        {
+            Impl &self;
+            Name &n;
+            bool hashes;
+            ~Done()
+            {
+                if (!hashes)
+                    return;
+                std::lock_guard lock(self.mutex);
+                --self.hashing;
+                n.pending.reset();
+            }
+        } done{*this, *n, hashes};
         std::lock_guard verifying(n->verifying);
         {
             std::lock_guard lock(mutex);

@@ -63,6 +63,9 @@ struct AuthOptions
     // lockout, up to 15 minutes.
     int failuresPerName = 5;
     int failuresPerPeer = 20;
+    // Calls verifying a password (or waiting to) at once; beyond them Throttled for a second, so
+    // that guessers cannot hold every worker of the server.
+    int maxHashing = 4;
     // One line per refusal; standard error when not set.
     std::function<void(const std::string &)> log;
 };

@@ -632,7 +632,9 @@ TEST_P(Security, KnownAndUnknownNamesTakeTheSameTimeToRefuse)
     };
     const double k = median(known), u = median(unknown);
     std::printf("FIGURES refusal time, median of 50: known operator %.1f ms, unknown name %.1f ms\n", k, u);
-    EXPECT_LT(std::abs(k - u), 10.0);
+    // 10 ms, or a tenth of the hash's time when a busy machine stretches it: the fault this
+    // catches is a gap of the hash's whole time.
+    EXPECT_LT(std::abs(k - u), std::max(10.0, 0.1 * std::min(k, u)));
     EXPECT_GT(u, 5.0) << "an unknown name is refused without the password's hash";
 }
 
