@@ -27,7 +27,6 @@
 #include <zlib.h>
 
 #include <algorithm>
-#include <atomic>
 #include <filesystem>
 #include <iostream>
 #include <memory>
@@ -173,7 +172,6 @@ void loginMetric(const db::DbUrl &url, const std::string &backend)
         std::vector<std::thread> clients;
         std::mutex failureMutex;
         std::string failure;
-        std::atomic<int> retries{0};
         const auto start = Clock::now();
         const auto waitUntil = [&](double seconds) {
             while (since(start) < seconds)
@@ -191,12 +189,6 @@ void loginMetric(const db::DbUrl &url, const std::string &backend)
                     const auto t = Clock::now();
                     auto res = http.Post("/rpc/REC00800.rdmRecCont", {{"Authorization", authorization}}, body,
                                          "application/json");
-                    if (!res && res.error() == httplib::Error::Read) {
-                        // A kept-alive connection closed under the client: the transport's
-                        // matter, not the credentials'; counted, and sent again.
-                        ++retries;
-                        continue;
-                    }
                     if (!res || res->status != 200) {
                         std::lock_guard lock(failureMutex);
                         failure = "chamada recusada aos " + std::to_string(since(start)) + " s: " +
@@ -215,8 +207,6 @@ void loginMetric(const db::DbUrl &url, const std::string &backend)
         for (auto &v : per)
             all.insert(all.end(), v.begin(), v.end());
         std::sort(all.begin(), all.end());
-        std::cerr << "login_expiry_p99 (" << authorization.substr(0, 6) << "): " << all.size() << " chamadas, "
-                  << retries << " reenviada(s) após a conexão fechar\n";
         return std::pair{all[all.size() * 99 / 100], long(all.size())};
     };
     std::string token;
