@@ -283,9 +283,12 @@ TEST_P(EmbeddedOnExisting, ACancelledReadEndsAtOnceAndTheServerStopsItsWork)
     if (GetParam() != Backend::Postgres)
         GTEST_SKIP() << "a table lock that holds readers up is PostgreSQL's";
     database->prepare(300);
+    server::saveOperator(*database->connect(), "ana", "segredo");
     std::mutex mutex;
     std::vector<std::string> lines;
     server::EmbeddedOptions options = existing(database->url);
+    options.operatorName = "ana";
+    options.password = "segredo";
     options.log = [&](const std::string &line) {
         const std::lock_guard lock(mutex);
         lines.push_back(line);
