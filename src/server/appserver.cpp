@@ -4,6 +4,7 @@
 #include "pool.h"
 #include "rpc.h"
 #include "schema.h"
+#include "textutil.h"
 
 #include <erpwire/json.h>
 
@@ -353,7 +354,8 @@ public:
         const double ms = std::chrono::duration<double, std::milli>(Clock::now() - log.start).count();
         char duration[32];
         const auto written = std::to_chars(duration, duration + sizeof duration, ms, std::chars_format::fixed, 1);
-        std::string line = std::string(localSecond().text) + " " + log.method + " operador=" + log.operatorName + " " +
+        std::string line = std::string(localSecond().text) + " " + printable(log.method) + " operador=" + printable(log.operatorName, 4000) +
+                           " " +
                            std::string(duration, written.ptr) + " ms " + log.outcome;
         if (rows >= 0)
             line += " linhas=" + std::to_string(rows);

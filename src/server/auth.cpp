@@ -281,16 +281,6 @@ struct Authenticator::Impl
         return p;
     }
 
-    // A name as it came from outside, fit for a log line.
-    static std::string printable(const std::string &name)
-    {
-        std::string out = truncateUtf8(name, 60);
-        for (char &ch : out)
-            if (static_cast<unsigned char>(ch) < 0x20 || ch == 0x7f)
-                ch = '?';
-        return out;
-    }
-
     // The refusal, logged and audited; the lockout it started, if any, too.
     AuthResult deny(const std::string &who, const std::string &peer, const char *reason, db::Connection *c)
     {

@@ -58,4 +58,13 @@ std::string isoDate(QDate d)
     return buf;
 }
 
+std::string printable(const std::string &s, size_t maxChars)
+{
+    std::string out = truncateUtf8(s, maxChars);
+    for (char &ch : out)
+        if (static_cast<unsigned char>(ch) < 0x20 || ch == 0x7f)
+            ch = '?';
+    return out;
+}
+
 } // namespace erp::server

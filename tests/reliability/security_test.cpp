@@ -437,11 +437,14 @@ TEST_P(Security, SecretsStayOutOfTheDatabaseInClearAndOutOfTheLog)
         EXPECT_EQ(postWith(server.port(), "Bearer " + token).status, 200);
         EXPECT_EQ(postWith(server.port(), "Bearer " + token + "X").status, 401);
         EXPECT_EQ(postWith(server.port(), "Bearer " + token, call("GetParExp", {"0101'--"})).status, 200);
+        // a name with a line break must not forge a line of its own
+        EXPECT_EQ(postWith(server.port(), basic("x\n2026-01-01 00:00:00 GetGeralRec operador=forjado", "y")).status, 401);
         EXPECT_EQ(server.terminate(), 0);
         log = server.log();
     }
     EXPECT_NE(log.find("GetGeralRec operador=ana"), std::string::npos) << log;
     EXPECT_NE(log.find("recusado 401"), std::string::npos) << log;
+    EXPECT_EQ(log.find("\n2026-01-01 00:00:00 GetGeralRec operador=forjado"), std::string::npos) << log;
     for (const std::string &secret :
          {std::string("segredo"), token, token.substr(0, 16), QByteArray("ana:segredo").toBase64().toStdString(),
           QByteArray("ana:segredo-errado").toBase64().toStdString()})
