@@ -11,6 +11,7 @@
 // server_bench --data DIR [--pg ADMIN_URL [--pg-list 100000]] --list 100000 --confirm 1000,10000 --reps 5
 #include "common.h"
 
+#include <erpwire/gzip.h>
 #include <erpwire/json.h>
 #include <erpwire/packet.h>
 #include <server/appserver.h>
@@ -358,20 +359,6 @@ void confirmMetric(const db::DbUrl &source, const std::string &backend, const st
     }
 }
 
-std::string gzipped(const std::string &in)
-{
-    z_stream z{};
-    deflateInit2(&z, Z_BEST_SPEED, Z_DEFLATED, 31, 8, Z_DEFAULT_STRATEGY);
-    std::string out(deflateBound(&z, uLong(in.size())), '\0');
-    z.next_in = reinterpret_cast<Bytef *>(const_cast<char *>(in.data()));
-    z.avail_in = uInt(in.size());
-    z.next_out = reinterpret_cast<Bytef *>(out.data());
-    z.avail_out = uInt(out.size());
-    deflate(&z, Z_FINISH);
-    out.resize(z.total_out);
-    deflateEnd(&z);
-    return out;
-}
 
 void largeListMetric(const db::DbUrl &source, const std::string &backend, const std::string &scratch,
                      const std::string &pgAdmin, int reps)
@@ -421,7 +408,7 @@ void largeListMetric(const db::DbUrl &source, const std::string &backend, const 
         auto t = Clock::now();
         const QByteArray plain = encode();
         jsonEncodes.push_back(since(t));
-        const std::string body = gzipped(std::string(plain.constData(), std::size_t(plain.size())));
+        const std::string body = erp::wire::gzipped(std::string_view(plain.constData(), std::size_t(plain.size())));
         encodes.push_back(since(t));
         auto res = http.Post("/rpc/REC00800.rdmRecCont", headers, body, "application/json");
         times.push_back(since(t));

@@ -1,11 +1,11 @@
 #include "appserver.h"
 #include "auth.h"
-#include "gzip.h"
 #include "pool.h"
 #include "rpc.h"
 #include "schema.h"
 #include "textutil.h"
 
+#include <erpwire/gzip.h>
 #include <erpwire/json.h>
 
 #include <boost/asio.hpp>
@@ -569,7 +569,7 @@ private:
         const std::string_view encoding = req[http::field::content_encoding];
         m_inflater.reset();
         if (beast::iequals(encoding, "gzip")) {
-            m_inflater = std::make_unique<GzipInflater>(m_srv.options.maxBodyBytes);
+            m_inflater = std::make_unique<wire::GzipInflater>(m_srv.options.maxBodyBytes);
         } else if (!encoding.empty() && !beast::iequals(encoding, "identity")) {
             m_log.outcome = "recusado HTTP 415";
             return refuse(415, "{\"erro\":\"Codificação do corpo não suportada (use gzip).\"}");
@@ -656,7 +656,7 @@ private:
                     m_log.outcome = "recusado HTTP 413";
                     return refuse(413, "{\"erro\":\"Requisição grande demais.\"}");
                 }
-            } catch (const GzipError &) {
+            } catch (const wire::GzipError &) {
                 m_log.outcome = "recusado HTTP 400 (gzip inválido)";
                 return refuse(400, "{\"erro\":\"Corpo gzip inválido.\"}");
             }
@@ -687,13 +687,13 @@ private:
             m_result = std::move(a.stream);
             m_pending = std::move(a.json);
             if (m_gzipAnswer)
-                m_deflater = std::make_unique<GzipDeflater>();
+                m_deflater = std::make_unique<wire::GzipDeflater>();
             m_headSent = false;
             return asio::post(m_srv.workers, [self = self()] { self->produce(); });
         }
         std::string body;
         if (m_gzipAnswer && a.json.size() > 256) {
-            GzipDeflater d;
+            wire::GzipDeflater d;
             d.feed(a.json.constData(), std::size_t(a.json.size()), true, body);
         } else {
             body.assign(a.json.constData(), std::size_t(a.json.size()));
@@ -871,11 +871,11 @@ private:
     bool m_callActive = false;
     std::string m_object, m_operator;
     QByteArray m_body;
-    std::unique_ptr<GzipInflater> m_inflater;
+    std::unique_ptr<wire::GzipInflater> m_inflater;
     std::string m_out;
     std::unique_ptr<ResultStream> m_result;
     QByteArray m_pending;
-    std::unique_ptr<GzipDeflater> m_deflater;
+    std::unique_ptr<wire::GzipDeflater> m_deflater;
     bool m_headSent = false;
 };
 

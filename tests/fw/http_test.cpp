@@ -4,7 +4,7 @@
 
 #include <gtest/gtest.h>
 
-#include <zlib.h>
+#include <erpwire/gzip.h>
 
 #include <arpa/inet.h>
 #include <netinet/in.h>
@@ -238,44 +238,6 @@ TEST(Http, PastTheIdleTimeTheServerAnnouncedTheNextRequestTakesANewConnection)
     EXPECT_EQ(answer.body.view(), "1");
 }
 
-namespace {
-
-std::string gzipText(const std::string &text)
-{
-    z_stream z{};
-    deflateInit2(&z, Z_DEFAULT_COMPRESSION, Z_DEFLATED, 16 + MAX_WBITS, 8, Z_DEFAULT_STRATEGY);
-    std::string out(deflateBound(&z, uLong(text.size())), '\0');
-    z.next_in = reinterpret_cast<Bytef *>(const_cast<char *>(text.data()));
-    z.avail_in = uInt(text.size());
-    z.next_out = reinterpret_cast<Bytef *>(out.data());
-    z.avail_out = uInt(out.size());
-    deflate(&z, Z_FINISH);
-    out.resize(z.total_out);
-    deflateEnd(&z);
-    return out;
-}
-
-std::string gunzipText(const std::string &data)
-{
-    z_stream z{};
-    inflateInit2(&z, 16 + MAX_WBITS);
-    std::string out;
-    char chunk[65536];
-    z.next_in = reinterpret_cast<Bytef *>(const_cast<char *>(data.data()));
-    z.avail_in = uInt(data.size());
-    int rc = Z_OK;
-    while (rc == Z_OK) {
-        z.next_out = reinterpret_cast<Bytef *>(chunk);
-        z.avail_out = sizeof chunk;
-        rc = inflate(&z, Z_NO_FLUSH);
-        out.append(chunk, sizeof chunk - z.avail_out);
-    }
-    inflateEnd(&z);
-    return rc == Z_STREAM_END ? out : "(gzip inválido)";
-}
-
-} // namespace
-
 TEST(Http, LargeBodiesGoInGzipOnceThePeerAcceptsItAndGzipAnswersAreInflated)
 {
     std::mutex m;
@@ -292,14 +254,14 @@ TEST(Http, LargeBodiesGoInGzipOnceThePeerAcceptsItAndGzipAnswersAreInflated)
             const size_t end = request.find("\r\n\r\n");
             std::string body = request.substr(end + 4);
             if (request.find("Content-Encoding: gzip") != std::string::npos)
-                body = gunzipText(body);
+                body = wire::gunzipped(body);
             {
                 std::lock_guard lock(m);
                 heads.push_back(request.substr(0, end));
                 bodies.push_back(body);
             }
             if (i == 0) { // the list, gzip in chunks cut anywhere
-                const std::string packed = gzipText(list);
+                const std::string packed = wire::gzipped(list);
                 std::string answer = "HTTP/1.1 200 OK\r\nAccept-Encoding: gzip\r\nContent-Encoding: gzip\r\n"
                                      "Transfer-Encoding: chunked\r\n\r\n";
                 for (size_t at = 0; at < packed.size(); at += 777) {
@@ -312,7 +274,7 @@ TEST(Http, LargeBodiesGoInGzipOnceThePeerAcceptsItAndGzipAnswersAreInflated)
             } else if (i == 1) {
                 RawPeer::write(fd, okAnswer("ok", "Accept-Encoding: gzip\r\n"));
             } else {
-                RawPeer::write(fd, okAnswer(gzipText(list).substr(0, 100), "Content-Encoding: gzip\r\n")); // cut short
+                RawPeer::write(fd, okAnswer(wire::gzipped(list).substr(0, 100), "Content-Encoding: gzip\r\n")); // cut short
             }
         }
     });

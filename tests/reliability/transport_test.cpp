@@ -23,7 +23,7 @@
 #include <sys/socket.h>
 #include <thread>
 #include <unistd.h>
-#include <zlib.h>
+#include <erpwire/gzip.h>
 
 using namespace erp::server;
 using namespace erp::server::test;
@@ -123,39 +123,6 @@ std::string rpc(const QString &method, const QJsonArray &params)
         .toStdString();
 }
 
-std::string gzip(const std::string &in)
-{
-    z_stream z{};
-    deflateInit2(&z, 6, Z_DEFLATED, 31, 8, Z_DEFAULT_STRATEGY);
-    std::string out(deflateBound(&z, uLong(in.size())), '\0');
-    z.next_in = reinterpret_cast<Bytef *>(const_cast<char *>(in.data()));
-    z.avail_in = uInt(in.size());
-    z.next_out = reinterpret_cast<Bytef *>(out.data());
-    z.avail_out = uInt(out.size());
-    deflate(&z, Z_FINISH);
-    out.resize(z.total_out);
-    deflateEnd(&z);
-    return out;
-}
-
-std::string gunzip(const std::string &in)
-{
-    z_stream z{};
-    inflateInit2(&z, 31);
-    std::string out;
-    z.next_in = reinterpret_cast<Bytef *>(const_cast<char *>(in.data()));
-    z.avail_in = uInt(in.size());
-    int rc = Z_OK;
-    while (rc == Z_OK) {
-        char buf[65536];
-        z.next_out = reinterpret_cast<Bytef *>(buf);
-        z.avail_out = sizeof buf;
-        rc = inflate(&z, Z_NO_FLUSH);
-        out.append(buf, sizeof buf - z.avail_out);
-    }
-    inflateEnd(&z);
-    return rc == Z_STREAM_END ? out : std::string("<gzip inválido>");
-}
 
 int errorCodeOf(const std::string &body)
 {
@@ -328,15 +295,15 @@ TEST_P(Transport, BigBodiesTravelPlainAndGzippedAndPipelinedCallsAnswerInOrder)
     ASSERT_EQ(plain.status, 200) << plain.head;
     EXPECT_NE(plain.head.find("Content-Encoding: gzip"), std::string::npos);
     const QJsonArray answer =
-        QJsonDocument::fromJson(QByteArray::fromStdString(gunzip(plain.body))).object()["result"].toArray();
-    ASSERT_FALSE(answer.isEmpty()) << gunzip(plain.body).substr(0, 300);
+        QJsonDocument::fromJson(QByteArray::fromStdString(erp::wire::gunzipped(plain.body))).object()["result"].toArray();
+    ASSERT_FALSE(answer.isEmpty()) << erp::wire::gunzipped(plain.body).substr(0, 300);
     EXPECT_EQ(answer[0].toString(), kOk);
 
     body = rpc("SetConfirmar", {markRows(client.result("GetContRec", cleanAccounts().params()).toObject(),
                                          [](int i, const QJsonArray &) { return i >= 3 && i < 6; }),
                                 "ana", "01"});
     body.insert(body.find("\"rows\":[") + 8, (80u << 20) - body.size(), ' ');
-    const std::string packed = gzip(body);
+    const std::string packed = erp::wire::gzipped(body);
     const Reply zipped = exchange(server.port(), post(packed, "Content-Encoding: gzip\r\n"));
     ASSERT_EQ(zipped.status, 200) << zipped.head;
     EXPECT_EQ(QJsonDocument::fromJson(QByteArray::fromStdString(zipped.body)).object()["result"].toArray().at(0),
@@ -348,7 +315,7 @@ TEST_P(Transport, BigBodiesTravelPlainAndGzippedAndPipelinedCallsAnswerInOrder)
 
     // a gzip bomb: tiny on the wire, over the limit inflated
     ServerProcess small(database->url(), 1, {"--max-body", "8"});
-    const Reply bomb = exchange(small.port(), post(gzip(std::string(9u << 20, ' ')), "Content-Encoding: gzip\r\n"));
+    const Reply bomb = exchange(small.port(), post(erp::wire::gzipped(std::string(9u << 20, ' ')), "Content-Encoding: gzip\r\n"));
     EXPECT_EQ(bomb.status, 413);
     EXPECT_NE(bomb.head.find("Connection: close"), std::string::npos);
     EXPECT_NE(bomb.head.find("Accept-Encoding: gzip"), std::string::npos);

@@ -1,5 +1,7 @@
 #include "httpclient.h"
 
+#include <erpwire/gzip.h>
+
 #include <boost/asio/connect.hpp>
 #include <boost/asio/io_context.hpp>
 #include <boost/asio/ip/tcp.hpp>
@@ -109,24 +111,6 @@ private:
     bool m_ended = false;
 };
 
-std::optional<std::string> gzipped(std::string_view data)
-{
-    z_stream z{};
-    // the fastest level: JSON shrinks several times over even so, and a large body is sent at once
-    if (deflateInit2(&z, Z_BEST_SPEED, Z_DEFLATED, 16 + MAX_WBITS, 8, Z_DEFAULT_STRATEGY) != Z_OK)
-        return std::nullopt;
-    std::string out(deflateBound(&z, uLong(data.size())), '\0');
-    z.next_in = reinterpret_cast<Bytef *>(const_cast<char *>(data.data()));
-    z.avail_in = uInt(data.size());
-    z.next_out = reinterpret_cast<Bytef *>(out.data());
-    z.avail_out = uInt(out.size());
-    const int rc = deflate(&z, Z_FINISH);
-    out.resize(z.total_out);
-    deflateEnd(&z);
-    if (rc != Z_STREAM_END)
-        return std::nullopt;
-    return out;
-}
 
 // Where the parser puts the body's bytes: straight into the answer's body, inflated on the way
 // when the answer is gzip.
@@ -628,7 +612,7 @@ HttpFailure HttpClient::exchange(std::string_view method, std::string_view path,
 
     std::optional<std::string> compressed;
     if (c.options.compress && c.peerAcceptsGzip && body.size() > kCompressFrom)
-        compressed = gzipped(body);
+        compressed = wire::gzipped(body);
     c.lastCompressed = compressed.has_value();
     const std::string_view sent = compressed ? std::string_view(*compressed) : body;
 

@@ -1,8 +1,9 @@
 #include "gzip.h"
 
+#include <limits>
 #include <string>
 
-namespace erp::server {
+namespace erp::wire {
 
 namespace {
 constexpr int kGzipWindow = 15 + 16; // gzip header and trailer, not zlib's
@@ -42,8 +43,6 @@ bool GzipInflater::feed(const char *data, std::size_t size, QByteArray &out)
 
 GzipDeflater::GzipDeflater()
 {
-    // The fastest level: answers are JSON, which packs well at any level, and the CPU is the
-    // database's.
     if (deflateInit2(&m_z, Z_BEST_SPEED, Z_DEFLATED, kGzipWindow, 8, Z_DEFAULT_STRATEGY) != Z_OK)
         throw GzipError("zlib: deflateInit2");
 }
@@ -70,4 +69,21 @@ void GzipDeflater::feed(const char *data, std::size_t size, bool last, std::stri
     }
 }
 
-} // namespace erp::server
+std::string gzipped(std::string_view data)
+{
+    std::string out;
+    GzipDeflater().feed(data.data(), data.size(), true, out);
+    return out;
+}
+
+std::string gunzipped(std::string_view data)
+{
+    GzipInflater inflater(std::numeric_limits<std::size_t>::max());
+    QByteArray out;
+    inflater.feed(data.data(), data.size(), out);
+    if (!inflater.finished())
+        throw GzipError("gzip incompleto");
+    return out.toStdString();
+}
+
+} // namespace erp::wire

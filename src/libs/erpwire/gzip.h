@@ -1,14 +1,18 @@
 #pragma once
 
+#include <erpwire/erpwire_global.h>
+
 #include <QByteArray>
 
 #include <cstddef>
 #include <stdexcept>
+#include <string>
+#include <string_view>
 #include <zlib.h>
 
-namespace erp::server {
+namespace erp::wire {
 
-class GzipError : public std::runtime_error
+class ERPWIRE_EXPORT GzipError : public std::runtime_error
 {
 public:
     using std::runtime_error::runtime_error;
@@ -16,7 +20,7 @@ public:
 
 // Inflates a gzip body piece by piece into `out`, never past `limit` bytes in all: a small body
 // that inflates to gigabytes is refused as it grows, not after.
-class GzipInflater
+class ERPWIRE_EXPORT GzipInflater
 {
 public:
     explicit GzipInflater(std::size_t limit);
@@ -35,7 +39,7 @@ private:
 };
 
 // Deflates an answer in gzip format piece by piece; each piece can be sent as it is.
-class GzipDeflater
+class ERPWIRE_EXPORT GzipDeflater
 {
 public:
     GzipDeflater();
@@ -49,4 +53,9 @@ private:
     z_stream m_z{};
 };
 
-} // namespace erp::server
+// A whole text in gzip at the fastest level (JSON packs well at any level; the CPU is better
+// spent elsewhere), and back; gunzipped throws GzipError for a corrupt or cut-short stream.
+ERPWIRE_EXPORT std::string gzipped(std::string_view data);
+ERPWIRE_EXPORT std::string gunzipped(std::string_view data);
+
+} // namespace erp::wire
