@@ -27,6 +27,7 @@
 #include <mutex>
 #include <sys/socket.h>
 #include <thread>
+#include <utility>
 
 namespace erp::server {
 
@@ -302,10 +303,12 @@ public:
         {
             std::function<void(bool)> done;
             std::atomic<bool> fired{false};
+            // The answer lets go of its session at once: the second's timer keeps the waiter
+            // alive, and a session held that long keeps a stopping server waiting for it.
             void fire(bool ok)
             {
                 if (!fired.exchange(true))
-                    done(ok);
+                    std::exchange(done, nullptr)(ok);
             }
         };
         auto w = std::make_shared<Waiter>();
