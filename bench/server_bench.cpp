@@ -126,13 +126,19 @@ QJsonObject parse(const std::string &response)
 
 QJsonObject call(httplib::Client &http, const std::string &body) { return parse(post(http, body)); }
 
+// One keep-alive connection whose calls may run for minutes (lists and recalculations of 1M).
+void keepAliveForLongCalls(httplib::Client &http)
+{
+    http.set_keep_alive(true);
+    http.set_tcp_nodelay(true);
+    http.set_read_timeout(600);
+}
+
 void listMetric(const db::DbUrl &url, const std::string &backend, int reps)
 {
     Server server(url);
     httplib::Client http("127.0.0.1", server.port());
-    http.set_keep_alive(true);
-    http.set_tcp_nodelay(true);
-    http.set_read_timeout(600);
+    keepAliveForLongCalls(http);
     const std::string body = rpcBody("GetContRec", listParams());
 
     long rows = scanAccountsWithCApi(url); // warms the cache for both
@@ -311,9 +317,7 @@ void confirmMetric(const db::DbUrl &source, const std::string &backend, const st
     WritableCopy copy(source, scratch, pgAdmin);
     Server server(copy.url);
     httplib::Client http("127.0.0.1", server.port());
-    http.set_keep_alive(true);
-    http.set_tcp_nodelay(true);
-    http.set_read_timeout(600);
+    keepAliveForLongCalls(http);
     // Branches and types whose accounts post without accounting errors.
     const QJsonObject all = call(http, rpcBody("GetContRec", listParams("0101;0102", "DUP;BOL"))).value("result").toObject();
     for (long count : counts) {
@@ -359,7 +363,6 @@ void confirmMetric(const db::DbUrl &source, const std::string &backend, const st
     }
 }
 
-
 void largeListMetric(const db::DbUrl &source, const std::string &backend, const std::string &scratch,
                      const std::string &pgAdmin, int reps)
 {
@@ -367,9 +370,7 @@ void largeListMetric(const db::DbUrl &source, const std::string &backend, const 
     WritableCopy copy(source, scratch, pgAdmin);
     Server server(copy.url);
     httplib::Client http("127.0.0.1", server.port());
-    http.set_keep_alive(true);
-    http.set_tcp_nodelay(true);
-    http.set_read_timeout(600);
+    keepAliveForLongCalls(http);
     http.set_write_timeout(600);
     // The floor: a server that reads the same bytes and throws them away.
     httplib::Server sink;
