@@ -21,7 +21,7 @@ Packet accounts()
               {"DTENTRSAID", FieldType::Date, 0},
               {"ATIVO", FieldType::Boolean, 0},
               {"QTD", FieldType::Integer, 0}});
-    p.appendRow({"N", QDateTime(QDate(2026, 12, 8), QTime(0, 0), Qt::UTC), QString::fromUtf8("Ação \"Ltda\"\n"),
+    p.appendRow({"N", QDateTime(QDate(2026, 12, 8), QTime(9, 5, 37), Qt::UTC), QString::fromUtf8("Ação \"Ltda\"\n"),
                  1234.5, QDate(2026, 1, 31), true, 3.0});
     p.appendRow({"S", QVariant(), QVariant(), QVariant(), QDate(), QVariant(), QVariant()});
     return p;
@@ -54,7 +54,7 @@ TEST(Packet, RoundTripKeepsTypesNullsAndTheZeroDate)
     EXPECT_TRUE(back.isNull(1, 4)); // the zero date travels as null
     EXPECT_EQ(back.string(1, 2), QString());
     EXPECT_EQ(back.number(1, 3), 0.0);
-    EXPECT_TRUE(viaStream.contains("\"2026-12-08T00:00:00\""));
+    EXPECT_TRUE(viaStream.contains("\"2026-12-08T09:05:37\""));
     EXPECT_TRUE(viaStream.contains("\"2026-01-31\""));
 }
 

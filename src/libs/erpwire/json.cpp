@@ -9,6 +9,7 @@
 #include <charconv>
 #include <cmath>
 #include <cstring>
+#include <vector>
 
 namespace erp::wire {
 
@@ -407,12 +408,45 @@ void appendFieldsJson(QByteArray &out, const QList<FieldDef> &fields)
     out.append(lastJson);
 }
 
+namespace {
+
+// "YYYY-MM-DD" or "YYYY-MM-DDTHH:mm:ss" straight into the text: through QString's formatting it
+// was most of a list's encoding. False for years that format does not cover.
+bool appendIsoDigits(QByteArray &out, QDate date, const QTime *time = nullptr)
+{
+    int y = 0, m = 0, d = 0;
+    date.getDate(&y, &m, &d);
+    if (y < 0 || y > 9999)
+        return false;
+    char text[21] = {'"', char('0' + y / 1000), char('0' + y / 100 % 10), char('0' + y / 10 % 10),
+                     char('0' + y % 10), '-', char('0' + m / 10), char('0' + m % 10), '-',
+                     char('0' + d / 10), char('0' + d % 10)};
+    qsizetype n = 11;
+    if (time) {
+        const int parts[] = {time->hour(), time->minute(), time->second()};
+        for (int i = 0; i < 3; ++i) {
+            text[n++] = i ? ':' : 'T';
+            text[n++] = char('0' + parts[i] / 10);
+            text[n++] = char('0' + parts[i] % 10);
+        }
+    }
+    text[n++] = '"';
+    out.append(text, n);
+    return true;
+}
+
+} // namespace
+
 void appendPacketJson(QByteArray &out, const Packet &packet)
 {
     out.append("{\"fields\":");
     appendFieldsJson(out, packet.fields());
     out.append(",\"rows\":[");
     const int nf = packet.fieldCount();
+    std::vector<FieldType> types;
+    types.reserve(size_t(nf));
+    for (const FieldDef &f : packet.fields())
+        types.push_back(f.type);
     for (int r = 0; r < packet.rowCount(); ++r) {
         if (r)
             out.append(',');
@@ -424,18 +458,29 @@ void appendPacketJson(QByteArray &out, const Packet &packet)
                 out.append("null");
                 continue;
             }
-            switch (packet.fields()[c].type) {
+            switch (types[size_t(c)]) {
             case FieldType::String:
             case FieldType::FixedString: {
-                const QByteArray b = packet.utf8(r, c);
-                appendJsonUtf8String(out, b.constData(), b.size());
+                const QByteArrayView b = packet.utf8View(r, c);
+                appendJsonUtf8String(out, b.data(), b.size());
                 break;
             }
             case FieldType::Float:
             case FieldType::Integer: appendJsonNumber(out, packet.number(r, c)); break;
             case FieldType::Boolean: out.append(packet.boolean(r, c) ? "true" : "false"); break;
-            case FieldType::Date: appendJsonDate(out, packet.date(r, c)); break;
-            case FieldType::DateTime: appendJsonDateTime(out, packet.dateTime(r, c)); break;
+            case FieldType::Date: {
+                const QDate d = packet.date(r, c);
+                if (!appendIsoDigits(out, d))
+                    appendJsonDate(out, d);
+                break;
+            }
+            case FieldType::DateTime: {
+                const QDateTime dt = packet.dateTime(r, c);
+                const QTime time = dt.time();
+                if (!appendIsoDigits(out, dt.date(), &time))
+                    appendJsonDateTime(out, dt);
+                break;
+            }
             }
         }
         out.append(']');

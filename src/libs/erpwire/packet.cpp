@@ -444,6 +444,12 @@ QByteArray Packet::utf8(int row, int col) const
     return len == 0 ? QByteArray() : QByteArray(data, len);
 }
 
+QByteArrayView Packet::utf8View(int row, int col) const
+{
+    const auto [data, len] = textOf(row, col);
+    return {data, len};
+}
+
 double Packet::number(int row, int col) const
 {
     checkCell(row, col);

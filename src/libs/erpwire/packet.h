@@ -81,6 +81,7 @@ public:
     // Typed access without QVariant boxing (the hot paths: grids, encoders, keys).
     QString string(int row, int col) const;     // "" when null
     QByteArray utf8(int row, int col) const;    // "" when null
+    QByteArrayView utf8View(int row, int col) const; // the same without a copy; valid until the packet changes
     double number(int row, int col) const;      // 0 when null; Float and Integer
     bool boolean(int row, int col) const;       // false when null
     QDate date(int row, int col) const;         // invalid when null; Date and DateTime
