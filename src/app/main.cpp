@@ -19,6 +19,7 @@
 #include <QDir>
 #include <QFile>
 #include <QFileInfo>
+#include <QLibrary>
 #include <QLibraryInfo>
 #include <QLocale>
 #include <QMessageBox>
@@ -141,6 +142,15 @@ void restrictToReading(Database &database)
     run(QStringLiteral("SET SESSION CHARACTERISTICS AS TRANSACTION READ ONLY"));
 }
 
+int runScript(QMainWindow &window, const automation::ScriptRunner::OpenScreen &openScreen, const QString &file)
+{
+    QLibrary library(QDir::cleanPath(QCoreApplication::applicationDirPath() + QStringLiteral("/../lib/erp-shell-script.so")));
+    const auto entry = reinterpret_cast<automation::RunScriptEntry>(library.resolve(automation::kRunScriptEntry));
+    if (!entry)
+        throw Error(QStringLiteral("Não foi possível carregar o executor de roteiros: %1.").arg(library.errorString()));
+    return entry(window, openScreen, file);
+}
+
 // The demo branch the embedded database is made with, for a session that names none.
 const QString kDemoBranch = QStringLiteral("0101");
 
@@ -217,8 +227,7 @@ int run(ShellApplication &app, const ShellConfig &config)
     int status = 0;
     if (!config.scriptFile.isEmpty()) {
         // The script opens what it needs; nothing is opened for it.
-        automation::ScriptRunner runner(*window, [&window](const QString &code) { window->openScreen(code); });
-        status = runner.run(config.scriptFile);
+        status = runScript(*window, [&window](const QString &code) { window->openScreen(code); }, config.scriptFile);
     } else {
         window->openScreen(config.openCode);
         if (!config.screenshotFile.isEmpty()) {
