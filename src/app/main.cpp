@@ -154,12 +154,17 @@ int runScript(QMainWindow &window, const automation::ScriptRunner::OpenScreen &o
 // The demo branch the embedded database is made with, for a session that names none.
 const QString kDemoBranch = QStringLiteral("0101");
 
+QString demoDatabase(const QString &dataDir)
+{
+    return QDir(dataDir).filePath(QStringLiteral("demo.sqlite"));
+}
+
 std::unique_ptr<server::EmbeddedServer> startEmbeddedServer(const ShellConfig &config, const QString &dataDir,
                                                             ServerLog &log)
 {
     server::EmbeddedOptions options;
     if (config.dbUrl.isEmpty())
-        options.databasePath = QDir(dataDir).filePath(QStringLiteral("demo.sqlite")).toStdString();
+        options.databasePath = demoDatabase(dataDir).toStdString();
     else
         options.databaseUrl = config.dbUrl.toStdString();
     if (!config.operatorName.isEmpty())
@@ -202,8 +207,13 @@ int run(ShellApplication &app, const ShellConfig &config)
     ServerLog serverLog(QDir(dataDir).filePath(QStringLiteral("servidor.log")));
     std::unique_ptr<server::EmbeddedServer> embedded;
     if (config.serverHost.isEmpty()) {
-        window->statusBar()->showMessage(QStringLiteral("Preparando o servidor e o banco de demonstração..."));
-        QApplication::processEvents();
+        // Making the demo database takes seconds, and checking a real operator's password a tenth
+        // of one; a demo database made before is served within milliseconds, sooner than the
+        // window could be painted to say so.
+        if (!config.dbUrl.isEmpty() || !QFileInfo::exists(demoDatabase(dataDir))) {
+            window->statusBar()->showMessage(QStringLiteral("Preparando o servidor e o banco de demonstração..."));
+            QApplication::processEvents();
+        }
         embedded = startEmbeddedServer(config, dataDir, serverLog);
         window->statusBar()->clearMessage();
         context.setWebUrl(QString::fromStdString(embedded->host()));
