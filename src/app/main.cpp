@@ -30,6 +30,7 @@
 #include <QTranslator>
 
 #include <cstdio>
+#include <future>
 #include <memory>
 #include <mutex>
 #include <string_view>
@@ -200,21 +201,29 @@ int run(ShellApplication &app, const ShellConfig &config)
                                                                  : ShellContext::Compression::Auto);
     context.setDbUrl(config.dbUrl);
 
+    // The embedded server starts (its database opened, the session's operator written to disk)
+    // while the window is made.
+    ServerLog serverLog(QDir(dataDir).filePath(QStringLiteral("servidor.log")));
+    const bool embedding = config.serverHost.isEmpty();
+    // Making the demo database takes seconds, and checking a real operator's password a tenth of
+    // one; a demo database made before is served within milliseconds, sooner than the window
+    // could be painted to say so.
+    const bool slowStart = embedding && (!config.dbUrl.isEmpty() || !QFileInfo::exists(demoDatabase(dataDir)));
+    std::future<std::unique_ptr<server::EmbeddedServer>> starting;
+    if (embedding)
+        starting = std::async(std::launch::async, [&] { return startEmbeddedServer(config, dataDir, serverLog); });
+
     auto window = std::make_unique<MainWindow>();
     setShellWindow(window.get(), window->mdiArea());
     window->show();
 
-    ServerLog serverLog(QDir(dataDir).filePath(QStringLiteral("servidor.log")));
     std::unique_ptr<server::EmbeddedServer> embedded;
-    if (config.serverHost.isEmpty()) {
-        // Making the demo database takes seconds, and checking a real operator's password a tenth
-        // of one; a demo database made before is served within milliseconds, sooner than the
-        // window could be painted to say so.
-        if (!config.dbUrl.isEmpty() || !QFileInfo::exists(demoDatabase(dataDir))) {
+    if (embedding) {
+        if (slowStart) {
             window->statusBar()->showMessage(QStringLiteral("Preparando o servidor e o banco de demonstração..."));
             QApplication::processEvents();
         }
-        embedded = startEmbeddedServer(config, dataDir, serverLog);
+        embedded = starting.get();
         window->statusBar()->clearMessage();
         context.setWebUrl(QString::fromStdString(embedded->host()));
         context.setWebPort(embedded->port());
