@@ -15,12 +15,12 @@ set(_server_lib lib/rec-appserver)
 set(_modules PKG_REC00800 PKG_CTB10200)
 
 set_target_properties(erp-shell PROPERTIES INSTALL_RPATH "$ORIGIN/../lib")
-set_target_properties(erpwire erpfw erpfwui ${_modules} PROPERTIES INSTALL_RPATH "$ORIGIN")
+set_target_properties(erpwire erpfw erpfwui erp-shell-script ${_modules} PROPERTIES INSTALL_RPATH "$ORIGIN")
 set_target_properties(rec-appserver PROPERTIES INSTALL_RPATH "$ORIGIN/../${_server_lib}")
 
 install(TARGETS erp-shell RUNTIME DESTINATION ${_shell_dir}/bin COMPONENT shell)
 install(TARGETS erpwire erpfw erpfwui LIBRARY DESTINATION ${_shell_dir}/lib COMPONENT shell NAMELINK_SKIP)
-install(TARGETS ${_modules} LIBRARY DESTINATION ${_shell_dir}/lib COMPONENT shell)
+install(TARGETS erp-shell-script ${_modules} LIBRARY DESTINATION ${_shell_dir}/lib COMPONENT shell)
 # /usr/bin/erp-shell is a link; the shell resolves it to find ../lib.
 file(MAKE_DIRECTORY ${CMAKE_BINARY_DIR}/packaging)
 file(CREATE_LINK ../${_shell_dir}/bin/erp-shell ${CMAKE_BINARY_DIR}/packaging/erp-shell SYMBOLIC)

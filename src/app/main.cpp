@@ -19,6 +19,7 @@
 #include <QDir>
 #include <QFile>
 #include <QFileInfo>
+#include <QLibrary>
 #include <QLibraryInfo>
 #include <QLocale>
 #include <QMessageBox>
@@ -29,6 +30,7 @@
 #include <QTranslator>
 
 #include <cstdio>
+#include <future>
 #include <memory>
 #include <mutex>
 #include <string_view>
@@ -141,15 +143,29 @@ void restrictToReading(Database &database)
     run(QStringLiteral("SET SESSION CHARACTERISTICS AS TRANSACTION READ ONLY"));
 }
 
+int runScript(QMainWindow &window, const automation::ScriptRunner::OpenScreen &openScreen, const QString &file)
+{
+    QLibrary library(QDir::cleanPath(QCoreApplication::applicationDirPath() + QStringLiteral("/../lib/erp-shell-script.so")));
+    const auto entry = reinterpret_cast<automation::RunScriptEntry>(library.resolve(automation::kRunScriptEntry));
+    if (!entry)
+        throw Error(QStringLiteral("Não foi possível carregar o executor de roteiros: %1.").arg(library.errorString()));
+    return entry(window, openScreen, file);
+}
+
 // The demo branch the embedded database is made with, for a session that names none.
 const QString kDemoBranch = QStringLiteral("0101");
+
+QString demoDatabase(const QString &dataDir)
+{
+    return QDir(dataDir).filePath(QStringLiteral("demo.sqlite"));
+}
 
 std::unique_ptr<server::EmbeddedServer> startEmbeddedServer(const ShellConfig &config, const QString &dataDir,
                                                             ServerLog &log)
 {
     server::EmbeddedOptions options;
     if (config.dbUrl.isEmpty())
-        options.databasePath = QDir(dataDir).filePath(QStringLiteral("demo.sqlite")).toStdString();
+        options.databasePath = demoDatabase(dataDir).toStdString();
     else
         options.databaseUrl = config.dbUrl.toStdString();
     if (!config.operatorName.isEmpty())
@@ -185,16 +201,29 @@ int run(ShellApplication &app, const ShellConfig &config)
                                                                  : ShellContext::Compression::Auto);
     context.setDbUrl(config.dbUrl);
 
+    // The embedded server starts (its database opened, the session's operator written to disk)
+    // while the window is made.
+    ServerLog serverLog(QDir(dataDir).filePath(QStringLiteral("servidor.log")));
+    const bool embedding = config.serverHost.isEmpty();
+    // Making the demo database takes seconds, and checking a real operator's password a tenth of
+    // one; a demo database made before is served within milliseconds, sooner than the window
+    // could be painted to say so.
+    const bool slowStart = embedding && (!config.dbUrl.isEmpty() || !QFileInfo::exists(demoDatabase(dataDir)));
+    std::future<std::unique_ptr<server::EmbeddedServer>> starting;
+    if (embedding)
+        starting = std::async(std::launch::async, [&] { return startEmbeddedServer(config, dataDir, serverLog); });
+
     auto window = std::make_unique<MainWindow>();
     setShellWindow(window.get(), window->mdiArea());
     window->show();
 
-    ServerLog serverLog(QDir(dataDir).filePath(QStringLiteral("servidor.log")));
     std::unique_ptr<server::EmbeddedServer> embedded;
-    if (config.serverHost.isEmpty()) {
-        window->statusBar()->showMessage(QStringLiteral("Preparando o servidor e o banco de demonstração..."));
-        QApplication::processEvents();
-        embedded = startEmbeddedServer(config, dataDir, serverLog);
+    if (embedding) {
+        if (slowStart) {
+            window->statusBar()->showMessage(QStringLiteral("Preparando o servidor e o banco de demonstração..."));
+            QApplication::processEvents();
+        }
+        embedded = starting.get();
         window->statusBar()->clearMessage();
         context.setWebUrl(QString::fromStdString(embedded->host()));
         context.setWebPort(embedded->port());
@@ -217,8 +246,7 @@ int run(ShellApplication &app, const ShellConfig &config)
     int status = 0;
     if (!config.scriptFile.isEmpty()) {
         // The script opens what it needs; nothing is opened for it.
-        automation::ScriptRunner runner(*window, [&window](const QString &code) { window->openScreen(code); });
-        status = runner.run(config.scriptFile);
+        status = runScript(*window, [&window](const QString &code) { window->openScreen(code); }, config.scriptFile);
     } else {
         window->openScreen(config.openCode);
         if (!config.screenshotFile.isEmpty()) {

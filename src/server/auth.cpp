@@ -81,13 +81,26 @@ namespace {
 const char *kActiveHash = "SELECT DSHASHSENHA FROM OPERADOR WHERE NMOPERADOR = ? AND IDATIVO = 'S'";
 
 // Verified in place of a missing operator's hash, so that an unknown name costs the same time.
+// It carries a stored hash's parameters, which set the verification's cost, around a random
+// salt and digest that no password gives; written out rather than hashed, since hashing would
+// cost every server's start the time of one verification.
 const std::string &dummyHash()
 {
     static const std::string hash = [] {
-        unsigned char raw[16];
         ensureSodium();
-        randombytes_buf(raw, sizeof raw);
-        return hashPassword(std::string(reinterpret_cast<const char *>(raw), sizeof raw));
+        const auto base64 = [](const unsigned char *raw, size_t size) {
+            std::string text(sodium_base64_ENCODED_LEN(size, sodium_base64_VARIANT_ORIGINAL_NO_PADDING), '\0');
+            sodium_bin2base64(text.data(), text.size(), raw, size, sodium_base64_VARIANT_ORIGINAL_NO_PADDING);
+            text.resize(text.size() - 1);
+            return text;
+        };
+        unsigned char salt[crypto_pwhash_SALTBYTES], digest[32];
+        randombytes_buf(salt, sizeof salt);
+        randombytes_buf(digest, sizeof digest);
+        return crypto_pwhash_argon2id_STRPREFIX + std::string("v=19$m=") +
+               std::to_string(crypto_pwhash_MEMLIMIT_INTERACTIVE / 1024) +
+               ",t=" + std::to_string(crypto_pwhash_OPSLIMIT_INTERACTIVE) + ",p=1$" + base64(salt, sizeof salt) + "$" +
+               base64(digest, sizeof digest);
     }();
     return hash;
 }
@@ -220,7 +233,6 @@ struct Authenticator::Impl
     {
         ensureSodium();
         randombytes_buf(key.data(), key.size());
-        dummyHash(); // made now rather than by the first unknown name
     }
 
     Digest digest(const std::string &text) const

@@ -3,6 +3,7 @@
 #include <erpfwui/forms/form.h>
 #include <erpfwui/screens/tfrmfiltropadrao.h>
 #include <erpfwui/screens/tfrmpadrao.h>
+#include <erpfwui/shell/icons.h>
 #include <erpfwui/shell/shellwindow.h>
 #include <erpfwui/shell/waitoverlay.h>
 #include <erpfwui/widgets/controls.h>
@@ -299,6 +300,20 @@ TEST(ScreenLayout, ComesBackAsTheOperatorLeftItInsideTheArea)
     EXPECT_EQ(other->findChild<TDBGrid *>(QStringLiteral("dbgPadrao"))->columnLayout(), QStringList{QStringLiteral("A=80")});
     delete other;
     context.setDataDir(QString());
+}
+
+// The shell's icons read their files when first drawn; they draw what Qt's own icon of the
+// file draws, disabled too and at a high-DPI ratio, and a name without one has none.
+TEST(ShellIcons, DrawWhatTheirFilesDraw)
+{
+    const QIcon icon = componentIcon(QStringLiteral("sbtConfirmar"));
+    const QIcon file(QStringLiteral(":/icons/confirm.svg"));
+    ASSERT_FALSE(icon.isNull());
+    EXPECT_TRUE(componentIcon(QStringLiteral("sbtSemIcone")).isNull());
+    for (const qreal ratio : {1.0, 2.0})
+        for (const QIcon::Mode mode : {QIcon::Normal, QIcon::Disabled})
+            EXPECT_EQ(icon.pixmap(QSize(16, 16), ratio, mode).toImage(), file.pixmap(QSize(16, 16), ratio, mode).toImage())
+                << "ratio " << ratio << ", mode " << mode;
 }
 
 namespace {

@@ -17,6 +17,7 @@
 #include <QUrl>
 
 #include <cstdio>
+#include <type_traits>
 
 namespace erp::app::automation {
 namespace {
@@ -149,3 +150,11 @@ int ScriptRunner::run(const QString &scriptFile)
 }
 
 } // namespace erp::app::automation
+
+extern "C" Q_DECL_EXPORT int erpShellRunScript(QMainWindow &window,
+                                               const erp::app::automation::ScriptRunner::OpenScreen &openScreen,
+                                               const QString &scriptFile)
+{
+    static_assert(std::is_same_v<decltype(&erpShellRunScript), erp::app::automation::RunScriptEntry>);
+    return erp::app::automation::ScriptRunner(window, openScreen).run(scriptFile);
+}

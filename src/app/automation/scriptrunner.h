@@ -29,4 +29,10 @@ private:
     OpenScreen m_openScreen;
 };
 
+// The script engine is a library of its own (erp-shell-script.so, beside the shell's modules),
+// loaded only for a script run; the shell calls in there through this entry.
+using RunScriptEntry = int (*)(QMainWindow &window, const ScriptRunner::OpenScreen &openScreen,
+                               const QString &scriptFile);
+inline constexpr char kRunScriptEntry[] = "erpShellRunScript";
+
 } // namespace erp::app::automation

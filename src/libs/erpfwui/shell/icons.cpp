@@ -2,7 +2,9 @@
 
 #include <QAbstractButton>
 #include <QAction>
+#include <QFile>
 #include <QHash>
+#include <QIconEngine>
 #include <QString>
 #include <QToolButton>
 #include <QWidget>
@@ -61,12 +63,51 @@ const QHash<QString, QString> &iconTable()
     return table;
 }
 
+// Reads its SVG file when first drawn: Qt's SVG icon parses the file as soon as it is given
+// one, and most icons of a form sit in menus and on pages nobody opens.
+class LazyIconEngine final : public QIconEngine
+{
+public:
+    explicit LazyIconEngine(QString path) : m_path(std::move(path)) {}
+
+    void paint(QPainter *painter, const QRect &rect, QIcon::Mode mode, QIcon::State state) override
+    {
+        icon().paint(painter, rect, Qt::AlignCenter, mode, state);
+    }
+    // Sizes come in device pixels: the file's icon is asked at ratio 1 so as not to scale twice.
+    QPixmap pixmap(const QSize &size, QIcon::Mode mode, QIcon::State state) override
+    {
+        return icon().pixmap(size, 1.0, mode, state);
+    }
+    QSize actualSize(const QSize &size, QIcon::Mode mode, QIcon::State state) override
+    {
+        return icon().actualSize(size, mode, state);
+    }
+    QList<QSize> availableSizes(QIcon::Mode mode, QIcon::State state) override
+    {
+        return icon().availableSizes(mode, state);
+    }
+    bool isNull() override { return !QFile::exists(m_path); }
+    QIconEngine *clone() const override { return new LazyIconEngine(*this); }
+
+private:
+    const QIcon &icon()
+    {
+        if (m_icon.isNull())
+            m_icon = QIcon(m_path);
+        return m_icon;
+    }
+
+    QString m_path;
+    QIcon m_icon;
+};
+
 QIcon iconFile(const QString &file)
 {
     static QHash<QString, QIcon> cache;
     auto it = cache.find(file);
     if (it == cache.end())
-        it = cache.insert(file, QIcon(QStringLiteral(":/icons/%1.svg").arg(file)));
+        it = cache.insert(file, QIcon(new LazyIconEngine(QStringLiteral(":/icons/%1.svg").arg(file))));
     return *it;
 }
 

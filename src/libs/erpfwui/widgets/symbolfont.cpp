@@ -2,6 +2,7 @@
 
 #include <QFontDatabase>
 #include <QFontMetrics>
+#include <QHash>
 #include <QStringList>
 
 namespace erp {
@@ -55,7 +56,15 @@ bool isDingbatFamily(const QString &family)
 SymbolText mapSymbolFont(const QFont &font, const QString &text)
 {
     const QString family = font.family();
-    if (!isDingbatFamily(family) || QFontDatabase::hasFamily(family))
+    if (!isDingbatFamily(family))
+        return {font, text};
+    // Asked for every symbol label and grid title drawn; a family the system lacks costs the
+    // font configuration a whole match each time.
+    static QHash<QString, bool> installed;
+    auto known = installed.constFind(family);
+    if (known == installed.constEnd())
+        known = installed.insert(family, QFontDatabase::hasFamily(family));
+    if (*known)
         return {font, text};
     static const bool substituted = [family] {
         QFont::insertSubstitution(family, substituteFamily());
