@@ -64,8 +64,7 @@ void CriaFiltroRecalLancContReceber(const QString &mode)
         erp::setScreenCursor(erp::crDefault); // the user works in the dialog now
         filter->showModal();
     } else if (mode == QLatin1String("ESCONDE_FILTRO")) {
-        erp::fire(filter->onActivate, filter);
-        filter->sbtConfirmaClick(filter->sbtConfirma);
+        filter->runStoredFilter();
     }
 }
 
