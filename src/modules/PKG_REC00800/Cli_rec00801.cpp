@@ -1,7 +1,5 @@
 #include "Cli_rec00801.h"
 
-#include "Cli_rec00800.h"
-
 #include <erpfwui/screens/btnpesquisa.h>
 #include <erpfwui/screens/dialogs.h>
 #include <erpfwui/shell/busyindicator.h>
@@ -102,8 +100,10 @@ void setDateEdit(TDateEditPlus *edit, QDate date)
 
 } // namespace
 
-TfrmFiltroRecalLancContReceber::TfrmFiltroRecalLancContReceber(QWidget *parent)
+TfrmFiltroRecalLancContReceber::TfrmFiltroRecalLancContReceber(std::function<AccountListHost *()> host,
+                                                               QWidget *parent)
     : erp::TfrmFiltroPadrao(parent)
+    , m_host(std::move(host))
 {
 }
 
@@ -168,22 +168,17 @@ void TfrmFiltroRecalLancContReceber::bindComponents()
     qryClienteIDTPIJURCLIE = qryCliente->query()->fieldByName(QStringLiteral("IDTPIJURCLIE"));
 }
 
-TfrmRecCont *TfrmFiltroRecalLancContReceber::recalculationScreen() const
+AccountListHost &TfrmFiltroRecalLancContReceber::host() const
 {
-    TfrmRecCont *recCont = Cli_rec00800::frmRecCont;
-    if (!recCont)
+    AccountListHost *host = m_host();
+    if (!host)
         throw Error(QStringLiteral("O filtro de recálculo (REC00801) precisa da tela REC00800 aberta."));
-    return recCont;
-}
-
-NetConnection *TfrmFiltroRecalLancContReceber::connection() const
-{
-    return recalculationScreen()->component<NetConnection>(QStringLiteral("netRecCont"));
+    return *host;
 }
 
 QVariant TfrmFiltroRecalLancContReceber::callServer(const QString &method, const QVariantList &params) const
 {
-    return checkResultServ(connection()->call(method, params), true, 0);
+    return checkResultServ(host().connection()->call(method, params), true, 0);
 }
 
 void TfrmFiltroRecalLancContReceber::loadGeralRec()
@@ -360,11 +355,9 @@ void TfrmFiltroRecalLancContReceber::runStoredFilter()
 
 void TfrmFiltroRecalLancContReceber::runFilter(const TFILTRO &filter)
 {
-    TfrmRecCont *recCont = recalculationScreen();
-    const QString company = recCont->component<TMaskEdit>(QStringLiteral("medCdEmpresa"))->text();
+    AccountListHost &list = host();
     const Situation situation{chbAVencer->isChecked(), chbVencidas->isChecked()};
-    const QVariant accounts = callServer(QStringLiteral("GetContRec"), contRecArguments(filter, company, situation));
-    recCont->component<ClientDataSet>(QStringLiteral("cdsContRec"))->setData(accounts);
+    list.loadAccounts(callServer(QStringLiteral("GetContRec"), contRecArguments(filter, list.company(), situation)));
     Filtro = filter;
 
     const bool modal = isInModalLoop();

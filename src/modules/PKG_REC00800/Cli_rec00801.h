@@ -1,11 +1,14 @@
 #pragma once
 
 #include "AccountFilter.h"
+#include "AccountListHost.h"
 
 #include <erpfwui/screens/tfrmfiltropadrao.h>
 
 #include <QPointer>
 #include <QString>
+
+#include <functional>
 
 namespace erp {
 class AdoIbQuery;
@@ -27,8 +30,6 @@ class TRadioGroup;
 class TTabSheet;
 } // namespace erp
 
-class TfrmRecCont;
-
 // REC00801: the filter of the accounts that REC00800 lists. Only ever hidden, so it keeps
 // its filter while the shell runs.
 class TfrmFiltroRecalLancContReceber : public erp::TfrmFiltroPadrao
@@ -36,7 +37,9 @@ class TfrmFiltroRecalLancContReceber : public erp::TfrmFiltroPadrao
     Q_OBJECT
 
 public:
-    explicit TfrmFiltroRecalLancContReceber(QWidget *parent = nullptr);
+    // host gives the screen whose list the dialog fills, or none while it is closed: the
+    // dialog outlives it.
+    explicit TfrmFiltroRecalLancContReceber(std::function<AccountListHost *()> host, QWidget *parent = nullptr);
 
     // Written only after the server has answered a confirmation.
     TFILTRO Filtro;
@@ -162,9 +165,9 @@ private:
     bool m_parametersRead = false;
     int m_numberLength = 0;
 
-    TfrmRecCont *recalculationScreen() const;
-    // REC00800's connection, through which every call of this dialog goes.
-    erp::NetConnection *connection() const;
+    std::function<AccountListHost *()> m_host;
+
+    AccountListHost &host() const;
     QVariant callServer(const QString &method, const QVariantList &params = {}) const;
     void loadGeralRec();
     QDate dueFromDefault() const;
