@@ -1,6 +1,7 @@
 #include "db.h"
 #include "db_backends.h"
-#include "sqlite_nvl.h"
+
+#include <erpdb/sqlitenvl.h>
 
 #include <sqlite3.h>
 
@@ -192,7 +193,7 @@ public:
             m_clock->restart();
             sqlite3_progress_handler(m_db, 10000, &StepClock::check, m_clock.get());
         }
-        if (!registerNvl(m_db)) {
+        if (!registerSqliteNvl(m_db)) {
             sqlite3_close(m_db);
             throw DbError("Não foi possível registrar a função NVL no banco SQLite.");
         }

@@ -132,6 +132,21 @@ QVariant TfrmRecCont::callServer(const QString &method, const QVariantList &para
     return checkResultServ(netRecCont->call(method, params), true, 0);
 }
 
+QString TfrmRecCont::company() const
+{
+    return medCdEmpresa->text();
+}
+
+NetConnection *TfrmRecCont::connection() const
+{
+    return netRecCont;
+}
+
+void TfrmRecCont::loadAccounts(const QVariant &packet)
+{
+    cdsContRec->setData(packet);
+}
+
 // ---- lifecycle
 
 void TfrmRecCont::FormActivate(QObject *)

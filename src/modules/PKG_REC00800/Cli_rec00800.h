@@ -1,5 +1,7 @@
 #pragma once
 
+#include "AccountListHost.h"
+
 #include <erpfwui/screens/tfrmpadrao.h>
 
 #include <QPointer>
@@ -24,7 +26,7 @@ class TPanel;
 
 // REC00800: the user picks a company, marks receivable accounts and has the server recalculate
 // their accounting; accounting errors go to the accounting screen CTB10200.
-class TfrmRecCont : public erp::TfrmPadrao
+class TfrmRecCont : public erp::TfrmPadrao, public AccountListHost
 {
     Q_OBJECT
 
@@ -78,6 +80,10 @@ public:
     void Vd_Empresa(bool required);
     // The confirm command is available while at least one account is marked.
     void Bot_Confirma();
+
+    QString company() const override;
+    erp::NetConnection *connection() const override;
+    void loadAccounts(const QVariant &packet) override;
     // "N contas, M marcadas" beside the navigator's text; not while the list's controls are
     // off (a mark-all), whose end shows it once.
     void showCounts();

@@ -1,7 +1,5 @@
 #include "Cli_rec00801.h"
 
-#include "Cli_rec00800.h"
-
 #include <erpfwui/screens/btnpesquisa.h>
 #include <erpfwui/screens/dialogs.h>
 #include <erpfwui/shell/busyindicator.h>
@@ -102,8 +100,10 @@ void setDateEdit(TDateEditPlus *edit, QDate date)
 
 } // namespace
 
-TfrmFiltroRecalLancContReceber::TfrmFiltroRecalLancContReceber(QWidget *parent)
+TfrmFiltroRecalLancContReceber::TfrmFiltroRecalLancContReceber(std::function<AccountListHost *()> host,
+                                                               QWidget *parent)
     : erp::TfrmFiltroPadrao(parent)
+    , m_host(std::move(host))
 {
 }
 
@@ -168,22 +168,17 @@ void TfrmFiltroRecalLancContReceber::bindComponents()
     qryClienteIDTPIJURCLIE = qryCliente->query()->fieldByName(QStringLiteral("IDTPIJURCLIE"));
 }
 
-TfrmRecCont *TfrmFiltroRecalLancContReceber::recalculationScreen() const
+AccountListHost &TfrmFiltroRecalLancContReceber::host() const
 {
-    TfrmRecCont *recCont = Cli_rec00800::frmRecCont;
-    if (!recCont)
+    AccountListHost *host = m_host();
+    if (!host)
         throw Error(QStringLiteral("O filtro de recálculo (REC00801) precisa da tela REC00800 aberta."));
-    return recCont;
-}
-
-NetConnection *TfrmFiltroRecalLancContReceber::connection() const
-{
-    return recalculationScreen()->component<NetConnection>(QStringLiteral("netRecCont"));
+    return *host;
 }
 
 QVariant TfrmFiltroRecalLancContReceber::callServer(const QString &method, const QVariantList &params) const
 {
-    return checkResultServ(connection()->call(method, params), true, 0);
+    return checkResultServ(host().connection()->call(method, params), true, 0);
 }
 
 void TfrmFiltroRecalLancContReceber::loadGeralRec()
@@ -216,6 +211,7 @@ void TfrmFiltroRecalLancContReceber::FormCreate(QObject *sender)
         if (length >= 1 && length <= kMaxNumberLength)
             numberLength = int(length);
     }
+    m_numberLength = numberLength;
     medNrDocuIni->setMaxLength(numberLength);
     medNrDocuFin->setMaxLength(numberLength);
 
@@ -258,7 +254,7 @@ void TfrmFiltroRecalLancContReceber::FormActivate(QObject *)
     stVendedor = Filtro.Vendedor.Lista;
     rdgCtbl->setItemIndex(Filtro.Ctbl);
 
-    cdsParExp->setData(callServer(QStringLiteral("GetParExp"), {filiProc()}));
+    loadParExp();
     if (parameterText(cdsParExp, QStringLiteral("IDCTRLVENEXP")) == QLatin1String("S")) {
         SetChildEnabled(grbVendedor, true);
         if (rbtVendTodos->isChecked())
@@ -266,6 +262,11 @@ void TfrmFiltroRecalLancContReceber::FormActivate(QObject *)
     } else {
         SetChildEnabled(grbVendedor, false);
     }
+}
+
+void TfrmFiltroRecalLancContReceber::loadParExp()
+{
+    cdsParExp->setData(callServer(QStringLiteral("GetParExp"), {filiProc()}));
 }
 
 void TfrmFiltroRecalLancContReceber::FormClose(QObject *sender, CloseAction &action)
@@ -334,101 +335,62 @@ void TfrmFiltroRecalLancContReceber::btfLoadOpcClick(QObject *sender)
 
 void TfrmFiltroRecalLancContReceber::sbtConfirmaClick(QObject *)
 {
-    QString ctbl = QStringLiteral("T");
-    if (rdgCtbl->itemIndex() == 0)
-        ctbl = QStringLiteral("C");
-    else if (rdgCtbl->itemIndex() == 1)
-        ctbl = QStringLiteral("N");
+    TFILTRO filter = filterFromControls();
+    const std::optional<FilterFault> fault = validateFilter(filter, m_numberLength);
+    showChecked(filter, fault);
+    if (fault)
+        showFault(*fault);
+    runFilter(filter);
+}
 
-    depVencIni->checkValidDate();
-    depVencFin->checkValidDate();
-    Vd_DtVencIni(true);
-    Vd_DtVencFin(true);
-    Vd_TipoCont();
-    Vd_VrOriginalIni();
-    Vd_VrLiquidoIni();
-    Vd_Cliente();
-    Vd_NrDocuIni();
-    if (emptyString(medNrDocuFin->text()))
-        medNrDocuFin->setText(medNrDocuIni->text());
-    Vd_NrDocuFin();
-    depDtEmissaoIni->checkValidDate();
-    depDtEmissaoFin->checkValidDate();
-    Vd_DtEmissaoIni(true);
-    Vd_DtEmissaoFin(true);
-    depDtSaidaIni->checkValidDate();
-    depDtSaidaFin->checkValidDate();
-    Vd_DtSaidaIni(true);
-    Vd_DtSaidaFin(true);
-    Vd_FiliOrig();
-    Vd_FiliLanc();
-    Vd_VrDocuIni();
-    Vd_Vendedor();
+void TfrmFiltroRecalLancContReceber::runStoredFilter()
+{
+    // Read as the shown dialog reads them on activation: a branch without them stops here.
+    loadParExp();
+    TFILTRO filter = Filtro;
+    if (const std::optional<FilterFault> fault = validateFilter(filter, m_numberLength))
+        showFault(*fault);
+    runFilter(filter);
+}
 
-    TfrmRecCont *recCont = recalculationScreen();
-    // A group on "Todos"/"Todas" keeps its list for "Lista", but the query must not narrow by it.
-    const auto listArgument = [](TRadioButton *all, const QString &list) { return all->isChecked() ? QString() : list; };
-    const QVariantList arguments{
-        recCont->component<TMaskEdit>(QStringLiteral("medCdEmpresa"))->text(),
-        medNrDocuIni->text(),
-        medNrDocuFin->text(),
-        depDtEmissaoIni->getDate(),
-        depDtEmissaoFin->getDate(),
-        depDtSaidaIni->getDate(),
-        depDtSaidaFin->getDate(),
-        listArgument(rbtTodasFiliOrig, stFiliOrig),
-        listArgument(rbtTodasFiliLanc, stFiliLanc),
-        nedVrDocuIni->getNumber(),
-        nedVrDocuFin->getNumber(),
-        listArgument(rbtVendTodos, stVendedor),
-        depVencIni->getDate(),
-        depVencFin->getDate(),
-        listArgument(rbtTodosTipoCont, stTpConta),
-        nedVrOriginalIni->getNumber(),
-        nedVrOriginalFin->getNumber(),
-        nedVrLiquidoIni->getNumber(),
-        nedVrLiquidoFin->getNumber(),
-        chbAVencer->isChecked(),
-        chbVencidas->isChecked(),
-        listArgument(rbtTodosClie, stCliente),
-        ctbl,
-        QString::number(cbbStatus->currentIndex()),
-    };
-    const QVariant accounts = callServer(QStringLiteral("GetContRec"), arguments);
-    recCont->component<ClientDataSet>(QStringLiteral("cdsContRec"))->setData(accounts);
-
-    Filtro.Cliente.Todos = rbtTodosClie->isChecked();
-    Filtro.Cliente.Lista = stCliente;
-    Filtro.Documento.NrDocuIni = medNrDocuIni->text();
-    Filtro.Documento.NrDocuFin = medNrDocuFin->text();
-    Filtro.DtEmissaoIni = depDtEmissaoIni->getDate();
-    Filtro.DtEmissaoFin = depDtEmissaoFin->getDate();
-    Filtro.DtSaidaIni = depDtSaidaIni->getDate();
-    Filtro.DtSaidaFin = depDtSaidaFin->getDate();
-    Filtro.FiliOrig.Todos = rbtTodasFiliOrig->isChecked();
-    Filtro.FiliOrig.Lista = stFiliOrig;
-    Filtro.FiliLanc.Todos = rbtTodasFiliLanc->isChecked();
-    Filtro.FiliLanc.Lista = stFiliLanc;
-    Filtro.VrDocuIni = nedVrDocuIni->getNumber();
-    Filtro.VrDocuFin = nedVrDocuFin->getNumber();
-    Filtro.Tipo = rgpTipo->itemIndex();
-    Filtro.DtVencIni = depVencIni->getDate();
-    Filtro.DtVencFin = depVencFin->getDate();
-    Filtro.TipoConta.Todos = rbtTodosTipoCont->isChecked();
-    Filtro.TipoConta.Lista = stTpConta;
-    Filtro.VrOriginalIni = nedVrOriginalIni->getNumber();
-    Filtro.VrOriginalFin = nedVrOriginalFin->getNumber();
-    Filtro.VrLiquidoIni = nedVrLiquidoIni->getNumber();
-    Filtro.VrLiquidoFin = nedVrLiquidoFin->getNumber();
-    Filtro.Status = cbbStatus->currentIndex();
-    Filtro.Vendedor.Todos = rbtVendTodos->isChecked();
-    Filtro.Vendedor.Lista = stVendedor;
-    Filtro.Ctbl = rdgCtbl->itemIndex();
+void TfrmFiltroRecalLancContReceber::runFilter(const TFILTRO &filter)
+{
+    AccountListHost &list = host();
+    const Situation situation{chbAVencer->isChecked(), chbVencidas->isChecked()};
+    list.loadAccounts(callServer(QStringLiteral("GetContRec"), contRecArguments(filter, list.company(), situation)));
+    Filtro = filter;
 
     const bool modal = isInModalLoop();
     setModalResult(mrOk); // ends the modal loop, closing the dialog
     if (!modal)
         close();
+}
+
+TFILTRO TfrmFiltroRecalLancContReceber::filterFromControls() const
+{
+    TFILTRO f;
+    f.Cliente = {{rbtTodosClie->isChecked(), stCliente}};
+    f.Documento = {medNrDocuIni->text(), medNrDocuFin->text()};
+    f.DtEmissaoIni = depDtEmissaoIni->getDate();
+    f.DtEmissaoFin = depDtEmissaoFin->getDate();
+    f.DtSaidaIni = depDtSaidaIni->getDate();
+    f.DtSaidaFin = depDtSaidaFin->getDate();
+    f.FiliOrig = {{rbtTodasFiliOrig->isChecked(), stFiliOrig}};
+    f.FiliLanc = {{rbtTodasFiliLanc->isChecked(), stFiliLanc}};
+    f.VrDocuIni = nedVrDocuIni->getNumber();
+    f.VrDocuFin = nedVrDocuFin->getNumber();
+    f.Tipo = rgpTipo->itemIndex();
+    f.DtVencIni = depVencIni->getDate();
+    f.DtVencFin = depVencFin->getDate();
+    f.TipoConta = {{rbtTodosTipoCont->isChecked(), stTpConta}};
+    f.VrOriginalIni = nedVrOriginalIni->getNumber();
+    f.VrOriginalFin = nedVrOriginalFin->getNumber();
+    f.VrLiquidoIni = nedVrLiquidoIni->getNumber();
+    f.VrLiquidoFin = nedVrLiquidoFin->getNumber();
+    f.Status = cbbStatus->currentIndex();
+    f.Vendedor = {{rbtVendTodos->isChecked(), stVendedor}};
+    f.Ctbl = rdgCtbl->itemIndex();
+    return f;
 }
 
 // Validation --------------------------------------------------------------------------------
@@ -438,210 +400,102 @@ void TfrmFiltroRecalLancContReceber::fail(const QString &key) const
     mensErro(msgPadrao->msg(key));
 }
 
-void TfrmFiltroRecalLancContReceber::validate(TTabSheet *page, QWidget *control, const std::function<void()> &checks)
+void TfrmFiltroRecalLancContReceber::showChecked(const TFILTRO &filter, const std::optional<FilterFault> &fault)
 {
+    // A date edit's text is checked where the rules reach its pair, so an earlier rule's
+    // message comes first.
+    const auto reached = [&](FilterField field) { return !fault || fault->field >= field; };
+    const auto checkDates = [&](FilterField field, TDateEditPlus *from, TDateEditPlus *to) {
+        if (reached(field)) {
+            from->checkValidDate();
+            to->checkValidDate();
+        }
+    };
+    const auto zeroIfEmpty = [&](FilterField field, TNumberEdit *from, TNumberEdit *to) {
+        for (TNumberEdit *edit : {from, to})
+            if (reached(field) && emptyString(edit->text()))
+                edit->setText(QStringLiteral("0"));
+    };
+    const auto showNumber = [](TMaskEdit *edit, const QString &number) {
+        if (edit->text() != number)
+            edit->setText(number);
+    };
+    checkDates(FilterField::DtVencIni, depVencIni, depVencFin);
+    zeroIfEmpty(FilterField::VrOriginalIni, nedVrOriginalIni, nedVrOriginalFin);
+    zeroIfEmpty(FilterField::VrLiquidoIni, nedVrLiquidoIni, nedVrLiquidoFin);
+    showNumber(medNrDocuIni, filter.Documento.NrDocuIni);
+    showNumber(medNrDocuFin, filter.Documento.NrDocuFin);
+    checkDates(FilterField::DtEmissaoIni, depDtEmissaoIni, depDtEmissaoFin);
+    checkDates(FilterField::DtSaidaIni, depDtSaidaIni, depDtSaidaFin);
+    zeroIfEmpty(FilterField::VrDocuIni, nedVrDocuIni, nedVrDocuFin);
+}
+
+void TfrmFiltroRecalLancContReceber::showFault(const FilterFault &fault)
+{
+    // In FilterField's order.
+    QWidget *const controls[] = {depVencIni,      depVencFin,       rbtTipoContLista, nedVrOriginalIni,
+                                 nedVrLiquidoIni, rbtListaClie,     medNrDocuIni,     medNrDocuFin,
+                                 depDtEmissaoIni, depDtEmissaoFin,  depDtSaidaIni,    depDtSaidaFin,
+                                 rbtListaFiliOrig, rbtListaFiliLanc, nedVrDocuIni,    rbtVendLista};
     try {
-        checks();
+        fail(fault.key);
     } catch (...) {
-        pgcPadrao->setActivePage(page);
+        pgcPadrao->setActivePage(fault.field < FilterField::Cliente ? tshContReceber : tshDocumento);
         // The hidden run has no field to go back to; focusing there would take the focus
         // from the screen underneath.
         if (isVisible())
-            focusControl(control);
+            focusControl(controls[int(fault.field)]);
         throw;
     }
 }
 
-void TfrmFiltroRecalLancContReceber::validateDateFrom(bool required, TTabSheet *page, TDateEditPlus *from,
-                                                      TDateEditPlus *to, const QString &keyMissing,
-                                                      const QString &keyOrder)
+void TfrmFiltroRecalLancContReceber::checkDate(TTabSheet *page, TDateEditPlus *edit)
 {
-    validate(page, from, [&] {
-        const bool fromEmpty = emptyString(from->text());
-        if (!required) {
-            from->checkValidDate();
-            return;
-        }
-        const bool toGiven = !emptyString(to->text());
-        if (fromEmpty && toGiven)
-            fail(keyMissing);
-        if (!fromEmpty && toGiven && to->getDate() < from->getDate())
-            fail(keyOrder);
-    });
-}
-
-void TfrmFiltroRecalLancContReceber::validateDateTo(bool required, TTabSheet *page, TDateEditPlus *from,
-                                                    TDateEditPlus *to, const QString &keyMissing)
-{
-    validate(page, to, [&] {
-        if (!required) {
-            to->checkValidDate();
-            return;
-        }
-        if (emptyString(to->text()) && !emptyString(from->text()))
-            fail(keyMissing);
-    });
-}
-
-void TfrmFiltroRecalLancContReceber::validateValues(TTabSheet *page, TNumberEdit *from, TNumberEdit *to,
-                                                    const QString &keyOrder)
-{
-    validate(page, from, [&] {
-        if (emptyString(from->text()))
-            from->setText(QStringLiteral("0"));
-        if (emptyString(to->text()))
-            to->setText(QStringLiteral("0"));
-        if (to->getNumber() < from->getNumber())
-            fail(keyOrder);
-    });
-}
-
-void TfrmFiltroRecalLancContReceber::validateList(TTabSheet *page, TRadioButton *listRadio, const QString &list,
-                                                  const QString &key)
-{
-    validate(page, listRadio, [&] {
-        if (listRadio->isChecked() && emptyString(list))
-            fail(key);
-    });
-}
-
-void TfrmFiltroRecalLancContReceber::Vd_DtEmissaoIni(bool required)
-{
-    validateDateFrom(required, tshDocumento, depDtEmissaoIni, depDtEmissaoFin, QStringLiteral("DtEmissaoIni_inf"),
-                     QStringLiteral("DtEmissaoIni_menor"));
-}
-
-void TfrmFiltroRecalLancContReceber::Vd_DtEmissaoFin(bool required)
-{
-    validateDateTo(required, tshDocumento, depDtEmissaoIni, depDtEmissaoFin, QStringLiteral("DtEmissaoFin_inf"));
-}
-
-void TfrmFiltroRecalLancContReceber::Vd_DtSaidaIni(bool required)
-{
-    validateDateFrom(required, tshDocumento, depDtSaidaIni, depDtSaidaFin, QStringLiteral("DtSaidaIni_inf"),
-                     QStringLiteral("DtSaidaIni_menor"));
-}
-
-void TfrmFiltroRecalLancContReceber::Vd_DtSaidaFin(bool required)
-{
-    validateDateTo(required, tshDocumento, depDtSaidaIni, depDtSaidaFin, QStringLiteral("DtSaidaFin_inf"));
-}
-
-void TfrmFiltroRecalLancContReceber::Vd_DtVencIni(bool required)
-{
-    validateDateFrom(required, tshContReceber, depVencIni, depVencFin, QStringLiteral("VencIni_inf"),
-                     QStringLiteral("VencIni_menor"));
-}
-
-void TfrmFiltroRecalLancContReceber::Vd_DtVencFin(bool required)
-{
-    validateDateTo(required, tshContReceber, depVencIni, depVencFin, QStringLiteral("VencFin_inf"));
+    try {
+        edit->checkValidDate();
+    } catch (...) {
+        pgcPadrao->setActivePage(page);
+        if (isVisible())
+            focusControl(edit);
+        throw;
+    }
 }
 
 void TfrmFiltroRecalLancContReceber::fitNumber(TMaskEdit *edit)
 {
-    edit->setText(ajusta(edit->text(), edit->maxLength()));
-}
-
-void TfrmFiltroRecalLancContReceber::Vd_NrDocuIni()
-{
-    validate(tshDocumento, medNrDocuIni, [&] {
-        const bool fromEmpty = emptyString(medNrDocuIni->text());
-        if (fromEmpty && !emptyString(medNrDocuFin->text()))
-            fail(QStringLiteral("NrNotaFiscIni_inf"));
-        if (fromEmpty)
-            return;
-        fitNumber(medNrDocuIni);
-        if (emptyString(medNrDocuFin->text()))
-            return;
-        fitNumber(medNrDocuFin);
-        // Both have the same length now, so numbers of digits compare by value.
-        if (medNrDocuIni->text() > medNrDocuFin->text())
-            fail(QStringLiteral("NrNotaFisc_menor"));
-    });
-}
-
-void TfrmFiltroRecalLancContReceber::Vd_NrDocuFin()
-{
-    validate(tshDocumento, medNrDocuFin, [&] {
-        const bool toEmpty = emptyString(medNrDocuFin->text());
-        if (!toEmpty)
-            fitNumber(medNrDocuFin);
-        if (toEmpty && !emptyString(medNrDocuIni->text()))
-            fail(QStringLiteral("NrNotaFiscFin_inf"));
-    });
-}
-
-void TfrmFiltroRecalLancContReceber::Vd_VrDocuIni()
-{
-    validateValues(tshDocumento, nedVrDocuIni, nedVrDocuFin, QStringLiteral("VrDocuIni_menor"));
-}
-
-void TfrmFiltroRecalLancContReceber::Vd_VrOriginalIni()
-{
-    validateValues(tshContReceber, nedVrOriginalIni, nedVrOriginalFin, QStringLiteral("VrOrigIni_menor"));
-}
-
-void TfrmFiltroRecalLancContReceber::Vd_VrLiquidoIni()
-{
-    validateValues(tshContReceber, nedVrLiquidoIni, nedVrLiquidoFin, QStringLiteral("VrLiquIni_menor"));
-}
-
-void TfrmFiltroRecalLancContReceber::Vd_Cliente()
-{
-    validateList(tshDocumento, rbtListaClie, stCliente, QStringLiteral("Clie_inf"));
-}
-
-void TfrmFiltroRecalLancContReceber::Vd_FiliOrig()
-{
-    validateList(tshDocumento, rbtListaFiliOrig, stFiliOrig, QStringLiteral("FiliOrig_inf"));
-}
-
-void TfrmFiltroRecalLancContReceber::Vd_FiliLanc()
-{
-    validateList(tshDocumento, rbtListaFiliLanc, stFiliLanc, QStringLiteral("FiliLanc_inf"));
-}
-
-void TfrmFiltroRecalLancContReceber::Vd_Vendedor()
-{
-    validateList(tshDocumento, rbtVendLista, stVendedor, QStringLiteral("Vend_inf"));
-}
-
-void TfrmFiltroRecalLancContReceber::Vd_TipoCont()
-{
-    validateList(tshContReceber, rbtTipoContLista, stTpConta, QStringLiteral("TipoConta_inf"));
+    edit->setText(ajusta(edit->text(), m_numberLength));
 }
 
 // Field events ------------------------------------------------------------------------------
 
 void TfrmFiltroRecalLancContReceber::depDtEmissaoIniExit(QObject *)
 {
-    Vd_DtEmissaoIni(false);
+    checkDate(tshDocumento, depDtEmissaoIni);
 }
 
 void TfrmFiltroRecalLancContReceber::depDtEmissaoFinExit(QObject *)
 {
-    Vd_DtEmissaoFin(false);
+    checkDate(tshDocumento, depDtEmissaoFin);
 }
 
 void TfrmFiltroRecalLancContReceber::depDtSaidaIniExit(QObject *)
 {
-    Vd_DtSaidaIni(false);
+    checkDate(tshDocumento, depDtSaidaIni);
 }
 
 void TfrmFiltroRecalLancContReceber::depDtSaidaFinExit(QObject *)
 {
-    Vd_DtSaidaFin(false);
+    checkDate(tshDocumento, depDtSaidaFin);
 }
 
 void TfrmFiltroRecalLancContReceber::depVencIniExit(QObject *)
 {
-    Vd_DtVencIni(false);
+    checkDate(tshContReceber, depVencIni);
 }
 
 void TfrmFiltroRecalLancContReceber::depVencFinExit(QObject *)
 {
-    Vd_DtVencFin(false);
+    checkDate(tshContReceber, depVencFin);
 }
 
 void TfrmFiltroRecalLancContReceber::medNrDocuIniExit(QObject *)

@@ -1,8 +1,10 @@
 #pragma once
 
+#include "AccountFilter.h"
+#include "AccountListHost.h"
+
 #include <erpfwui/screens/tfrmfiltropadrao.h>
 
-#include <QDate>
 #include <QPointer>
 #include <QString>
 
@@ -28,57 +30,6 @@ class TRadioGroup;
 class TTabSheet;
 } // namespace erp
 
-class TfrmRecCont;
-
-// One selection group of the filter: every code, or only the codes picked into Lista
-// (the picker's list text, empty when nothing was picked).
-struct TSELECAO
-{
-    bool Todos = true;
-    QString Lista;
-    bool operator==(const TSELECAO &) const = default;
-};
-
-struct TCLIENTE : TSELECAO {};
-struct TFILIORIG : TSELECAO {};
-struct TFILILANC : TSELECAO {};
-struct TTIPOCONTA : TSELECAO {};
-struct TVENDEDOR : TSELECAO {};
-
-struct TDOCUMENTO
-{
-    QString NrDocuIni;
-    QString NrDocuFin;
-    bool operator==(const TDOCUMENTO &) const = default;
-};
-
-// The filter that last produced REC00800's account list. An invalid date is no date.
-struct TFILTRO
-{
-    TCLIENTE Cliente;
-    TDOCUMENTO Documento;
-    QDate DtEmissaoIni;
-    QDate DtEmissaoFin;
-    QDate DtSaidaIni;
-    QDate DtSaidaFin;
-    TFILIORIG FiliOrig;
-    TFILILANC FiliLanc;
-    double VrDocuIni = 0;
-    double VrDocuFin = 0;
-    qint32 Tipo = 0; // "Real"
-    QDate DtVencIni;
-    QDate DtVencFin;
-    TTIPOCONTA TipoConta;
-    double VrOriginalIni = 0;
-    double VrOriginalFin = 0;
-    double VrLiquidoIni = 0;
-    double VrLiquidoFin = 0;
-    qint32 Status = 5; // "Todas"
-    TVENDEDOR Vendedor;
-    qint32 Ctbl = 2; // "Ambos"
-    bool operator==(const TFILTRO &) const = default;
-};
-
 // REC00801: the filter of the accounts that REC00800 lists. Only ever hidden, so it keeps
 // its filter while the shell runs.
 class TfrmFiltroRecalLancContReceber : public erp::TfrmFiltroPadrao
@@ -86,7 +37,9 @@ class TfrmFiltroRecalLancContReceber : public erp::TfrmFiltroPadrao
     Q_OBJECT
 
 public:
-    explicit TfrmFiltroRecalLancContReceber(QWidget *parent = nullptr);
+    // host gives the screen whose list the dialog fills, or none while it is closed: the
+    // dialog outlives it.
+    explicit TfrmFiltroRecalLancContReceber(std::function<AccountListHost *()> host, QWidget *parent = nullptr);
 
     // Written only after the server has answered a confirmation.
     TFILTRO Filtro;
@@ -105,6 +58,8 @@ public:
     // Validates, asks the server for the accounts, loads them into REC00800, keeps the filter
     // and closes; the first fault stops it with its message, page and focus.
     void sbtConfirmaClick(QObject *sender) override;
+    // The same with the stored filter, the dialog hidden and its controls left alone.
+    void runStoredFilter();
     void btfSaveOpcClick(QObject *sender) override;
     void btfLoadOpcClick(QObject *sender) override;
 
@@ -145,25 +100,6 @@ public:
 
     // The customer's registration number laid out by the mask of its registration type.
     Q_INVOKABLE ERP_HANDLER void ADOIBQuery1NRINSJURCLIEGetText(erp::Field *sender, QString &text, bool displayText);
-
-    // With required false (leaving the edit) only the date itself is checked.
-    void Vd_DtEmissaoIni(bool required);
-    void Vd_DtEmissaoFin(bool required);
-    void Vd_DtSaidaIni(bool required);
-    void Vd_DtSaidaFin(bool required);
-    void Vd_DtVencIni(bool required);
-    void Vd_DtVencFin(bool required);
-    void Vd_NrDocuIni();
-    void Vd_NrDocuFin();
-    // Each checks its whole value range; an empty edit becomes "0".
-    void Vd_VrDocuIni();
-    void Vd_VrOriginalIni();
-    void Vd_VrLiquidoIni();
-    void Vd_Cliente();
-    void Vd_FiliOrig();
-    void Vd_FiliLanc();
-    void Vd_Vendedor();
-    void Vd_TipoCont();
 
     erp::TButtonFlat *sbtLimpa = nullptr;
     erp::TMenuItem *mnuDesfazer = nullptr;
@@ -227,25 +163,27 @@ protected:
 
 private:
     bool m_parametersRead = false;
+    int m_numberLength = 0;
 
-    TfrmRecCont *recalculationScreen() const;
-    // REC00800's connection, through which every call of this dialog goes.
-    erp::NetConnection *connection() const;
+    std::function<AccountListHost *()> m_host;
+
+    AccountListHost &host() const;
     QVariant callServer(const QString &method, const QVariantList &params = {}) const;
     void loadGeralRec();
     QDate dueFromDefault() const;
     QDate dueToDefault() const;
 
     [[noreturn]] void fail(const QString &key) const;
-    // Runs a validator's checks; on any fault shows its page, focuses its control and lets
-    // the same exception go on.
-    void validate(erp::TTabSheet *page, QWidget *control, const std::function<void()> &checks);
-    void validateDateFrom(bool required, erp::TTabSheet *page, erp::TDateEditPlus *from, erp::TDateEditPlus *to,
-                          const QString &keyMissing, const QString &keyOrder);
-    void validateDateTo(bool required, erp::TTabSheet *page, erp::TDateEditPlus *from, erp::TDateEditPlus *to,
-                        const QString &keyMissing);
-    void validateValues(erp::TTabSheet *page, erp::TNumberEdit *from, erp::TNumberEdit *to, const QString &keyOrder);
-    void validateList(erp::TTabSheet *page, erp::TRadioButton *listRadio, const QString &list, const QString &key);
+    void loadParExp();
+    TFILTRO filterFromControls() const;
+    // The controls as the checks leave them, up to the broken rule: date texts checked, empty
+    // values shown as 0, document numbers fitted.
+    void showChecked(const TFILTRO &filter, const std::optional<FilterFault> &fault);
+    // The message, then the rule's page and control.
+    [[noreturn]] void showFault(const FilterFault &fault);
+    void runFilter(const TFILTRO &filter);
+    // Leaving a date edit rejects only a text that is no date, keeping the focus on its page.
+    void checkDate(erp::TTabSheet *page, erp::TDateEditPlus *edit);
     void fitNumber(erp::TMaskEdit *edit);
     void filterValueKey(erp::TNumberEdit *edit, QChar &key);
     void pickFromQuery(erp::AdoIbQuery *query, erp::DataSource *source, const QString &keyField,

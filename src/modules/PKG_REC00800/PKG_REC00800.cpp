@@ -15,6 +15,12 @@ namespace {
 const char *const kUnits[] = {"PKG_REC00800", "Cli_rec00801", "Cli_rec00800"};
 const erp::PackageInfoTable kPackageInfo{3, kUnits};
 
+// REC00800 as its filter sees it; none while it is closed.
+AccountListHost *accountList()
+{
+    return Cli_rec00800::frmRecCont.data();
+}
+
 } // namespace
 
 void IniProc()
@@ -48,9 +54,10 @@ void CriaFiltroRecalLancContReceber(const QString &mode)
     using namespace Cli_rec00801;
     if (!boIdCriado || !frmFiltroRecalLancContReceber) {
         // Making the dialog already asks the server through REC00800's connection.
-        if (!Cli_rec00800::frmRecCont)
+        if (!accountList())
             throw erp::Error(QStringLiteral("O filtro de recálculo (REC00801) precisa da tela REC00800 aberta."));
-        frmFiltroRecalLancContReceber = erp::createForm<TfrmFiltroRecalLancContReceber>(erp::shellMainWindow());
+        frmFiltroRecalLancContReceber
+            = erp::createForm<TfrmFiltroRecalLancContReceber>(&accountList, erp::shellMainWindow());
         if (!frmFiltroRecalLancContReceber->parametersRead()) {
             // Without the server's parameters it would query with no due-date range; its
             // create handler has shown why, and the next use makes it again.
@@ -64,8 +71,7 @@ void CriaFiltroRecalLancContReceber(const QString &mode)
         erp::setScreenCursor(erp::crDefault); // the user works in the dialog now
         filter->showModal();
     } else if (mode == QLatin1String("ESCONDE_FILTRO")) {
-        erp::fire(filter->onActivate, filter);
-        filter->sbtConfirmaClick(filter->sbtConfirma);
+        filter->runStoredFilter();
     }
 }
 

@@ -2,7 +2,6 @@
 
 #include "form.h"
 
-#include <erpfwui/screens/btnpesquisa.h>
 #include <erpfwui/widgets/controls.h>
 #include <erpfwui/widgets/dbgrid.h>
 #include <erpfwui/widgets/edits.h>
@@ -28,29 +27,6 @@ void MethodRef::invoke(void **argv) const
 
 namespace {
 
-template <typename... Args>
-std::function<void(Args...)> caller(const MethodRef &method)
-{
-    return [method](Args... args) {
-        void *argv[] = {nullptr, const_cast<void *>(static_cast<const void *>(std::addressof(args)))...};
-        method.invoke(argv);
-    };
-}
-
-template <class C, typename... Args>
-EventSpec eventOf(std::function<void(Args...)> C::*member, QByteArrayList types)
-{
-    return {std::move(types), [member](QObject *component, const MethodRef &method) {
-                dynamic_cast<C &>(*component).*member = caller<Args...>(method);
-            }};
-}
-
-template <class C>
-EventSpec notify(NotifyEvent C::*member)
-{
-    return eventOf(member, {"QObject*"});
-}
-
 // Dataset events hand the dataset itself; the handler takes it by pointer.
 EventSpec dataSetEvent(ClientDataSet::Handler ClientDataSet::*member)
 {
@@ -63,6 +39,130 @@ EventSpec dataSetEvent(ClientDataSet::Handler ClientDataSet::*member)
             }};
 }
 
+void focusable(ComponentRegistry &r, const QMetaObject *meta)
+{
+    r.registerEvent(meta, QStringLiteral("OnEnter"), notify(&FocusEvents::onEnter));
+    r.registerEvent(meta, QStringLiteral("OnExit"), notify(&FocusEvents::onExit));
+}
+
+void registerContainers(ComponentRegistry &r)
+{
+    r.registerClass(QStringLiteral("TLabel"), &TLabel::staticMetaObject);
+    r.registerClass(QStringLiteral("TImage"), &TImage::staticMetaObject);
+    r.registerClass(QStringLiteral("TDBText"), &TDBText::staticMetaObject);
+    for (const auto &[name, meta] : std::initializer_list<std::pair<const char *, const QMetaObject *>>{
+             {"TPanel", &TPanel::staticMetaObject}, {"TGroupBox", &TGroupBox::staticMetaObject},
+             {"TScrollBox", &TScrollBox::staticMetaObject}, {"TTabSheet", &TTabSheet::staticMetaObject}}) {
+        r.registerClass(QString::fromLatin1(name), meta);
+        focusable(r, meta);
+    }
+    r.registerClass(QStringLiteral("TPageControl"), &TPageControl::staticMetaObject);
+    focusable(r, &TPageControl::staticMetaObject);
+    r.registerEvent(&TPageControl::staticMetaObject, QStringLiteral("OnChange"), notify(&TPageControl::onChange));
+}
+
+void registerEdits(ComponentRegistry &r)
+{
+    r.registerClass(QStringLiteral("TEdit"), &TEdit::staticMetaObject);
+    r.registerClass(QStringLiteral("TMaskEdit"), &TMaskEdit::staticMetaObject);
+    r.registerClass(QStringLiteral("TDateEditPlus"), &TDateEditPlus::staticMetaObject);
+    r.registerClass(QStringLiteral("TNumberEdit"), &TNumberEdit::staticMetaObject);
+    const QMetaObject *edit = &EditBase::staticMetaObject;
+    focusable(r, edit);
+    r.registerEvent(edit, QStringLiteral("OnChange"), notify(&EditBase::onChange));
+    r.registerEvent(edit, QStringLiteral("OnKeyPress"), eventOf(&EditBase::onKeyPress, {"QObject*", "QChar&"}));
+    r.registerEvent(edit, QStringLiteral("OnKeyDown"), eventOf(&EditBase::onKeyDown, {"QObject*", "int&", "erp::ShiftState"}));
+}
+
+void registerButtons(ComponentRegistry &r)
+{
+    r.registerClass(QStringLiteral("TButtonFlat"), &TButtonFlat::staticMetaObject);
+    r.registerEvent(&TButtonFlat::staticMetaObject, QStringLiteral("OnClick"), notify(&TButtonFlat::onClick));
+    r.registerClass(QStringLiteral("TButton"), &TButton::staticMetaObject);
+    focusable(r, &TButton::staticMetaObject);
+    r.registerEvent(&TButton::staticMetaObject, QStringLiteral("OnClick"), notify(&TButton::onClick));
+    r.registerClass(QStringLiteral("TCheckBox"), &TCheckBox::staticMetaObject);
+    focusable(r, &TCheckBox::staticMetaObject);
+    r.registerEvent(&TCheckBox::staticMetaObject, QStringLiteral("OnClick"), notify(&TCheckBox::onClick));
+    r.registerClass(QStringLiteral("TRadioButton"), &TRadioButton::staticMetaObject);
+    focusable(r, &TRadioButton::staticMetaObject);
+    r.registerEvent(&TRadioButton::staticMetaObject, QStringLiteral("OnClick"), notify(&TRadioButton::onClick));
+    r.registerClass(QStringLiteral("TRadioGroup"), &TRadioGroup::staticMetaObject);
+    focusable(r, &TRadioGroup::staticMetaObject);
+    r.registerEvent(&TRadioGroup::staticMetaObject, QStringLiteral("OnClick"), notify(&TRadioGroup::onClick));
+    r.registerClass(QStringLiteral("TComboBox"), &TComboBox::staticMetaObject);
+    focusable(r, &TComboBox::staticMetaObject);
+    r.registerEvent(&TComboBox::staticMetaObject, QStringLiteral("OnClick"), notify(&TComboBox::onClick));
+    r.registerEvent(&TComboBox::staticMetaObject, QStringLiteral("OnChange"), notify(&TComboBox::onChange));
+}
+
+void registerMenusAndGrid(ComponentRegistry &r)
+{
+    r.registerClass(QStringLiteral("TMainMenu"), &TMainMenu::staticMetaObject);
+    r.registerClass(QStringLiteral("TPopupMenu"), &TPopupMenu::staticMetaObject);
+    r.registerClass(QStringLiteral("TMenuItem"), &TMenuItem::staticMetaObject);
+    r.registerEvent(&TMenuItem::staticMetaObject, QStringLiteral("OnClick"), notify(&TMenuItem::onClick));
+
+    const QMetaObject *grid = &TDBGrid::staticMetaObject;
+    r.registerClass(QStringLiteral("TDBGrid"), grid);
+    focusable(r, grid);
+    r.registerEvent(grid, QStringLiteral("OnDblClick"), notify(&TDBGrid::onDblClick));
+    r.registerEvent(grid, QStringLiteral("OnTitleClick"), eventOf(&TDBGrid::onTitleClick, {"erp::GridColumn*"}));
+    r.registerEvent(grid, QStringLiteral("OnKeyDown"), eventOf(&TDBGrid::onKeyDown, {"QObject*", "int&", "erp::ShiftState"}));
+    r.registerEvent(grid, QStringLiteral("OnDrawColumnCell"),
+                    eventOf(&TDBGrid::onDrawColumnCell, {"QObject*", "QRect", "int", "erp::GridColumn*", "erp::GridDrawState"}));
+}
+
+void registerDataComponents(ComponentRegistry &r)
+{
+    const QMetaObject *cds = &ClientDataSet::staticMetaObject;
+    r.registerClass(QStringLiteral("TClientDataSet"), cds, [](QObject *parent) { return new ClientDataSet(parent); });
+    const std::initializer_list<std::pair<const char *, ClientDataSet::Handler ClientDataSet::*>> dataSetEvents{
+        {"BeforeOpen", &ClientDataSet::beforeOpen}, {"AfterOpen", &ClientDataSet::afterOpen},
+        {"BeforeClose", &ClientDataSet::beforeClose}, {"AfterClose", &ClientDataSet::afterClose},
+        {"BeforePost", &ClientDataSet::beforePost}, {"AfterPost", &ClientDataSet::afterPost},
+        {"AfterCancel", &ClientDataSet::afterCancel}, {"BeforeScroll", &ClientDataSet::beforeScroll},
+        {"AfterScroll", &ClientDataSet::afterScroll}, {"OnCalcFields", &ClientDataSet::onCalcFields}};
+    for (const auto &[name, member] : dataSetEvents)
+        r.registerEvent(cds, QString::fromLatin1(name), dataSetEvent(member));
+
+    r.registerClass(QStringLiteral("TDataSource"), &DataSource::staticMetaObject,
+                    [](QObject *parent) { return new DataSource(parent); });
+    r.registerEvent(&DataSource::staticMetaObject, QStringLiteral("OnStateChange"),
+                    {{"QObject*"}, [](QObject *component, const MethodRef &method) {
+                         static_cast<DataSource *>(component)->onStateChange = [method](DataSource &source) {
+                             QObject *sender = &source;
+                             void *argv[] = {nullptr, &sender};
+                             method.invoke(argv);
+                         };
+                     }});
+    r.registerClass(QStringLiteral("TADOIBQuery"), &AdoIbQuery::staticMetaObject,
+                    [](QObject *parent) { return new AdoIbQuery(parent); });
+    r.registerClass(QStringLiteral("TKeyList"), &KeyList::staticMetaObject,
+                    [](QObject *parent) { return new KeyList(parent); });
+    r.registerClass(QStringLiteral("TMessages"), &Messages::staticMetaObject,
+                    [](QObject *parent) { return new Messages(parent); });
+    r.registerClass(QStringLiteral("TNetConnection"), &NetConnection::staticMetaObject,
+                    [](QObject *parent) { return new NetConnection(parent); });
+    r.registerEvent(&NetConnection::staticMetaObject, QStringLiteral("BeforeConnect"),
+                    {{"QObject*"}, [](QObject *component, const MethodRef &method) {
+                         static_cast<NetConnection *>(component)->beforeConnect = [method](NetConnection &connection) {
+                             QObject *sender = &connection;
+                             void *argv[] = {nullptr, &sender};
+                             method.invoke(argv);
+                         };
+                     }});
+}
+
+void registerFormEvents(ComponentRegistry &r)
+{
+    const QMetaObject *form = &Form::staticMetaObject;
+    r.registerEvent(form, QStringLiteral("OnCreate"), notify(&Form::onCreate));
+    r.registerEvent(form, QStringLiteral("OnActivate"), notify(&Form::onActivate));
+    r.registerEvent(form, QStringLiteral("OnShow"), notify(&Form::onShow));
+    r.registerEvent(form, QStringLiteral("OnClose"), eventOf(&Form::onClose, {"QObject*", "erp::CloseAction&"}));
+}
+
 } // namespace
 
 ComponentRegistry &ComponentRegistry::instance()
@@ -73,116 +173,12 @@ ComponentRegistry &ComponentRegistry::instance()
 
 ComponentRegistry::ComponentRegistry()
 {
-    auto focusable = [this](const QMetaObject *meta) {
-        registerEvent(meta, QStringLiteral("OnEnter"), notify(&FocusEvents::onEnter));
-        registerEvent(meta, QStringLiteral("OnExit"), notify(&FocusEvents::onExit));
-    };
-
-    registerClass(QStringLiteral("TLabel"), &TLabel::staticMetaObject);
-    registerClass(QStringLiteral("TImage"), &TImage::staticMetaObject);
-    registerClass(QStringLiteral("TDBText"), &TDBText::staticMetaObject);
-    for (const auto &[name, meta] : std::initializer_list<std::pair<const char *, const QMetaObject *>>{
-             {"TPanel", &TPanel::staticMetaObject}, {"TGroupBox", &TGroupBox::staticMetaObject},
-             {"TScrollBox", &TScrollBox::staticMetaObject}, {"TTabSheet", &TTabSheet::staticMetaObject}}) {
-        registerClass(QString::fromLatin1(name), meta);
-        focusable(meta);
-    }
-
-    registerClass(QStringLiteral("TEdit"), &TEdit::staticMetaObject);
-    registerClass(QStringLiteral("TMaskEdit"), &TMaskEdit::staticMetaObject);
-    registerClass(QStringLiteral("TDateEditPlus"), &TDateEditPlus::staticMetaObject);
-    registerClass(QStringLiteral("TNumberEdit"), &TNumberEdit::staticMetaObject);
-    focusable(&EditBase::staticMetaObject);
-    registerEvent(&EditBase::staticMetaObject, QStringLiteral("OnChange"), notify(&EditBase::onChange));
-    registerEvent(&EditBase::staticMetaObject, QStringLiteral("OnKeyPress"), eventOf(&EditBase::onKeyPress, {"QObject*", "QChar&"}));
-    registerEvent(&EditBase::staticMetaObject, QStringLiteral("OnKeyDown"), eventOf(&EditBase::onKeyDown, {"QObject*", "int&", "erp::ShiftState"}));
-
-    registerClass(QStringLiteral("TButtonFlat"), &TButtonFlat::staticMetaObject);
-    registerEvent(&TButtonFlat::staticMetaObject, QStringLiteral("OnClick"), notify(&TButtonFlat::onClick));
-    registerClass(QStringLiteral("TButton"), &TButton::staticMetaObject);
-    focusable(&TButton::staticMetaObject);
-    registerEvent(&TButton::staticMetaObject, QStringLiteral("OnClick"), notify(&TButton::onClick));
-    registerClass(QStringLiteral("TCheckBox"), &TCheckBox::staticMetaObject);
-    focusable(&TCheckBox::staticMetaObject);
-    registerEvent(&TCheckBox::staticMetaObject, QStringLiteral("OnClick"), notify(&TCheckBox::onClick));
-    registerClass(QStringLiteral("TRadioButton"), &TRadioButton::staticMetaObject);
-    focusable(&TRadioButton::staticMetaObject);
-    registerEvent(&TRadioButton::staticMetaObject, QStringLiteral("OnClick"), notify(&TRadioButton::onClick));
-    registerClass(QStringLiteral("TRadioGroup"), &TRadioGroup::staticMetaObject);
-    focusable(&TRadioGroup::staticMetaObject);
-    registerEvent(&TRadioGroup::staticMetaObject, QStringLiteral("OnClick"), notify(&TRadioGroup::onClick));
-    registerClass(QStringLiteral("TComboBox"), &TComboBox::staticMetaObject);
-    focusable(&TComboBox::staticMetaObject);
-    registerEvent(&TComboBox::staticMetaObject, QStringLiteral("OnClick"), notify(&TComboBox::onClick));
-    registerEvent(&TComboBox::staticMetaObject, QStringLiteral("OnChange"), notify(&TComboBox::onChange));
-
-    registerClass(QStringLiteral("TPageControl"), &TPageControl::staticMetaObject);
-    focusable(&TPageControl::staticMetaObject);
-    registerEvent(&TPageControl::staticMetaObject, QStringLiteral("OnChange"), notify(&TPageControl::onChange));
-
-    registerClass(QStringLiteral("TMainMenu"), &TMainMenu::staticMetaObject);
-    registerClass(QStringLiteral("TPopupMenu"), &TPopupMenu::staticMetaObject);
-    registerClass(QStringLiteral("TMenuItem"), &TMenuItem::staticMetaObject);
-    registerEvent(&TMenuItem::staticMetaObject, QStringLiteral("OnClick"), notify(&TMenuItem::onClick));
-
-    const QMetaObject *grid = &TDBGrid::staticMetaObject;
-    registerClass(QStringLiteral("TDBGrid"), grid);
-    focusable(grid);
-    registerEvent(grid, QStringLiteral("OnDblClick"), notify(&TDBGrid::onDblClick));
-    registerEvent(grid, QStringLiteral("OnTitleClick"), eventOf(&TDBGrid::onTitleClick, {"erp::GridColumn*"}));
-    registerEvent(grid, QStringLiteral("OnKeyDown"), eventOf(&TDBGrid::onKeyDown, {"QObject*", "int&", "erp::ShiftState"}));
-    registerEvent(grid, QStringLiteral("OnDrawColumnCell"),
-                  eventOf(&TDBGrid::onDrawColumnCell, {"QObject*", "QRect", "int", "erp::GridColumn*", "erp::GridDrawState"}));
-
-    const QMetaObject *lookup = &TBtnPesquisa::staticMetaObject;
-    registerClass(QStringLiteral("TBtnPesquisa"), lookup);
-    registerEvent(lookup, QStringLiteral("OnBeforePesq"), eventOf(&TBtnPesquisa::onBeforePesq, {"QObject*", "bool&"}));
-    registerEvent(lookup, QStringLiteral("OnAfterPesq"), notify(&TBtnPesquisa::onAfterPesq));
-    registerEvent(lookup, QStringLiteral("OnClick"), notify(&TBtnPesquisa::onClick));
-
-    const QMetaObject *form = &Form::staticMetaObject;
-    registerEvent(form, QStringLiteral("OnCreate"), notify(&Form::onCreate));
-    registerEvent(form, QStringLiteral("OnActivate"), notify(&Form::onActivate));
-    registerEvent(form, QStringLiteral("OnShow"), notify(&Form::onShow));
-    registerEvent(form, QStringLiteral("OnClose"), eventOf(&Form::onClose, {"QObject*", "erp::CloseAction&"}));
-
-    const QMetaObject *cds = &ClientDataSet::staticMetaObject;
-    registerClass(QStringLiteral("TClientDataSet"), cds, [](QObject *parent) { return new ClientDataSet(parent); });
-    const std::initializer_list<std::pair<const char *, ClientDataSet::Handler ClientDataSet::*>> dataSetEvents{
-        {"BeforeOpen", &ClientDataSet::beforeOpen}, {"AfterOpen", &ClientDataSet::afterOpen},
-        {"BeforeClose", &ClientDataSet::beforeClose}, {"AfterClose", &ClientDataSet::afterClose},
-        {"BeforePost", &ClientDataSet::beforePost}, {"AfterPost", &ClientDataSet::afterPost},
-        {"AfterCancel", &ClientDataSet::afterCancel}, {"BeforeScroll", &ClientDataSet::beforeScroll},
-        {"AfterScroll", &ClientDataSet::afterScroll}, {"OnCalcFields", &ClientDataSet::onCalcFields}};
-    for (const auto &[name, member] : dataSetEvents)
-        registerEvent(cds, QString::fromLatin1(name), dataSetEvent(member));
-
-    registerClass(QStringLiteral("TDataSource"), &DataSource::staticMetaObject,
-                  [](QObject *parent) { return new DataSource(parent); });
-    registerEvent(&DataSource::staticMetaObject, QStringLiteral("OnStateChange"),
-                  {{"QObject*"}, [](QObject *component, const MethodRef &method) {
-                       static_cast<DataSource *>(component)->onStateChange = [method](DataSource &source) {
-                           QObject *sender = &source;
-                           void *argv[] = {nullptr, &sender};
-                           method.invoke(argv);
-                       };
-                   }});
-    registerClass(QStringLiteral("TADOIBQuery"), &AdoIbQuery::staticMetaObject,
-                  [](QObject *parent) { return new AdoIbQuery(parent); });
-    registerClass(QStringLiteral("TKeyList"), &KeyList::staticMetaObject,
-                  [](QObject *parent) { return new KeyList(parent); });
-    registerClass(QStringLiteral("TMessages"), &Messages::staticMetaObject,
-                  [](QObject *parent) { return new Messages(parent); });
-    registerClass(QStringLiteral("TNetConnection"), &NetConnection::staticMetaObject,
-                  [](QObject *parent) { return new NetConnection(parent); });
-    registerEvent(&NetConnection::staticMetaObject, QStringLiteral("BeforeConnect"),
-                  {{"QObject*"}, [](QObject *component, const MethodRef &method) {
-                       static_cast<NetConnection *>(component)->beforeConnect = [method](NetConnection &connection) {
-                           QObject *sender = &connection;
-                           void *argv[] = {nullptr, &sender};
-                           method.invoke(argv);
-                       };
-                   }});
+    registerContainers(*this);
+    registerEdits(*this);
+    registerButtons(*this);
+    registerMenusAndGrid(*this);
+    registerDataComponents(*this);
+    registerFormEvents(*this);
 }
 
 void ComponentRegistry::registerClass(const QString &className, const QMetaObject *meta, Factory factory)

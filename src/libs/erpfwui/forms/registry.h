@@ -9,6 +9,7 @@
 #include <QString>
 
 #include <functional>
+#include <memory>
 
 namespace erp {
 
@@ -36,7 +37,8 @@ struct ERPFWUI_EXPORT EventSpec
 
 // The component classes that form files may name ("TPanel", "TClientDataSet", ...): how to
 // make one and which events it has. Widgets are made through their meta-object's invokable
-// constructor.
+// constructor. It starts with the controls and data components that forms are built of; a layer
+// above (the screens, a module) registers its own classes when its library loads.
 class ERPFWUI_EXPORT ComponentRegistry
 {
 public:
@@ -65,5 +67,30 @@ private:
     QHash<QString, Entry> m_classes;
     QHash<const QMetaObject *, QHash<QString, EventSpec>> m_events;
 };
+
+// Event bindings for registerEvent: an event member of C that is a std::function, called with
+// the handler's arguments as they are.
+template <typename... Args>
+std::function<void(Args...)> caller(const MethodRef &method)
+{
+    return [method](Args... args) {
+        void *argv[] = {nullptr, const_cast<void *>(static_cast<const void *>(std::addressof(args)))...};
+        method.invoke(argv);
+    };
+}
+
+template <class C, typename... Args>
+EventSpec eventOf(std::function<void(Args...)> C::*member, QByteArrayList types)
+{
+    return {std::move(types), [member](QObject *component, const MethodRef &method) {
+                dynamic_cast<C &>(*component).*member = caller<Args...>(method);
+            }};
+}
+
+template <class C>
+EventSpec notify(std::function<void(QObject *)> C::*member)
+{
+    return eventOf(member, {"QObject*"});
+}
 
 } // namespace erp

@@ -2,6 +2,7 @@
 
 #include "dialogs.h"
 
+#include <erpfwui/forms/registry.h>
 #include <erpfwui/widgets/focus.h>
 
 #include <erpfw/core/messageservice.h>
@@ -10,6 +11,23 @@
 #include <QApplication>
 
 namespace erp {
+
+namespace {
+
+// The screens' own component class, known to form files once this library is loaded.
+void registerScreenClasses()
+{
+    ComponentRegistry &registry = ComponentRegistry::instance();
+    const QMetaObject *lookup = &TBtnPesquisa::staticMetaObject;
+    registry.registerClass(QStringLiteral("TBtnPesquisa"), lookup);
+    registry.registerEvent(lookup, QStringLiteral("OnBeforePesq"), eventOf(&TBtnPesquisa::onBeforePesq, {"QObject*", "bool&"}));
+    registry.registerEvent(lookup, QStringLiteral("OnAfterPesq"), notify(&TBtnPesquisa::onAfterPesq));
+    registry.registerEvent(lookup, QStringLiteral("OnClick"), notify(&TBtnPesquisa::onClick));
+}
+
+Q_CONSTRUCTOR_FUNCTION(registerScreenClasses)
+
+} // namespace
 
 TBtnPesquisa::TBtnPesquisa(QWidget *parent)
     : QToolButton(parent)

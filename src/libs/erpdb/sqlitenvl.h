@@ -2,10 +2,10 @@
 
 struct sqlite3;
 
-namespace erp::server {
+namespace erp {
 
 // NVL(a, b): a unless it is NULL, then b. The screens' reference queries use it on every
 // database, so each SQLite connection that runs them registers it.
-bool registerNvl(sqlite3 *db);
+bool registerSqliteNvl(sqlite3 *db);
 
-} // namespace erp::server
+} // namespace erp

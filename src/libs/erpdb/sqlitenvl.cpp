@@ -1,8 +1,8 @@
-#include "sqlite_nvl.h"
+#include "sqlitenvl.h"
 
 #include <sqlite3.h>
 
-namespace erp::server {
+namespace erp {
 
 namespace {
 
@@ -13,10 +13,10 @@ void nvl(sqlite3_context *ctx, int, sqlite3_value **argv)
 
 } // namespace
 
-bool registerNvl(sqlite3 *db)
+bool registerSqliteNvl(sqlite3 *db)
 {
     return sqlite3_create_function_v2(db, "NVL", 2, SQLITE_UTF8 | SQLITE_DETERMINISTIC, nullptr, &nvl, nullptr,
                                       nullptr, nullptr) == SQLITE_OK;
 }
 
-} // namespace erp::server
+} // namespace erp
