@@ -7,7 +7,6 @@
 #include <QMetaType>
 #include <QElapsedTimer>
 #include <QMutex>
-#include <QWaitCondition>
 #include <QObject>
 #include <QVariant>
 
@@ -39,8 +38,6 @@ public:
     bool cancellable() const { return m_cancellable; }
     qint64 receivedBytes() const; // of answers on this connection so far
     bool finished() const;
-    // Blocks up to ms for the call to finish, without running any event; true when it has.
-    bool waitFinished(int ms) const;
     qint64 elapsedMs() const { return m_clock.elapsed(); } // since the call went out
     bool cancelled() const;
     HttpFailure result() const;
@@ -63,7 +60,6 @@ private:
     qint64 m_startBytes;
     QElapsedTimer m_clock;
     mutable QMutex m_mutex;
-    mutable QWaitCondition m_finishedCondition;
     bool m_finished = false;
     bool m_cancelled = false;
     HttpFailure m_result;
