@@ -140,11 +140,13 @@ private:
 
 } // namespace
 
-ServerWait::ServerWait(const QString &method, const QString &text, bool cancellable, HttpClient &http)
+ServerWait::ServerWait(const QString &method, const QString &text, bool cancellable, HttpClient &http,
+                       const NetConnection &connection)
     : m_method(method)
     , m_text(text)
     , m_cancellable(cancellable)
     , m_http(http)
+    , m_connection(connection)
     , m_startBytes(http.receivedBytes())
     , m_result(HttpFailure::None)
 {
@@ -154,6 +156,11 @@ ServerWait::ServerWait(const QString &method, const QString &text, bool cancella
 qint64 ServerWait::receivedBytes() const
 {
     return m_http.receivedBytes() - m_startBytes;
+}
+
+qint64 ServerWait::rowsRead() const
+{
+    return m_connection.progressRows();
 }
 
 bool ServerWait::finished() const
@@ -312,7 +319,7 @@ HttpFailure NetConnection::exchangeWaiting(const QString &method, const std::str
     HttpClient &http = m_client->http;
     const CallDescription described =
         m_descriptions.value(method, {QStringLiteral("Aguardando o servidor %1...").arg(m_serverName), false});
-    ServerWait wait(method, described.text, described.cancellable, http);
+    ServerWait wait(method, described.text, described.cancellable, http, *this);
     if (!m_client->calls)
         m_client->calls.emplace();
     CallThread &calls = *m_client->calls;

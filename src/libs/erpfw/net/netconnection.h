@@ -22,6 +22,7 @@ enum class HttpFailure;
 class HttpClient;
 struct HttpAnswer;
 class HttpBodyStream;
+class NetConnection;
 using HttpBodyReader = std::function<void(int status, HttpBodyStream &)>;
 
 // A server call waiting for its answer, as the user interface shows it. The call's exchange
@@ -31,12 +32,14 @@ class ERPFW_EXPORT ServerWait : public QObject
     Q_OBJECT
 
 public:
-    ServerWait(const QString &method, const QString &text, bool cancellable, HttpClient &http);
+    ServerWait(const QString &method, const QString &text, bool cancellable, HttpClient &http,
+               const NetConnection &connection);
 
     QString method() const { return m_method; }
     QString text() const { return m_text; } // what is happening: "Lendo contas a receber..."
     bool cancellable() const { return m_cancellable; }
     qint64 receivedBytes() const; // of answers on this connection so far
+    qint64 rowsRead() const; // of the answer's packet so far
     bool finished() const;
     qint64 elapsedMs() const { return m_clock.elapsed(); } // since the call went out
     bool cancelled() const;
@@ -57,6 +60,7 @@ private:
     const QString m_text;
     const bool m_cancellable;
     HttpClient &m_http;
+    const NetConnection &m_connection;
     qint64 m_startBytes;
     QElapsedTimer m_clock;
     mutable QMutex m_mutex;
