@@ -85,7 +85,7 @@ public:
         const qint64 rows = m_wait.rowsRead();
         const qint64 bytes = m_wait.receivedBytes();
         if (rows > 0)
-            text += QStringLiteral(" %1 linhas").arg(ptBR().toString(rows));
+            text += QStringLiteral(" %1 %2").arg(ptBR().toString(rows), rows == 1 ? QStringLiteral("linha") : QStringLiteral("linhas"));
         else if (bytes > 0)
             text += QStringLiteral(" %1 MB recebidos").arg(ptBR().toString(double(bytes) / (1024.0 * 1024.0), 'f', 1));
         text += QStringLiteral(" (%1 s)").arg(m_wait.elapsedMs() / 1000);
