@@ -118,16 +118,19 @@ public:
 private:
     void loop()
     {
-        std::unique_lock lock(m_mutex);
         for (;;) {
-            m_wake.wait(lock, [this] { return m_job || m_stop; });
-            if (!m_job)
-                return;
-            lock.unlock();
+            {
+                std::unique_lock lock(m_mutex);
+                m_wake.wait(lock, [this] { return m_job || m_stop; });
+                if (!m_job)
+                    return;
+            }
             m_job();
-            lock.lock();
-            m_job = nullptr;
-            m_wake.notify_all();
+            {
+                const std::lock_guard lock(m_mutex);
+                m_job = nullptr;
+            }
+            m_wake.notify_all(); // unlocked: the waiter does not wake into a held mutex
         }
     }
 
