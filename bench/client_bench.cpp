@@ -60,7 +60,6 @@
 #include <cstdio>
 #include <filesystem>
 #include <iostream>
-#include <thread>
 #include <malloc.h>
 
 using namespace bench;
@@ -548,17 +547,7 @@ void confirmFromScreenMetric(const QString &serverBin, const std::string &data, 
     ClientDataSet *ds = s.frm->cdsContRec;
     const long rows = ds->recordCount();
 
-    httplib::Server sink;
-    sink.set_payload_max_length(std::size_t(1) << 31);
-    sink.Post("/rpc/REC00800.rdmRecCont", [](const httplib::Request &, httplib::Response &res) {
-        res.set_content("{}", "application/json");
-    });
-    const int sinkPort = sink.bind_to_any_port("127.0.0.1");
-    std::thread sinkThread([&] { sink.listen_after_bind(); });
-    httplib::Client toSink("127.0.0.1", sinkPort);
-    toSink.set_write_timeout(600);
-    toSink.set_read_timeout(600);
-    const httplib::Headers auth{{"Authorization", "Basic " + QByteArray("bench:bench").toBase64().toStdString()}};
+    RequestSink sink;
 
     Clock::time_point encoded, reloading;
     std::string request;
@@ -603,8 +592,7 @@ void confirmFromScreenMetric(const QString &serverBin, const std::string &data, 
         const double call = std::chrono::duration<double>(reloading - encoded).count();
 
         auto f = Clock::now();
-        if (auto r = toSink.Post("/rpc/REC00800.rdmRecCont", auth, request, "application/json"); !r || r->status != 200)
-            throw std::runtime_error("o sorvedouro não respondeu");
+        sink.post(request, {{"Authorization", "Basic " + QByteArray("bench:bench").toBase64().toStdString()}});
         const double sent = since(f);
         f = Clock::now();
         packetBytes(s.m_server.port());
@@ -617,8 +605,6 @@ void confirmFromScreenMetric(const QString &serverBin, const std::string &data, 
         reloads.push_back(std::chrono::duration<double>(end - reloading).count());
     }
     setServerCallObserver(nullptr);
-    sink.stop();
-    sinkThread.join();
     char split[200];
     std::snprintf(split, sizeof split, ", \"encode_s\": %.6f, \"send_s\": %.6f, \"server_s\": %.6f, \"reload_s\": %.6f, \"request_mb\": %.1f",
                   median(encodes), median(sends), median(servers), median(reloads), request.size() / 1048576.0);
