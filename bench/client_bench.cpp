@@ -6,11 +6,13 @@
 //  - marking all accounts (question answered Yes) against a loop that writes the same marks and
 //    inserts the same keys into a hash set; with one GetAjusCont call;
 //  - 1,000 moves of the current row with the keyboard against 1,000 keep-alive /health calls;
-//  - the list and 1,000 small calls by the shell's client against a plain client.
-// client_bench --data DIR --server-bin PATH --lists 10000,100000 --marks 100000 --reps 5
+//  - the list and 1,000 small calls by the shell's client against a plain client;
+//  - Confirmar of a handful of accounts with the list loaded, to the list reloaded, against
+//    the same request's bytes posted to a sink and the list received by a plain client.
+// client_bench --data DIR --server-bin PATH --lists 10000,100000 --marks 100000 --confirm 100000 --reps 5
 // client_bench --only transport --lists 100000: the shell's client against a plain one alone;
 // client_bench --only moves --marks 10000 --reps 1: the moves alone; under callgrind with
-// --instr-atstart=no only the moves' loop is counted
+// --instr-atstart=no only the moves' loop is counted; --only confirm: the Confirmar line alone
 #include "common.h"
 
 #include "Cli_rec00800.h"
@@ -56,6 +58,7 @@
 #include <valgrind/callgrind.h>
 
 #include <cstdio>
+#include <filesystem>
 #include <iostream>
 #include <malloc.h>
 
@@ -71,12 +74,19 @@ struct Presenter final : MessagePresenter
     {
         if (type == DialogType::Confirmation)
             return Button::Yes;
+        if (confirming && type == DialogType::Information && text.contains(QLatin1String("realizado com sucesso"))) {
+            ++confirmed;
+            return Button::OK;
+        }
         std::cerr << "client_bench: mensagem: " << text.toStdString() << "\n";
         ++shown;
         return buttons.testFlag(Button::OK) ? Button::OK : Button::Yes;
     }
     int shown = 0;
+    bool confirming = false; // the recalculation's success message is expected
+    int confirmed = 0;
 };
+Presenter *g_presenter = nullptr;
 
 QString g_serverLog = QProcess::nullDevice();
 
@@ -250,9 +260,9 @@ public:
     Database m_database;
 };
 
-std::string rpcBody(const std::string &params)
+std::string rpcBody(const std::string &params, const std::string &method = "GetContRec")
 {
-    return "{\"jsonrpc\":\"2.0\",\"id\":1,\"method\":\"GetContRec\",\"params\":" + params + "}";
+    return "{\"jsonrpc\":\"2.0\",\"id\":1,\"method\":\"" + method + "\",\"params\":" + params + "}";
 }
 
 // The screen's widest list of company 01.
@@ -352,6 +362,8 @@ void transportMetrics(const QString &serverBin, const std::string &url, long siz
     net.setTimeoutMs(600000);
     const QVariantList params = QJsonDocument::fromJson(QByteArray::fromStdString(listParams())).array().toVariantList();
     const std::string extra = "\"seeded\": " + std::to_string(size);
+    // the session's first call pays for the operator's password check, once: out of the lines
+    checkResultServ(net.call(QStringLiteral("GetGeralRec")), false);
 
     std::vector<double> calls, raws;
     long rows = 0;
@@ -516,6 +528,92 @@ void markAndMoveMetrics(const QString &serverBin, const std::string &url, long s
     print({"keyboard_1000_moves", rows, m, f, m / f, 2, peakRssMb(), extra + plainText});
 }
 
+// Confirmar with the widest list loaded and a handful of sound accounts marked, from the click
+// to the reloaded list painted, against the transfers it cannot avoid: the same request's bytes
+// posted to a sink that reads and drops them, and the reloaded list received by a plain client.
+void confirmFromScreenMetric(const QString &serverBin, const std::string &data, long size, int reps)
+{
+    // the recalculation writes: a copy of its own
+    const std::string path = data + "/confirm_screen.sqlite";
+    std::filesystem::remove(path);
+    std::filesystem::copy_file(db::DbUrl::parse(sqliteDemo(data, size)).path, path);
+    const std::string url = "sqlite:" + path;
+    struct Removed
+    {
+        std::string path;
+        ~Removed() { std::filesystem::remove(path); }
+    } removed{path};
+
+    Session s(serverBin, url);
+    s.filterToFirstPaint();
+    ClientDataSet *ds = s.frm->cdsContRec;
+    const long rows = ds->recordCount();
+
+    RequestSink sink;
+
+    Clock::time_point encoded, reloading;
+    std::string request;
+    setServerCallObserver([&](const QString &method, const QByteArray &params) {
+        if (method == QLatin1String("SetConfirmar")) {
+            encoded = Clock::now();
+            request = rpcBody(params.toStdString(), "SetConfirmar");
+        } else if (method == QLatin1String("GetContRec") && encoded != Clock::time_point{}) {
+            reloading = Clock::now();
+        }
+    });
+    std::vector<double> times, floors, encodes, sends, servers, reloads;
+    for (int i = 0; i < reps; ++i) {
+        // the same sound accounts each time, their postings rewritten under a new history text
+        db::connect(db::DbUrl::parse(url))
+            ->execScript("UPDATE HISTPADRAO SET DSHISTPADR = DSHISTPADR || '.' WHERE CDHISTPADR IN ('H001', 'H004')");
+        const wire::Packet p = ds->packet();
+        const int cBranch = p.indexOf(u"CDFILIAL"), cType = p.indexOf(u"CDTPCTRECEB");
+        int marked = 0;
+        for (int r = 0; r < p.rowCount() && marked < 5; ++r) {
+            const QString type = p.string(r, cType);
+            if (p.string(r, cBranch) != QLatin1String("0101") || (type != QLatin1String("DUP") && type != QLatin1String("BOL")))
+                continue;
+            dispatch([&] { ds->moveTo(r + 1); });
+            QTest::keyClick(s.frm->dbgPadrao, Qt::Key_Space);
+            ++marked;
+        }
+        if (s.frm->klContMarcadas->count() != 5 || !s.frm->sbtConfirmar->isEnabled())
+            throw std::runtime_error("não foi possível marcar 5 contas para confirmar");
+        QCoreApplication::processEvents();
+
+        encoded = reloading = {};
+        g_presenter->confirming = true;
+        g_presenter->confirmed = 0;
+        const auto t = Clock::now();
+        dispatch([&] { s.frm->sbtConfirmarClick(s.frm->sbtConfirmar); });
+        s.frm->dbgPadrao->viewport()->repaint();
+        const auto end = Clock::now();
+        g_presenter->confirming = false;
+        if (g_presenter->confirmed != 1 || reloading == Clock::time_point{} || ds->recordCount() != rows)
+            throw std::runtime_error("Confirmar não recalculou e recarregou a lista");
+        const double call = std::chrono::duration<double>(reloading - encoded).count();
+
+        auto f = Clock::now();
+        sink.post(request, {{"Authorization", "Basic " + QByteArray("bench:bench").toBase64().toStdString()}});
+        const double sent = since(f);
+        f = Clock::now();
+        packetBytes(s.m_server.port());
+        floors.push_back(sent + since(f));
+
+        times.push_back(std::chrono::duration<double>(end - t).count());
+        encodes.push_back(std::chrono::duration<double>(encoded - t).count());
+        sends.push_back(sent);
+        servers.push_back(call - sent);
+        reloads.push_back(std::chrono::duration<double>(end - reloading).count());
+    }
+    setServerCallObserver(nullptr);
+    char split[200];
+    std::snprintf(split, sizeof split, ", \"encode_s\": %.6f, \"send_s\": %.6f, \"server_s\": %.6f, \"reload_s\": %.6f, \"request_mb\": %.1f",
+                  median(encodes), median(sends), median(servers), median(reloads), request.size() / 1048576.0);
+    const double m = median(times), f = median(floors);
+    print({"setconfirmar_from_screen", rows, m, f, m / f, 3, peakRssMb(), "\"seeded\": " + std::to_string(size) + split});
+}
+
 } // namespace
 
 int main(int argc, char **argv)
@@ -531,6 +629,7 @@ int main(int argc, char **argv)
     mainWindow.show();
     mainWindow.activateWindow();
     Presenter presenter;
+    g_presenter = &presenter;
     MessageService::setPresenter(&presenter);
     Initialize();
 
@@ -539,20 +638,22 @@ int main(int argc, char **argv)
     const int reps = std::stoi(a.get("reps", "5"));
     g_serverLog = QString::fromStdString(data + "/rec-appserver.log");
     const std::string only = a.get("only");
-    if (!only.empty() && only != "moves" && only != "transport") {
-        std::cerr << "client_bench: --only moves, --only transport, ou nada\n";
+    if (!only.empty() && only != "moves" && only != "transport" && only != "confirm") {
+        std::cerr << "client_bench: --only moves, --only transport, --only confirm, ou nada\n";
         return 2;
     }
     int status = 0;
     try {
-        const auto lists = only != "moves" ? a.sizes("lists", "10000") : std::vector<long>{};
+        const auto lists = only.empty() || only == "transport" ? a.sizes("lists", "10000") : std::vector<long>{};
         for (size_t i = 0; i < lists.size(); ++i) {
             if (only.empty())
                 listMetrics(serverBin, sqliteDemo(data, lists[i]), lists[i], reps, i + 1 == lists.size());
             transportMetrics(serverBin, sqliteDemo(data, lists[i]), lists[i], reps);
         }
-        for (long n : only == "transport" ? std::vector<long>{} : a.sizes("marks", "10000"))
+        for (long n : only.empty() || only == "moves" ? a.sizes("marks", "10000") : std::vector<long>{})
             markAndMoveMetrics(serverBin, sqliteDemo(data, n), n, reps, !only.empty());
+        for (long n : only.empty() || only == "confirm" ? a.sizes("confirm", "10000") : std::vector<long>{})
+            confirmFromScreenMetric(serverBin, data, n, reps);
     } catch (const std::exception &e) {
         std::cerr << "client_bench: " << e.what() << "\n";
         status = 2;

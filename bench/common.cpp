@@ -4,6 +4,7 @@
 #include <server/schema.h>
 #include <server/seed.h>
 
+#include <httplib.h>
 #include <libpq-fe.h>
 #include <sqlite3.h>
 
@@ -16,6 +17,7 @@
 #include <iostream>
 #include <map>
 #include <stdexcept>
+#include <thread>
 
 namespace bench {
 
@@ -219,6 +221,39 @@ Args parseArgs(int argc, char **argv)
     for (int i = 1; i < argc; ++i)
         a.values.emplace_back(argv[i]);
     return a;
+}
+
+struct RequestSink::Impl
+{
+    httplib::Server server;
+    std::thread serving;
+    std::unique_ptr<httplib::Client> client;
+};
+
+RequestSink::RequestSink() : d(std::make_unique<Impl>())
+{
+    d->server.set_payload_max_length(std::size_t(1) << 31);
+    d->server.Post("/rpc/REC00800.rdmRecCont", [](const httplib::Request &, httplib::Response &res) {
+        res.set_content("{}", "application/json");
+    });
+    const int port = d->server.bind_to_any_port("127.0.0.1");
+    d->serving = std::thread([this] { d->server.listen_after_bind(); });
+    d->client = std::make_unique<httplib::Client>("127.0.0.1", port);
+    d->client->set_write_timeout(600);
+    d->client->set_read_timeout(600);
+}
+
+RequestSink::~RequestSink()
+{
+    d->server.stop();
+    d->serving.join();
+}
+
+void RequestSink::post(const std::string &body, const std::vector<std::pair<std::string, std::string>> &headers)
+{
+    const httplib::Headers h(headers.begin(), headers.end());
+    if (auto r = d->client->Post("/rpc/REC00800.rdmRecCont", h, body, "application/json"); !r || r->status != 200)
+        throw std::runtime_error("o sorvedouro não respondeu");
 }
 
 } // namespace bench

@@ -5,7 +5,9 @@
 
 #include <chrono>
 #include <functional>
+#include <memory>
 #include <string>
+#include <utility>
 #include <vector>
 
 namespace bench {
@@ -46,6 +48,23 @@ long scanAccountsWithCApi(const erp::server::db::DbUrl &url);
 void closeAccountReaders(); // a PostgreSQL database cannot be copied while they stay connected
 extern const char *kDueFrom; // the widest due range the screens send
 extern const char *kDueTo;
+
+// A server on loopback that reads every POST to /rpc/REC00800.rdmRecCont and throws it away:
+// the floor of sending a request's bytes.
+class RequestSink
+{
+public:
+    RequestSink();
+    ~RequestSink();
+    RequestSink(const RequestSink &) = delete;
+    RequestSink &operator=(const RequestSink &) = delete;
+    // Sends body with the headers and waits for the short answer; throws when none comes.
+    void post(const std::string &body, const std::vector<std::pair<std::string, std::string>> &headers);
+
+private:
+    struct Impl;
+    std::unique_ptr<Impl> d;
+};
 
 struct Args
 {

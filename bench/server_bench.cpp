@@ -373,16 +373,7 @@ void largeListMetric(const db::DbUrl &source, const std::string &backend, const 
     keepAliveForLongCalls(http);
     http.set_write_timeout(600);
     // The floor: a server that reads the same bytes and throws them away.
-    httplib::Server sink;
-    sink.set_payload_max_length(std::size_t(1) << 31);
-    sink.Post("/rpc/REC00800.rdmRecCont", [](const httplib::Request &, httplib::Response &res) {
-        res.set_content("{}", "application/json");
-    });
-    const int sinkPort = sink.bind_to_any_port("127.0.0.1");
-    std::thread sinkThread([&] { sink.listen_after_bind(); });
-    httplib::Client toSink("127.0.0.1", sinkPort);
-    toSink.set_write_timeout(600);
-    toSink.set_read_timeout(600);
+    RequestSink sink;
 
     // The list as the shell holds it (a packet) and encodes it (the wire library's streaming
     // writer, then gzip at the client's level): a document tree would cost the client several
@@ -419,12 +410,9 @@ void largeListMetric(const db::DbUrl &source, const std::string &backend, const 
         gzipBytes = body.size();
         plainBytes = std::size_t(plain.size());
         t = Clock::now();
-        if (!toSink.Post("/rpc/REC00800.rdmRecCont", headers, body, "application/json"))
-            throw std::runtime_error("o sorvedouro não respondeu");
+        sink.post(body, {headers.begin(), headers.end()});
         floors.push_back(since(t));
     }
-    sink.stop();
-    sinkThread.join();
     const double m = median(times), f = median(floors);
     print({"setconfirmar_large_list", long(total), m, f, m / f, 3, peakRssMb(),
            "\"backend\": \"" + backend + "\", \"status\": \"" + status.toStdString() + "\", \"json_mb\": " +

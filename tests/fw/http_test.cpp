@@ -297,3 +297,34 @@ TEST(Http, LargeBodiesGoInGzipOnceThePeerAcceptsItAndGzipAnswersAreInflated)
     EXPECT_EQ(heads[0].find("Content-Encoding"), std::string::npos);
     EXPECT_NE(heads[1].find("Content-Encoding: gzip"), std::string::npos);
 }
+
+// The calling thread reads an answer itself only when all of it has come: what is still on its
+// way, framed by its length or by chunks, is left to a reader that may wait.
+TEST(Http, AnAnswerCountsAsArrivedOnlyWhenAllOfItIsThere)
+{
+    const std::string chunked = "HTTP/1.1 200 OK\r\nTransfer-Encoding: chunked\r\n\r\n4\r\n{\"c\"\r\n4\r\n:[]}\r\n0\r\n\r\n";
+    const std::vector<std::string> answers{okAnswer(R"({"a":1})"), okAnswer(R"({"a":1})"), chunked, chunked};
+    RawPeer peer([&](int fd, int) {
+        for (size_t i = 0; i < answers.size(); ++i) {
+            if (RawPeer::readRequest(fd).empty())
+                return;
+            if (i % 2 == 0) {
+                // its last bytes well after the rest
+                const size_t part = answers[i].size() - 6;
+                RawPeer::write(fd, answers[i].substr(0, part));
+                std::this_thread::sleep_for(std::chrono::milliseconds(300));
+                RawPeer::write(fd, answers[i].substr(part));
+            } else {
+                RawPeer::write(fd, answers[i]);
+            }
+        }
+    });
+    HttpClient client("127.0.0.1", peer.port());
+    HttpAnswer answer;
+    for (size_t i = 0; i < answers.size(); ++i) {
+        ASSERT_EQ(client.sendRequest("POST", "/rpc/X", "Authorization: Basic eDp5\r\n", "{}"), HttpFailure::None);
+        EXPECT_EQ(client.answerArrived(2000), i % 2 == 1) << i;
+        ASSERT_EQ(client.readAnswer(answer), HttpFailure::None);
+        EXPECT_EQ(answer.body.view(), i < 2 ? R"({"a":1})" : R"({"c":[]})");
+    }
+}

@@ -6,8 +6,10 @@
 //
 // ANSWERS.json: {"Method": [reply, reply, ...]}, each reply {"result": value} or
 // {"error": {"code": n, "message": "..."}}; a method's replies are used in turn and the last
-// one repeats; a reply's "delayMs" holds it back that long (a slow server). A method the file
-// lacks gets the error -32601.
+// one repeats; a reply's "delayMs" holds it back that long (a slow server); "repeatRows": n
+// makes its packet n rows long, its rows repeated; "stallMs" sends the first half of the rows
+// at once and the rest that much later, and records {"method": ..., "stopped": true} when the
+// client goes away meanwhile. A method the file lacks gets the error -32601.
 
 #include <httplib.h>
 
@@ -19,6 +21,7 @@
 #include <QProcess>
 
 #include <chrono>
+#include <csignal>
 #include <cstdio>
 #include <mutex>
 #include <thread>
@@ -71,13 +74,23 @@ public:
             usage("não foi possível criar o arquivo de registro");
     }
 
-    // The JSON-RPC response to one request body, and how long to hold it back.
-    QByteArray answer(const QByteArray &body, int &delayMs)
+    struct Answer
+    {
+        QString method;
+        QByteArray body;
+        int delayMs = 0;
+        int stallMs = 0;
+        qsizetype split = 0; // where the stall comes: after half the rows
+    };
+
+    // The JSON-RPC response to one request body, and how to send it.
+    Answer answer(const QByteArray &body)
     {
         const std::lock_guard lock(m_mutex);
-        delayMs = 0;
+        Answer a;
         const QJsonObject request = QJsonDocument::fromJson(body).object();
         const QString method = request.value(QLatin1String("method")).toString();
+        a.method = method;
         m_record.write(QJsonDocument(QJsonObject{{QStringLiteral("method"), method},
                                                  {QStringLiteral("params"), request.value(QLatin1String("params"))}})
                            .toJson(QJsonDocument::Compact)
@@ -96,12 +109,41 @@ public:
             const QJsonObject reply = replies.at(qMin<qsizetype>(turn, replies.size() - 1)).toObject();
             for (auto it = reply.begin(); it != reply.end(); ++it) {
                 if (it.key() == QLatin1String("delayMs"))
-                    delayMs = it.value().toInt();
-                else
+                    a.delayMs = it.value().toInt();
+                else if (it.key() == QLatin1String("stallMs"))
+                    a.stallMs = it.value().toInt();
+                else if (it.key() != QLatin1String("repeatRows"))
                     response.insert(it.key(), it.value());
             }
+            if (const int n = reply.value(QLatin1String("repeatRows")).toInt(); n > 0) {
+                QJsonObject packet = response.value(QLatin1String("result")).toObject();
+                const QJsonArray rows = packet.value(QLatin1String("rows")).toArray();
+                QJsonArray repeated;
+                for (int i = 0; i < n && !rows.isEmpty(); ++i)
+                    repeated.append(rows.at(i % rows.size()));
+                packet.insert(QStringLiteral("rows"), repeated);
+                response.insert(QStringLiteral("result"), packet);
+            }
         }
-        return QJsonDocument(response).toJson(QJsonDocument::Compact);
+        a.body = QJsonDocument(response).toJson(QJsonDocument::Compact);
+        if (a.stallMs > 0) {
+            // rows hold plain values, so "],[" is found only between two of them
+            const qsizetype half = response.value(QLatin1String("result")).toObject().value(QLatin1String("rows")).toArray().size() / 2;
+            qsizetype at = a.body.indexOf("\"rows\":[");
+            for (qsizetype i = 0; i < half && at >= 0; ++i)
+                at = a.body.indexOf("],[", at + 1);
+            a.split = at < 0 ? 0 : at + 2; // after the comma, where spaces may come
+        }
+        return a;
+    }
+
+    void stopped(const QString &method)
+    {
+        const std::lock_guard lock(m_mutex);
+        m_record.write(QJsonDocument(QJsonObject{{QStringLiteral("method"), method}, {QStringLiteral("stopped"), true}})
+                           .toJson(QJsonDocument::Compact)
+                       + '\n');
+        m_record.flush();
     }
 
 private:
@@ -116,6 +158,7 @@ private:
 int main(int argc, char **argv)
 {
     QCoreApplication app(argc, argv);
+    std::signal(SIGPIPE, SIG_IGN); // a write to a client gone fails instead
     const Options options = parse(QCoreApplication::arguments());
 
     QFile file(options.answers);
@@ -132,10 +175,27 @@ int main(int argc, char **argv)
         res.set_content(R"({"server":"scenario-stub"})", "application/json");
     });
     server.Post(R"(/rpc/([A-Za-z0-9_.]+))", [&replies](const httplib::Request &req, httplib::Response &res) {
-        int delayMs = 0;
-        const QByteArray body = replies.answer(QByteArray::fromStdString(req.body), delayMs);
-        std::this_thread::sleep_for(std::chrono::milliseconds(delayMs));
-        res.set_content(body.toStdString(), "application/json");
+        const Replies::Answer a = replies.answer(QByteArray::fromStdString(req.body));
+        std::this_thread::sleep_for(std::chrono::milliseconds(a.delayMs));
+        if (a.stallMs <= 0) {
+            res.set_content(a.body.toStdString(), "application/json");
+            return;
+        }
+        res.set_chunked_content_provider("application/json", [&replies, a](size_t, httplib::DataSink &sink) {
+            if (!sink.write(a.body.constData(), size_t(a.split)))
+                return false;
+            // a space now and then (JSON allows it between rows) finds out whether the client is still there
+            for (int waited = 0; waited < a.stallMs; waited += 50) {
+                std::this_thread::sleep_for(std::chrono::milliseconds(50));
+                if (!sink.write(" ", 1)) {
+                    replies.stopped(a.method);
+                    return false;
+                }
+            }
+            sink.write(a.body.constData() + a.split, size_t(a.body.size() - a.split));
+            sink.done();
+            return true;
+        });
     });
     const int port = server.bind_to_any_port("127.0.0.1");
     if (port <= 0)

@@ -390,6 +390,6 @@ TEST(ServerWaitOverlay, TheWindowStaysAndCancelarEndsTheCall)
     setServerWaitHook(nullptr);
     EXPECT_TRUE(stayed);
     EXPECT_LT(clock.elapsed(), 20000) << "the cancel, not the timeout, ended it";
-    Shell::waitUntil([&] { return server.clientWent.load(); });
-    EXPECT_TRUE(server.clientWent);
+    // the server's thread sees the connection end when the machine lets it run
+    EXPECT_TRUE(QTest::qWaitFor([&] { return server.clientWent.load(); }, 5000));
 }

@@ -12,6 +12,7 @@
 #include <boost/beast/core/flat_buffer.hpp>
 #include <boost/beast/core/tcp_stream.hpp>
 #include <boost/beast/http/parser.hpp>
+#include <boost/beast/http/string_body.hpp>
 #include <boost/beast/ssl/ssl_stream.hpp>
 
 #include <openssl/ssl.h>
@@ -29,7 +30,9 @@
 #include <utility>
 
 #include <poll.h>
+#include <sys/ioctl.h>
 #include <sys/mman.h>
+#include <sys/socket.h>
 #include <unistd.h>
 
 namespace erp {
@@ -56,6 +59,9 @@ size_t pageSize()
     static const size_t size = size_t(::sysconf(_SC_PAGESIZE));
     return size;
 }
+
+// The most of an answer looked at before it is read (answerArrived): short answers only.
+constexpr int kPeekLimit = 64 * 1024;
 
 // The space of a small body, kept for the next one (calls run on worker threads, so one for the
 // process): most answers are small, and mapping space for each would cost more than reading it.
@@ -582,23 +588,9 @@ bool HttpClient::lastRequestCompressed() const
     return d->lastCompressed;
 }
 
-HttpFailure HttpClient::exchange(std::string_view method, std::string_view path, std::string_view headers,
-                                 std::string_view body, HttpAnswer &answer, const std::function<void()> &whileWaiting,
-                                 const HttpBodyReader &reader)
+bool HttpClient::readyToSend()
 {
     Impl &c = *d;
-    answer.status = 0;
-    answer.body.clear();
-    if (c.cancelled) {
-        c.close();
-        return HttpFailure::Cancelled;
-    }
-    struct Done
-    {
-        Impl &c;
-        ~Done() { c.parser.reset(); }
-    } done{c};
-
     // Readable while idle means the server closed it (or sent what nobody asked for); near the end
     // of the idle time the server announced, it may be closing it as the request goes out.
     if (c.isOpen()) {
@@ -606,7 +598,18 @@ HttpFailure HttpClient::exchange(std::string_view method, std::string_view path,
         if (::poll(&p, 1, 0) != 0 || std::chrono::steady_clock::now() - c.lastAnswer >= c.idleLimit)
             c.close();
     }
-    if (!c.isOpen())
+    return c.isOpen() && !c.cancelled;
+}
+
+HttpFailure HttpClient::sendRequest(std::string_view method, std::string_view path, std::string_view headers,
+                                    std::string_view body)
+{
+    Impl &c = *d;
+    if (c.cancelled) {
+        c.close();
+        return HttpFailure::Cancelled;
+    }
+    if (!readyToSend())
         if (const HttpFailure f = c.connect(); f != HttpFailure::None)
             return f;
 
@@ -632,28 +635,81 @@ HttpFailure HttpClient::exchange(std::string_view method, std::string_view path,
         head.append("Content-Length: ").append(std::to_string(sent.size())).append("\r\n");
     head.append("\r\n");
 
-    HttpFailure f = c.send(head, sent);
+    const HttpFailure f = c.send(head, sent);
+    if (f != HttpFailure::None) {
+        c.close();
+        c.lastAnswer = std::chrono::steady_clock::now();
+    }
+    return f;
+}
+
+bool HttpClient::answerArrived(int waitMs)
+{
+    Impl &c = *d;
+    // TLS bytes cannot be looked at before they are decrypted
+    if (!c.plain || c.buffer.size() != 0)
+        return false;
+    const int fd = c.plain->socket().native_handle();
+    pollfd p{fd, POLLIN, 0};
+    if (::poll(&p, 1, waitMs) <= 0)
+        return false;
+    int available = 0;
+    if (::ioctl(fd, FIONREAD, &available) != 0 || available <= 0 || available > kPeekLimit)
+        return false;
+    std::string bytes(size_t(available), '\0');
+    const ssize_t got = ::recv(fd, bytes.data(), bytes.size(), MSG_PEEK);
+    if (got <= 0)
+        return false;
+    http::response_parser<http::string_body> whole;
+    whole.eager(true);
+    error_code ec;
+    size_t used = 0;
+    while (!ec && !whole.is_done() && used < size_t(got))
+        used += whole.put(asio::buffer(bytes.data() + used, size_t(got) - used), ec);
+    return !ec && whole.is_done();
+}
+
+HttpFailure HttpClient::readAnswer(HttpAnswer &answer, const HttpBodyReader &reader)
+{
+    Impl &c = *d;
+    answer.status = 0;
+    answer.body.clear();
+    struct Done
+    {
+        Impl &c;
+        ~Done() { c.parser.reset(); }
+    } done{c};
     bool keepAlive = false;
-    if (f == HttpFailure::None) {
-        if (whileWaiting) {
-            try {
-                whileWaiting();
-            } catch (...) {
-                c.close(); // its answer will not be read
-                throw;
-            }
-        }
-        try {
-            f = c.readAnswer(answer, keepAlive, reader);
-        } catch (...) {
-            c.close();
-            throw;
-        }
+    HttpFailure f;
+    try {
+        f = c.readAnswer(answer, keepAlive, reader);
+    } catch (...) {
+        c.close();
+        throw;
     }
     if (f != HttpFailure::None || !keepAlive || c.buffer.size() != 0)
         c.close(); // out of step with the server: the next exchange starts afresh
     c.lastAnswer = std::chrono::steady_clock::now();
     return f;
+}
+
+HttpFailure HttpClient::exchange(std::string_view method, std::string_view path, std::string_view headers,
+                                 std::string_view body, HttpAnswer &answer, const std::function<void()> &whileWaiting,
+                                 const HttpBodyReader &reader)
+{
+    answer.status = 0;
+    answer.body.clear();
+    if (const HttpFailure f = sendRequest(method, path, headers, body); f != HttpFailure::None)
+        return f;
+    if (whileWaiting) {
+        try {
+            whileWaiting();
+        } catch (...) {
+            d->close(); // its answer will not be read
+            throw;
+        }
+    }
+    return readAnswer(answer, reader);
 }
 
 bool isLoopbackHost(std::string_view host)

@@ -98,6 +98,18 @@ public:
                          std::string_view body, HttpAnswer &answer, const std::function<void()> &whileWaiting = {},
                          const HttpBodyReader &reader = {});
 
+    // The halves of exchange, for a caller that may read the answer on another thread than the
+    // one that sent the request (one after the other, never both at once). readyToSend: the
+    // connection is open and idle, so that a request goes out without connecting (a stale one
+    // is closed here). answerArrived, after sendRequest: waits up to waitMs for the answer to
+    // start coming; true when all of a short answer is already there, so that readAnswer takes
+    // it without waiting at all.
+    bool readyToSend();
+    HttpFailure sendRequest(std::string_view method, std::string_view path, std::string_view headers,
+                            std::string_view body);
+    bool answerArrived(int waitMs);
+    HttpFailure readAnswer(HttpAnswer &answer, const HttpBodyReader &reader = {});
+
     // From any thread: the exchange under way, and every later one, ends with
     // HttpFailure::Cancelled and drops the connection. A cancelled client stays so: its owner
     // makes a new one.

@@ -10,7 +10,6 @@
 #include <erpwire/json.h>
 
 #include <QCoreApplication>
-#include <QDeadlineTimer>
 #include <QJsonDocument>
 #include <QJsonObject>
 #include <QMutexLocker>
@@ -18,6 +17,9 @@
 #include <QThread>
 
 #include <algorithm>
+#include <condition_variable>
+#include <mutex>
+#include <optional>
 #include <thread>
 
 namespace erp {
@@ -28,6 +30,8 @@ ServerCallObserver g_observer;
 ServerWaitHandler g_waitHandler;
 // A call that ends within this returns as a blocking call would, with no event run meanwhile.
 constexpr int kQuietWaitMs = 100;
+// A request this small fits the socket's buffer: writing it never waits for the peer.
+constexpr size_t kSentAtOnceBytes = 16 * 1024;
 
 // Params are written as they go out, so that a packet of many rows never becomes a JSON tree.
 void appendValueJson(QByteArray &out, const QVariant &v)
@@ -74,13 +78,80 @@ struct BodyBytes final : wire::ByteStream
     HttpBodyStream &in;
 };
 
+// The thread a connection's exchanges run on while the user interface waits, kept between calls:
+// a thread started for each call cost more than most calls (and the scheduler holds a new
+// thread back longest when the machine is busy).
+class CallThread
+{
+public:
+    CallThread() : m_thread([this] { loop(); }) {}
+    ~CallThread()
+    {
+        {
+            const std::lock_guard lock(m_mutex);
+            m_stop = true;
+        }
+        m_wake.notify_all();
+        m_thread.join();
+    }
+
+    // Only once the previous job has returned.
+    void start(std::function<void()> job)
+    {
+        {
+            const std::lock_guard lock(m_mutex);
+            m_job = std::move(job);
+        }
+        m_wake.notify_all();
+    }
+
+    // True once the job has returned; nothing of it runs after. ms < 0: no limit.
+    bool waitIdle(int ms)
+    {
+        std::unique_lock lock(m_mutex);
+        const auto idle = [this] { return !m_job; };
+        if (ms < 0) {
+            m_wake.wait(lock, idle);
+            return true;
+        }
+        return m_wake.wait_for(lock, std::chrono::milliseconds(ms), idle);
+    }
+
+private:
+    void loop()
+    {
+        for (;;) {
+            {
+                std::unique_lock lock(m_mutex);
+                m_wake.wait(lock, [this] { return m_job || m_stop; });
+                if (!m_job)
+                    return;
+            }
+            m_job();
+            {
+                const std::lock_guard lock(m_mutex);
+                m_job = nullptr;
+            }
+            m_wake.notify_all(); // unlocked: the waiter does not wake into a held mutex
+        }
+    }
+
+    std::mutex m_mutex;
+    std::condition_variable m_wake; // both ways: a job came, a job ended
+    std::function<void()> m_job;
+    bool m_stop = false;
+    std::thread m_thread;
+};
+
 } // namespace
 
-ServerWait::ServerWait(const QString &method, const QString &text, bool cancellable, HttpClient &http)
+ServerWait::ServerWait(const QString &method, const QString &text, bool cancellable, HttpClient &http,
+                       const NetConnection &connection)
     : m_method(method)
     , m_text(text)
     , m_cancellable(cancellable)
     , m_http(http)
+    , m_connection(connection)
     , m_startBytes(http.receivedBytes())
     , m_result(HttpFailure::None)
 {
@@ -92,19 +163,14 @@ qint64 ServerWait::receivedBytes() const
     return m_http.receivedBytes() - m_startBytes;
 }
 
+qint64 ServerWait::rowsRead() const
+{
+    return m_connection.progressRows();
+}
+
 bool ServerWait::finished() const
 {
     const QMutexLocker lock(&m_mutex);
-    return m_finished;
-}
-
-bool ServerWait::waitFinished(int ms) const
-{
-    const QDeadlineTimer deadline(ms);
-    QMutexLocker lock(&m_mutex);
-    while (!m_finished)
-        if (!m_finishedCondition.wait(&m_mutex, deadline))
-            break;
     return m_finished;
 }
 
@@ -135,7 +201,6 @@ void ServerWait::finish(HttpFailure result)
         const QMutexLocker lock(&m_mutex);
         m_finished = true;
         m_result = result;
-        m_finishedCondition.wakeAll();
     }
     emit done();
 }
@@ -154,6 +219,7 @@ struct NetConnection::Client
     QString host;
     int port = 0;
     bool waiting = false; // a request is out: work run meanwhile must not send another on it
+    std::optional<CallThread> calls; // made by the first call the user interface waits for
 };
 
 NetConnection::NetConnection(QObject *parent)
@@ -258,21 +324,52 @@ HttpFailure NetConnection::exchangeWaiting(const QString &method, const std::str
     HttpClient &http = m_client->http;
     const CallDescription described =
         m_descriptions.value(method, {QStringLiteral("Aguardando o servidor %1...").arg(m_serverName), false});
-    ServerWait wait(method, described.text, described.cancellable, http);
-    std::thread worker([&] { wait.finish(http.exchange("POST", path, headers, body, answer, {}, reader)); });
+    ServerWait wait(method, described.text, described.cancellable, http, *this);
+    // A small request on an open connection leaves from here at once, and a short answer that
+    // is all there within the quiet wait is read here too, as a blocking call would: handing a
+    // short call to the other thread and back woke two threads more (and their cores) on its way.
+    const bool sentHere = body.size() <= kSentAtOnceBytes && http.readyToSend();
+    if (sentHere) {
+        if (const HttpFailure f = http.sendRequest("POST", path, headers, body); f != HttpFailure::None)
+            return f;
+        try {
+            // the screen's deferred work overlaps the server's, on this thread as before
+            DeferredViewWork::runPending();
+        } catch (...) {
+            http.cancel(); // its answer will not be read
+            throw;
+        }
+        if (http.answerArrived(kQuietWaitMs))
+            return http.readAnswer(answer, reader);
+    }
+    if (!m_client->calls)
+        m_client->calls.emplace();
+    CallThread &calls = *m_client->calls;
+    std::exception_ptr thrown; // by the reader: raised here
+    calls.start([&] {
+        HttpFailure f = HttpFailure::Read;
+        try {
+            f = sentHere ? http.readAnswer(answer, reader) : http.exchange("POST", path, headers, body, answer, {}, reader);
+        } catch (...) {
+            thrown = std::current_exception();
+        }
+        wait.finish(f);
+    });
     try {
-        // the screen's deferred work overlaps the server's, on this thread as before
-        DeferredViewWork::runPending();
-        if (!wait.waitFinished(kQuietWaitMs)) {
+        if (!sentHere)
+            DeferredViewWork::runPending();
+        if (!calls.waitIdle(int(std::max<qint64>(0, kQuietWaitMs - wait.elapsedMs())))) {
             const ServerWaitHandler handler = g_waitHandler;
             handler(wait);
         }
     } catch (...) {
         http.cancel(); // its answer will not be read
-        worker.join();
+        calls.waitIdle(-1);
         throw;
     }
-    worker.join();
+    calls.waitIdle(-1); // done is out before the job returns
+    if (thrown)
+        std::rethrow_exception(thrown);
     return wait.result();
 }
 

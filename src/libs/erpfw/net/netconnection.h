@@ -7,7 +7,6 @@
 #include <QMetaType>
 #include <QElapsedTimer>
 #include <QMutex>
-#include <QWaitCondition>
 #include <QObject>
 #include <QVariant>
 
@@ -23,6 +22,7 @@ enum class HttpFailure;
 class HttpClient;
 struct HttpAnswer;
 class HttpBodyStream;
+class NetConnection;
 using HttpBodyReader = std::function<void(int status, HttpBodyStream &)>;
 
 // A server call waiting for its answer, as the user interface shows it. The call's exchange
@@ -32,15 +32,15 @@ class ERPFW_EXPORT ServerWait : public QObject
     Q_OBJECT
 
 public:
-    ServerWait(const QString &method, const QString &text, bool cancellable, HttpClient &http);
+    ServerWait(const QString &method, const QString &text, bool cancellable, HttpClient &http,
+               const NetConnection &connection);
 
     QString method() const { return m_method; }
     QString text() const { return m_text; } // what is happening: "Lendo contas a receber..."
     bool cancellable() const { return m_cancellable; }
     qint64 receivedBytes() const; // of answers on this connection so far
+    qint64 rowsRead() const; // of the answer's packet so far
     bool finished() const;
-    // Blocks up to ms for the call to finish, without running any event; true when it has.
-    bool waitFinished(int ms) const;
     qint64 elapsedMs() const { return m_clock.elapsed(); } // since the call went out
     bool cancelled() const;
     HttpFailure result() const;
@@ -60,10 +60,10 @@ private:
     const QString m_text;
     const bool m_cancellable;
     HttpClient &m_http;
+    const NetConnection &m_connection;
     qint64 m_startBytes;
     QElapsedTimer m_clock;
     mutable QMutex m_mutex;
-    mutable QWaitCondition m_finishedCondition;
     bool m_finished = false;
     bool m_cancelled = false;
     HttpFailure m_result;

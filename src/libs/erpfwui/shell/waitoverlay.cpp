@@ -81,8 +81,12 @@ public:
         QString text = m_wait.text();
         if (m_wait.cancelled())
             text = QStringLiteral("Cancelando...");
+        // a list read counts its rows; any other answer its bytes
+        const qint64 rows = m_wait.rowsRead();
         const qint64 bytes = m_wait.receivedBytes();
-        if (bytes > 0)
+        if (rows > 0)
+            text += QStringLiteral(" %1 %2").arg(ptBR().toString(rows), rows == 1 ? QStringLiteral("linha") : QStringLiteral("linhas"));
+        else if (bytes > 0)
             text += QStringLiteral(" %1 MB recebidos").arg(ptBR().toString(double(bytes) / (1024.0 * 1024.0), 'f', 1));
         text += QStringLiteral(" (%1 s)").arg(m_wait.elapsedMs() / 1000);
         if (!m_wait.cancellable())
