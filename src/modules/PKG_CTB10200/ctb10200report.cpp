@@ -50,6 +50,16 @@ QString csvPair(const QString &text)
 
 } // namespace
 
+// The pages in the order of their tabs; the differences only with a preview's.
+std::vector<std::pair<erp::TTabSheet *, erp::TDBGrid *>> Ctb10200Report::pages(const TfrmCTB10200 &s)
+{
+    std::vector<std::pair<erp::TTabSheet *, erp::TDBGrid *>> list{
+        {s.tshLancamentos, s.dbgLancamentos}, {s.tshRateio, s.dbgRateio}, {s.tshErros, s.dbgErros}};
+    if (s.pgcCTB10200->isTabVisible(s.pgcCTB10200->indexOf(s.tshDiferencas)))
+        list.emplace_back(s.tshDiferencas, s.dbgDiferencas);
+    return list;
+}
+
 Ctb10200Report::Ctb10200Report(TfrmCTB10200 *screen)
     : QObject(screen), m_screen(screen)
 {
@@ -69,10 +79,12 @@ QString Ctb10200Report::html() const
     html += QStringLiteral("<br>")
             + msg("Rel_Emissao").arg(erp::formatDate(erp::today()), erp::ShellContext::instance().operador()).toHtmlEscaped()
             + QStringLiteral("</p>");
-    for (const auto &[page, grid] : {std::pair{s.tshLancamentos, s.dbgLancamentos}, std::pair{s.tshRateio, s.dbgRateio},
-                                     std::pair{s.tshErros, s.dbgErros}}) {
+    for (const auto &[page, grid] : pages(s)) {
         html += cell(QStringLiteral("h3"), page->caption());
         html += grid->rowCount() > 0 ? table(grid) : QString();
+        if (page == s.tshDiferencas)
+            html += QStringLiteral("<p>") + s.lblDifAntes->text().toHtmlEscaped() + QStringLiteral("<br>")
+                    + s.lblDifDepois->text().toHtmlEscaped() + QStringLiteral("</p>");
     }
     html += QStringLiteral("<p>") + s.lblTotDebito->text().toHtmlEscaped() + QStringLiteral("<br>")
             + s.lblTotCredito->text().toHtmlEscaped();
@@ -95,9 +107,11 @@ QString Ctb10200Report::csv() const
     text += erp::csvCell(msg("Rel_Emissao").arg(erp::formatDate(erp::today()), erp::ShellContext::instance().operador()),
                          true)
             + end;
-    for (const auto &[page, grid] : {std::pair{s.tshLancamentos, s.dbgLancamentos}, std::pair{s.tshRateio, s.dbgRateio},
-                                     std::pair{s.tshErros, s.dbgErros}})
+    for (const auto &[page, grid] : pages(s)) {
         text += end + erp::csvCell(page->caption(), true) + end + grid->csvLines();
+        if (page == s.tshDiferencas)
+            text += erp::csvCell(s.lblDifAntes->text(), true) + end + erp::csvCell(s.lblDifDepois->text(), true) + end;
+    }
     text += end + csvPair(s.lblTotDebito->text()) + end + csvPair(s.lblTotCredito->text()) + end;
     if (s.lblDiferenca->isVisibleTo(m_screen))
         text += csvPair(s.lblDiferenca->text()) + end;

@@ -3,8 +3,15 @@
 #include <QObject>
 #include <QString>
 
+#include <utility>
+#include <vector>
+
 class QPagedPaintDevice;
 class TfrmCTB10200;
+namespace erp {
+class TDBGrid;
+class TTabSheet;
+} // namespace erp
 
 // What CTB10200 shows, on paper, in a PDF or in a spreadsheet: company, posting, the date and
 // operator of the printout, the entries, their apportionment and the errors as their grids show
@@ -33,5 +40,6 @@ public:
     Q_INVOKABLE bool saveCsv(const QString &path);
 
 private:
+    static std::vector<std::pair<erp::TTabSheet *, erp::TDBGrid *>> pages(const TfrmCTB10200 &screen);
     TfrmCTB10200 *m_screen;
 };

@@ -6,6 +6,7 @@
 #include <erpfwui/screens/dialogs.h>
 #include <erpfwui/shell/busyindicator.h>
 #include <erpfwui/shell/moduleloader.h>
+#include <erpfwui/shell/screencursor.h>
 #include <erpfwui/shell/shellwindow.h>
 #include <erpfwui/shell/windowlock.h>
 #include <erpfwui/widgets/controls.h>
@@ -85,6 +86,13 @@ void TfrmRecCont::bindComponents()
     sbtFiltro = component<TButtonFlat>(QStringLiteral("sbtFiltro"));
     sbtContab = component<TButtonFlat>(QStringLiteral("sbtContab"));
     mnuFiltro = component<TMenuItem>(QStringLiteral("mnuFiltro"));
+    sbtSimular = component<TButtonFlat>(QStringLiteral("sbtSimular"));
+    mnuSimular = component<TMenuItem>(QStringLiteral("mnuSimular"));
+    // The preview goes with the confirm, whichever way the confirm is enabled or disabled.
+    connect(mnuConfirmar, &QAction::enabledChanged, this, [this](bool enabled) {
+        mnuSimular->setEnabled(enabled);
+        sbtSimular->setEnabled(enabled);
+    });
     dbgAjusRec = component<TDBGrid>(QStringLiteral("dbgAjusRec"));
     imgCheck = component<TImage>(QStringLiteral("imgCheck"));
     imgUncheck = component<TImage>(QStringLiteral("imgUncheck"));
@@ -99,6 +107,7 @@ void TfrmRecCont::bindComponents()
     netRecCont->describeCall(QStringLiteral("GetParamFilial"), QStringLiteral("Lendo parâmetros da filial..."), true);
     netRecCont->describeCall(QStringLiteral("GetParExp"), QStringLiteral("Lendo parâmetros de exportação..."), true);
     netRecCont->describeCall(QStringLiteral("SetConfirmar"), QStringLiteral("Recalculando a contabilização..."), false);
+    netRecCont->describeCall(QStringLiteral("SimConfirmar"), QStringLiteral("Simulando o recálculo..."), true);
     cdsContRec = component<ClientDataSet>(QStringLiteral("cdsContRec"));
     cdsAjusCont = component<ClientDataSet>(QStringLiteral("cdsAjusCont"));
     cdsLancContTemp = component<ClientDataSet>(QStringLiteral("cdsLancContTemp"));
@@ -469,6 +478,22 @@ void TfrmRecCont::sbtConfirmarClick(QObject *sender)
         throw;
     }
     restoreAfterConfirm();
+}
+
+void TfrmRecCont::sbtSimularClick(QObject *sender)
+{
+    TfrmPadrao::sbtConfirmarClick(sender); // an edit under way goes into the list first
+    HourglassCursor hourglass;
+    const QVariantList parts
+        = callServer(QStringLiteral("SimConfirmar"), {cdsContRec->data(), operador(), medCdEmpresa->text()}).toList();
+    if (parts.size() != 5)
+        throw Error(QStringLiteral("O servidor %1 respondeu a SimConfirmar com %2 elementos em vez de 5.")
+                        .arg(netRecCont->serverName())
+                        .arg(parts.size()));
+    const QString status = parts[0].toString();
+    if (!emptyString(status) && status != QLatin1String("OK"))
+        mensErro(status, true);
+    LoadBPL(kAccountingScreen, {medCdEmpresa->text(), QString(), parts[1], parts[2], parts[3], parts[4]});
 }
 
 void TfrmRecCont::sbtContabClick(QObject *)

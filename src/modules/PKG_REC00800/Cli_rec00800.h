@@ -57,6 +57,9 @@ public:
     Q_INVOKABLE ERP_HANDLER void sbtFiltroClick(QObject *sender);
     // Opens CTB10200 on the posting of the current account, or of the current adjustment.
     Q_INVOKABLE ERP_HANDLER void sbtContabClick(QObject *sender);
+    // Sends the list as the confirm would, for a recalculation that writes nothing, and opens
+    // CTB10200 on what would change. Enabled with the confirm.
+    Q_INVOKABLE ERP_HANDLER void sbtSimularClick(QObject *sender);
 
     // Keeps klContMarcadas in step with the current row's mark.
     Q_INVOKABLE ERP_HANDLER void cdsContRecAfterPost(erp::ClientDataSet *dataSet);
@@ -88,6 +91,8 @@ public:
     erp::TEdit *edtNmEmpresa = nullptr;
     erp::TButtonFlat *sbtFiltro = nullptr;
     erp::TButtonFlat *sbtContab = nullptr;
+    erp::TButtonFlat *sbtSimular = nullptr;
+    erp::TMenuItem *mnuSimular = nullptr;
     erp::TMenuItem *mnuFiltro = nullptr;
     erp::TDBGrid *dbgAjusRec = nullptr;
     erp::TImage *imgCheck = nullptr;

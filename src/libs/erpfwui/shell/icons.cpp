@@ -36,6 +36,8 @@ const QHash<QString, QString> &iconTable()
         {QStringLiteral("sbtFiltro"), QStringLiteral("filter")},
         {QStringLiteral("mnuFiltro"), QStringLiteral("filter")},
         {QStringLiteral("sbtContab"), QStringLiteral("sum")},
+        {QStringLiteral("sbtSimular"), QStringLiteral("preview")},
+        {QStringLiteral("mnuSimular"), QStringLiteral("preview")},
         {QStringLiteral("frmFiltroRecalLancContReceber"), QStringLiteral("filter")},
         {QStringLiteral("sbtLimpa"), QStringLiteral("undo")},
         // CTB10200
