@@ -203,7 +203,8 @@ MethodResult getContRec(CallContext &ctx, const Params &p)
     return r;
 }
 
-// The recalculations of a period, newest first, optionally of one company and one operator.
+// The recalculations, newest first; each argument given restricts them: company, first and
+// last day, operator.
 MethodResult getHistRecalc(CallContext &ctx, const Params &p)
 {
     p.expectCount(4);
@@ -211,16 +212,21 @@ MethodResult getHistRecalc(CallContext &ctx, const Params &p)
     const std::optional<QDate> from = p.date(1, "data inicial");
     const std::optional<QDate> to = p.date(2, "data final");
     const std::string operatorName = p.string(3, "operador", 30);
-    if (!from || !to)
-        p.fail(from ? 2 : 1, from ? "data final" : "data inicial", QStringLiteral("deve ser informada."));
     checkOrder(p, 2, "data final", from, to);
     if (!company.empty())
         requireCompany(*ctx.db, p, 0, company);
     std::string sql = "SELECT A.NRAUDITORIA, A.DTOPERACAO, A.NMOPERADOR, A.CDEMPRESA, E.NMEMPRESA, A.QTCONTAS, "
                       "A.QTLANCALTER, A.VRTOTANT, A.VRTOTNOVO FROM AUDITORIA A "
-                      "LEFT JOIN EMPRESA E ON E.CDEMPRESA = A.CDEMPRESA "
-                      "WHERE A.NMOPERACAO = 'SetConfirmar' AND A.DTOPERACAO >= ? AND A.DTOPERACAO < ?";
-    std::vector<Value> params{isoDate(*from), isoDate(to->addDays(1))};
+                      "LEFT JOIN EMPRESA E ON E.CDEMPRESA = A.CDEMPRESA WHERE A.NMOPERACAO = 'SetConfirmar'";
+    std::vector<Value> params;
+    if (from) {
+        sql += " AND A.DTOPERACAO >= ?";
+        params.emplace_back(isoDate(*from));
+    }
+    if (to) {
+        sql += " AND A.DTOPERACAO < ?";
+        params.emplace_back(isoDate(to->addDays(1)));
+    }
     if (!company.empty()) {
         sql += " AND A.CDEMPRESA = ?";
         params.emplace_back(company);

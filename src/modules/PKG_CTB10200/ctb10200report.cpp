@@ -2,6 +2,7 @@
 
 #include "Cli_ctb10200.h"
 
+#include <erpfwui/shell/printout.h>
 #include <erpfwui/widgets/controls.h>
 #include <erpfwui/widgets/dbgrid.h>
 #include <erpfwui/widgets/edits.h>
@@ -12,31 +13,11 @@
 #include <erpfw/core/ptbr.h>
 #include <erpfw/core/shellcontext.h>
 
-#include <QBuffer>
-#include <QPageLayout>
-#include <QPdfWriter>
-#include <QTextDocument>
-
 namespace {
 
 QString cell(const QString &tag, const QString &text)
 {
     return QStringLiteral("<%1>%2</%1>").arg(tag, text.toHtmlEscaped());
-}
-
-QString table(const erp::TDBGrid *grid)
-{
-    QString html = QStringLiteral("<table border=\"1\" cellspacing=\"0\" cellpadding=\"2\" width=\"100%\"><tr>");
-    for (const QString &title : grid->shownTitles())
-        html += cell(QStringLiteral("th"), title);
-    html += QStringLiteral("</tr>");
-    for (int row = 0; row < grid->rowCount(); ++row) {
-        html += QStringLiteral("<tr>");
-        for (const QString &text : grid->shownCells(row))
-            html += cell(QStringLiteral("td"), text);
-        html += QStringLiteral("</tr>");
-    }
-    return html + QStringLiteral("</table>");
 }
 
 // "Total a débito: 1.234,50" as two cells.
@@ -81,7 +62,7 @@ QString Ctb10200Report::html() const
             + QStringLiteral("</p>");
     for (const auto &[page, grid] : pages(s)) {
         html += cell(QStringLiteral("h3"), page->caption());
-        html += grid->rowCount() > 0 ? table(grid) : QString();
+        html += grid->htmlTable();
         if (page == s.tshDiferencas)
             html += QStringLiteral("<p>") + s.lblDifAntes->text().toHtmlEscaped() + QStringLiteral("<br>")
                     + s.lblDifDepois->text().toHtmlEscaped() + QStringLiteral("</p>");
@@ -120,27 +101,12 @@ QString Ctb10200Report::csv() const
 
 void Ctb10200Report::print(QPagedPaintDevice *device) const
 {
-    QTextDocument document;
-    QFont font = document.defaultFont();
-    font.setPointSizeF(7);
-    document.setDefaultFont(font);
-    document.setHtml(html());
-    document.print(device);
+    erp::printHtml(device, html());
 }
 
 void Ctb10200Report::writePdf(const QString &path) const
 {
-    QBuffer buffer;
-    buffer.open(QIODevice::WriteOnly);
-    {
-        QPdfWriter writer(&buffer);
-        writer.setTitle(m_screen->msgCTB10200->msg(QStringLiteral("Rel_Titulo")));
-        writer.setCreator(QStringLiteral("erp-shell"));
-        writer.setPageLayout(QPageLayout(QPageSize(QPageSize::A4), QPageLayout::Landscape, QMarginsF(10, 10, 10, 10),
-                                         QPageLayout::Millimeter));
-        print(&writer);
-    }
-    erp::writeFileAtomically(path, buffer.data());
+    erp::writeHtmlPdf(path, m_screen->msgCTB10200->msg(QStringLiteral("Rel_Titulo")), html());
 }
 
 void Ctb10200Report::writeCsv(const QString &path) const

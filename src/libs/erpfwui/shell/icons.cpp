@@ -46,6 +46,9 @@ const QHash<QString, QString> &iconTable()
         {QStringLiteral("btnImprimir"), QStringLiteral("print")},
         {QStringLiteral("btnSalvarPdf"), QStringLiteral("pdf")},
         {QStringLiteral("btnExportarCsv"), QStringLiteral("spreadsheet")},
+        // CTB10300
+        {QStringLiteral("frmCTB10300"), QStringLiteral("history")},
+        {QStringLiteral("btnPesquisar"), QStringLiteral("find")},
         // every grid's context menu
         {QStringLiteral("actCopiar"), QStringLiteral("copy")},
         {QStringLiteral("actExportarCsv"), QStringLiteral("export")},
@@ -57,6 +60,7 @@ const QHash<QString, QString> &iconTable()
         // the shell's main window
         {QStringLiteral("actAbrirTela"), QStringLiteral("open")},
         {QStringLiteral("mnuSair"), QStringLiteral("close")},
+        {QStringLiteral("mnuCTB10300"), QStringLiteral("history")},
         {QStringLiteral("mnuAjudaTela"), QStringLiteral("help")},
         {QStringLiteral("mnuSobre"), QStringLiteral("about")},
     };
