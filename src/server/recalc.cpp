@@ -134,7 +134,7 @@ std::unordered_map<std::string, Current> loadCurrent(db::Connection &c, const st
     db::Statement &st = c.prepare(
         with + "SELECT K.K0, K.K1, K.K2, K.K3, C.CDEMPRESA, C.CDTPCTRECEB, C.VRATUAREC, C.DTATUAVENREC, C.CDMOTIPARC, "
         "C.IDCTBLCTREC, C.NRLANCTBDOC, L.CDASSINATURA, N.NRNOTAFISC, N.CDSERIE, "
-        "COALESCE(N.DTENTRSAID, N.DTEMISSAO), CL.NMRAZSOCCLIE" +
+        "COALESCE(N.DTENTRSAID, N.DTEMISSAO), CL.NMRAZSOCCLIE, L.VRTOTLANC" +
         from +
         "JOIN CONTRECEBER C ON C.CDFILIAL = K.K0 AND C.NRLANCTONF = K.K1 AND C.NRSEQVENREC = K.K2 "
         "AND C.NRPARCELAREC = K.K3 "
@@ -164,13 +164,15 @@ std::unordered_map<std::string, Current> loadCurrent(db::Connection &c, const st
         a.series = str(st, 13);
         a.postingDate = str(st, 14).substr(0, 10);
         a.customerName = str(st, 15);
+        if (!st.isNull(16))
+            a.currentTotal = accounting::toCents(st.real(16));
         out.emplace(keyJoin(st), std::move(cur));
     }
     st.reset();
 
     db::Statement &adj = c.prepare(
         with + "SELECT A.CDFILIAL, A.NRLANCTONF, A.NRSEQVENREC, A.NRPARCELAREC, A.NRSEQAJUREC, A.CDAJUCTREC, T.IDAJUCTREC, "
-        "A.DSAJUSTEREC, A.VRAJUSTEREC, A.NRLCTBAJREC, L.CDASSINATURA" +
+        "A.DSAJUSTEREC, A.VRAJUSTEREC, A.NRLCTBAJREC, L.CDASSINATURA, L.VRTOTLANC" +
         from +
         "JOIN AJCTRECEBER A ON A.CDFILIAL = K.K0 AND A.NRLANCTONF = K.K1 AND A.NRSEQVENREC = K.K2 "
         "AND A.NRPARCELAREC = K.K3 "
@@ -181,8 +183,9 @@ std::unordered_map<std::string, Current> loadCurrent(db::Connection &c, const st
         const auto it = out.find(keyJoin(adj));
         if (it == out.end())
             continue;
-        it->second.account.adjustments.push_back({str(adj, 4), str(adj, 5), str(adj, 6), str(adj, 7),
-                                                  accounting::toCents(adj.real(8)), str(adj, 9), str(adj, 10)});
+        it->second.account.adjustments.push_back(
+            {str(adj, 4), str(adj, 5), str(adj, 6), str(adj, 7), accounting::toCents(adj.real(8)), str(adj, 9),
+             str(adj, 10), adj.isNull(11) ? std::nullopt : std::optional(accounting::toCents(adj.real(11)))});
     }
     adj.reset();
     // Sorted here rather than by the query, which would sort every adjustment of the batch at once.
@@ -234,7 +237,7 @@ const char *staleText(const Marked &m, const Current *cur, const std::string &co
     return nullptr;
 }
 
-// The entries of stored postings by number: what a recalculation replaces.
+// The entries of stored postings by number: what the marked accounts have now.
 struct StoredEntry
 {
     std::string ledger;
@@ -256,26 +259,6 @@ StoredPostings loadStored(db::Connection &c, const std::vector<std::string> &num
         out[str(st, 0)].push_back({str(st, 1), str(st, 2) == "C" ? 'C' : 'D', accounting::toCents(st.real(3))});
     st.reset();
     return out;
-}
-
-Cents debits(const std::vector<StoredEntry> &entries)
-{
-    Cents total = 0;
-    for (const StoredEntry &e : entries)
-        if (e.side == 'D')
-            total += e.value;
-    return total;
-}
-
-Cents debits(const accounting::Result &r, const accounting::Posting &p)
-{
-    Cents total = 0;
-    for (int k = 0; k < p.entryCount; ++k) {
-        const accounting::Entry &e = r.entries[size_t(p.firstEntry + k)];
-        if (e.side == 'D')
-            total += e.value;
-    }
-    return total;
 }
 
 // What a preview sets the new postings against.
@@ -535,7 +518,6 @@ void write(db::Connection &c, const accounting::Config &cfg, std::vector<account
         for (size_t j = 0; j < accounts[i].adjustments.size(); ++j)
             if (!posted.count({int(i), int(j)}) && !accounts[i].adjustments[j].currentPosting.empty())
                 old.push_back(accounts[i].adjustments[j].currentPosting);
-    const StoredPostings replaced = loadStored(c, old);
     deletePostings(c, old);
 
     if (!fresh.empty()) {
@@ -613,11 +595,11 @@ void write(db::Connection &c, const accounting::Config &cfg, std::vector<account
         const accounting::Account &a = accounts[size_t(p.account)];
         const accounting::Adjustment *adj = p.adjustment < 0 ? nullptr : &a.adjustments[size_t(p.adjustment)];
         const std::string &before = adj ? adj->currentPosting : a.currentPosting;
-        Line line{&a, adj, &before, &p.number, std::nullopt, debits(r, p)};
+        Line line{&a, adj, &before, &p.number, std::nullopt, accounting::debitTotal(r, p)};
         if (before == p.number)
             line.beforeTotal = line.afterTotal;
-        else if (const auto it = replaced.find(before); it != replaced.end())
-            line.beforeTotal = debits(it->second);
+        else if (!before.empty())
+            line.beforeTotal = adj ? adj->currentTotal : a.currentTotal;
         changed += before != p.number;
         totalBefore += line.beforeTotal.value_or(0);
         totalAfter += line.afterTotal;

@@ -96,7 +96,7 @@ TEST_P(Platform, AVersion3DatabaseLosesThePostingIndexesAndKeepsItsRows)
                   "DELETE FROM VERSAOESQUEMA WHERE NRVERSAO >= 4; DROP TABLE AUDITACESSO; "
                   "ALTER TABLE AUDITCONTA DROP COLUMN VRLANCANT; ALTER TABLE AUDITCONTA DROP COLUMN VRLANCNOVO; "
                   "ALTER TABLE AUDITORIA DROP COLUMN QTLANCALTER; ALTER TABLE AUDITORIA DROP COLUMN VRTOTANT; "
-                  "ALTER TABLE AUDITORIA DROP COLUMN VRTOTNOVO; "
+                  "ALTER TABLE AUDITORIA DROP COLUMN VRTOTNOVO; ALTER TABLE LANCCTB DROP COLUMN VRTOTLANC; "
                   "DROP INDEX IXAUDITORIA_DATA; "
                   "INSERT INTO AUDITORIA (NRAUDITORIA, NMOPERADOR, DTOPERACAO, CDEMPRESA, NMOPERACAO, QTCONTAS) "
                   "VALUES (1, 'ana', '2025-06-01 10:00:00', '01', 'SetConfirmar', 1); "
@@ -113,7 +113,11 @@ TEST_P(Platform, AVersion3DatabaseLosesThePostingIndexesAndKeepsItsRows)
     EXPECT_EQ(count(*c, indexes), 0);
     EXPECT_EQ(contents(*c), before);
     EXPECT_EQ(count(*c, "SELECT COUNT(*) FROM AJCTRECEBER WHERE NRLCTBAJREC IS NOT NULL"), adjustments);
-    // An audit of before version 7 keeps its numbers, without the totals it never had.
+    // Every posting gets its debit total; an audit of before version 7 keeps its numbers,
+    // without the totals it never had.
+    EXPECT_EQ(count(*c, "SELECT COUNT(*) FROM LANCCTB L WHERE VRTOTLANC IS NULL OR ABS(VRTOTLANC - (SELECT SUM(I.VRLANCCTB) "
+                        "FROM ITLANCCTB I WHERE I.NRLANCCTB = L.NRLANCCTB AND I.IDDEBCRED = 'D')) > 0.001"),
+              0);
     EXPECT_EQ(count(*c, "SELECT COUNT(*) FROM AUDITCONTA WHERE NRLANCNOVO = '7' AND VRLANCANT IS NULL AND "
                         "VRLANCNOVO IS NULL"),
               1);
