@@ -136,6 +136,22 @@ Packet twoEntries()
     return p;
 }
 
+// The list of the filter over every due date, its first n rows marked.
+QJsonObject markedList(RpcClient &client, Filter filter, int n)
+{
+    filter.dueFrom = kToday.addDays(-400).toString(Qt::ISODate);
+    filter.dueTo = kToday.addDays(400).toString(Qt::ISODate);
+    QJsonObject list = client.result("GetContRec", filter.params()).toObject();
+    QJsonArray rows = list.value("rows").toArray();
+    for (int i = 0; i < rows.size() && i < n; ++i) {
+        QJsonArray row = rows[i].toArray();
+        row[0] = "S";
+        rows[i] = row;
+    }
+    list["rows"] = rows;
+    return list;
+}
+
 class Ctb10200 : public ::testing::TestWithParam<Backend>
 {
 protected:
@@ -196,17 +212,7 @@ private:
         Filter filter;
         filter.company = "02";
         filter.types = "CONV";
-        filter.dueFrom = kToday.addDays(-400).toString(Qt::ISODate);
-        filter.dueTo = kToday.addDays(400).toString(Qt::ISODate);
-        QJsonObject list = client.result("GetContRec", filter.params()).toObject();
-        QJsonArray rows = list.value("rows").toArray();
-        for (int i = 0; i < rows.size() && i < 3; ++i) {
-            QJsonArray row = rows[i].toArray();
-            row[0] = "S";
-            rows[i] = row;
-        }
-        list["rows"] = rows;
-        const QJsonArray result = client.result("SetConfirmar", {list, "ana", "02"}).toArray();
+        const QJsonArray result = client.result("SetConfirmar", {markedList(client, filter, 3), "ana", "02"}).toArray();
         d.entries = wire::decodePacket(result[1]);
         d.shares = wire::decodePacket(result[2]);
         d.errors = wire::decodePacket(result[3]);
@@ -397,17 +403,7 @@ TEST_P(Ctb10200, APreviewOpensOnItsDifferencesFilteredTotalledAndReported)
     RpcClient client(server.port());
     Filter filter;
     filter.postingBranches = "0101;0102";
-    filter.dueFrom = kToday.addDays(-400).toString(Qt::ISODate);
-    filter.dueTo = kToday.addDays(400).toString(Qt::ISODate);
-    QJsonObject list = client.result("GetContRec", filter.params()).toObject();
-    QJsonArray rows = list.value("rows").toArray();
-    for (int i = 0; i < rows.size() && i < 30; ++i) {
-        QJsonArray row = rows[i].toArray();
-        row[0] = "S";
-        rows[i] = row;
-    }
-    list["rows"] = rows;
-    const QJsonArray result = client.result("SimConfirmar", {list, "ana", "01"}).toArray();
+    const QJsonArray result = client.result("SimConfirmar", {markedList(client, filter, 30), "ana", "01"}).toArray();
     ASSERT_EQ(result.size(), 5);
     const Packet differences = wire::decodePacket(result[4]);
     ASSERT_EQ(differences.rowCount(), 30);

@@ -15,8 +15,6 @@
 #include <erpfw/db/adoibquery.h>
 
 #include <QFileDialog>
-#include <QMdiArea>
-#include <QMdiSubWindow>
 #include <QPrintDialog>
 #include <QPrinter>
 
@@ -101,21 +99,6 @@ QString money(qint64 cents)
     return erp::formatFloat(QStringLiteral("#,##0.00"), double(cents) / 100.0);
 }
 
-// The MDI area places a new window where it overlaps least, which may be past the area's
-// right edge; the whole screen should be in view.
-void keepInView(QWidget *screen)
-{
-    QMdiSubWindow *window = erp::screenWindow(screen);
-    QMdiArea *area = erp::shellMdiArea();
-    if (!window || !area || window->isMaximized())
-        return;
-    const QRect room = area->viewport()->rect();
-    QRect frame = window->geometry();
-    frame.moveLeft(qMax(0, qMin(frame.left(), room.right() + 1 - frame.width())));
-    frame.moveTop(qMax(0, qMin(frame.top(), room.bottom() + 1 - frame.height())));
-    window->move(frame.topLeft());
-}
-
 } // namespace
 
 namespace Cli_ctb10200 {
@@ -155,7 +138,7 @@ void CriaCTB10200(const Handover &handover)
         screen->display(handover);
         erp::showScreen(screen.get());
         frmCTB10200 = screen.release(); // the shell's MDI area holds it now
-        keepInView(frmCTB10200);
+        erp::keepInView(frmCTB10200);
     }
     frmCTB10200->focusActiveGrid();
 }
@@ -350,15 +333,8 @@ void TfrmCTB10200::showDifferences()
 {
     const bool changedOnly = chkSoAlteradas->isChecked();
     const int status = m_differences.indexOf(u"IDSITUACAO");
-    Packet shown(m_differences.fields());
-    for (int r = 0; r < m_differences.rowCount(); ++r) {
-        if (changedOnly && m_differences.string(r, status) == QLatin1String("igual"))
-            continue;
-        QVariantList values;
-        for (int col = 0; col < m_differences.fieldCount(); ++col)
-            values.append(m_differences.value(r, col));
-        shown.appendRow(values);
-    }
+    const Packet shown = m_differences.rowsWhere(
+        [&](int r) { return !changedOnly || m_differences.string(r, status) != QLatin1String("igual"); });
     cdsDiferencas->setPacket(shown);
 
     qint64 totals[4] = {};

@@ -2,11 +2,9 @@
 
 #include "Cli_ctb10200.h"
 
-#include <erpfwui/shell/printout.h>
 #include <erpfwui/widgets/controls.h>
 #include <erpfwui/widgets/dbgrid.h>
 #include <erpfwui/widgets/edits.h>
-#include <erpfwui/widgets/events.h>
 #include <erpfwui/widgets/pages.h>
 
 #include <erpfw/core/messages.h>
@@ -42,16 +40,21 @@ std::vector<std::pair<erp::TTabSheet *, erp::TDBGrid *>> Ctb10200Report::pages(c
 }
 
 Ctb10200Report::Ctb10200Report(TfrmCTB10200 *screen)
-    : QObject(screen), m_screen(screen)
+    : erp::HtmlReport(screen), m_screen(screen)
 {
     setObjectName(QStringLiteral("rptCTB10200"));
+}
+
+QString Ctb10200Report::title() const
+{
+    return m_screen->msgCTB10200->msg(QStringLiteral("Rel_Titulo"));
 }
 
 QString Ctb10200Report::html() const
 {
     const TfrmCTB10200 &s = *m_screen;
     const auto msg = [&s](const char *key) { return s.msgCTB10200->msg(QString::fromLatin1(key)); };
-    QString html = QStringLiteral("<html><body>") + cell(QStringLiteral("h2"), msg("Rel_Titulo"));
+    QString html = QStringLiteral("<html><body>") + cell(QStringLiteral("h2"), title());
     html += QStringLiteral("<p>") + msg("Rel_Empresa").arg(s.edtCdEmpresa->text(), s.edtNmEmpresa->text()).toHtmlEscaped();
     if (!s.edtNrLancto->text().isEmpty())
         html += QStringLiteral("<br>") + msg("Rel_Lancto").arg(s.edtNrLancto->text()).toHtmlEscaped();
@@ -79,7 +82,7 @@ QString Ctb10200Report::csv() const
     const TfrmCTB10200 &s = *m_screen;
     const auto msg = [&s](const char *key) { return s.msgCTB10200->msg(QString::fromLatin1(key)); };
     const QString end = QStringLiteral("\r\n");
-    QString text = erp::csvCell(msg("Rel_Titulo"), true) + end;
+    QString text = erp::csvCell(title(), true) + end;
     text += csvPair(msg("Rel_Empresa").arg(s.edtCdEmpresa->text(), s.edtNmEmpresa->text())) + end;
     if (!s.edtNrLancto->text().isEmpty())
         text += csvPair(msg("Rel_Lancto").arg(s.edtNrLancto->text())) + end;
@@ -97,29 +100,4 @@ QString Ctb10200Report::csv() const
     if (s.lblDiferenca->isVisibleTo(m_screen))
         text += csvPair(s.lblDiferenca->text()) + end;
     return text;
-}
-
-void Ctb10200Report::print(QPagedPaintDevice *device) const
-{
-    erp::printHtml(device, html());
-}
-
-void Ctb10200Report::writePdf(const QString &path) const
-{
-    erp::writeHtmlPdf(path, m_screen->msgCTB10200->msg(QStringLiteral("Rel_Titulo")), html());
-}
-
-void Ctb10200Report::writeCsv(const QString &path) const
-{
-    erp::writeFileAtomically(path, QByteArrayLiteral("\xEF\xBB\xBF") + csv().toUtf8());
-}
-
-bool Ctb10200Report::savePdf(const QString &path)
-{
-    return erp::dispatch([&] { writePdf(path); });
-}
-
-bool Ctb10200Report::saveCsv(const QString &path)
-{
-    return erp::dispatch([&] { writeCsv(path); });
 }

@@ -19,7 +19,6 @@
 #include <QPrintDialog>
 #include <QPrinter>
 
-#include <cmath>
 #include <memory>
 
 using erp::wire::Packet;
@@ -43,6 +42,7 @@ void CriaCTB10300()
         std::unique_ptr<TfrmCTB10300> screen(erp::createForm<TfrmCTB10300>());
         erp::showScreen(screen.get());
         frmCTB10300 = screen.release(); // the shell's MDI area holds it now
+        erp::keepInView(frmCTB10300);
         frmCTB10300->search();
     } else {
         erp::showScreen(frmCTB10300);
@@ -125,25 +125,17 @@ void TfrmCTB10300::showLines()
 {
     const bool changedOnly = chkSoAlteradas->isChecked();
     const int status = m_lines.indexOf(u"IDSITUACAO");
-    Packet shown(m_lines.fields());
-    double before = 0, after = 0, difference = 0;
-    const int colBefore = m_lines.indexOf(u"VRLANCANT"), colAfter = m_lines.indexOf(u"VRLANCNOVO"),
-              colDifference = m_lines.indexOf(u"VRDIFERENCA");
-    for (int r = 0; r < m_lines.rowCount(); ++r) {
-        if (changedOnly && m_lines.string(r, status) == QLatin1String("igual"))
-            continue;
-        QVariantList values;
-        for (int col = 0; col < m_lines.fieldCount(); ++col)
-            values.append(m_lines.value(r, col));
-        shown.appendRow(values);
-        before += m_lines.number(r, colBefore);
-        after += m_lines.number(r, colAfter);
-        difference += m_lines.number(r, colDifference);
-    }
+    const Packet shown
+        = m_lines.rowsWhere([&](int r) { return !changedOnly || m_lines.string(r, status) != QLatin1String("igual"); });
     cdsContas->setPacket(shown);
+    double totals[3] = {};
+    const int columns[3] = {shown.indexOf(u"VRLANCANT"), shown.indexOf(u"VRLANCNOVO"), shown.indexOf(u"VRDIFERENCA")};
+    for (int r = 0; r < shown.rowCount(); ++r)
+        for (int i = 0; i < 3; ++i)
+            totals[i] += shown.number(r, columns[i]);
     lblTotais->setText(shown.isEmpty() ? QString()
                                        : msgCTB10300->msg(QStringLiteral("Tot_Contas"))
-                                             .arg(money(before), money(after), money(difference)));
+                                             .arg(money(totals[0]), money(totals[1]), money(totals[2])));
 }
 
 void TfrmCTB10300::chkSoAlteradasClick(QObject *)
@@ -202,9 +194,14 @@ void TfrmCTB10300::btnExportarCsvClick(QObject *)
 }
 
 Ctb10300Report::Ctb10300Report(TfrmCTB10300 *screen)
-    : QObject(screen), m_screen(screen)
+    : erp::HtmlReport(screen), m_screen(screen)
 {
     setObjectName(QStringLiteral("rptCTB10300"));
+}
+
+QString Ctb10300Report::title() const
+{
+    return m_screen->msgCTB10300->msg(QStringLiteral("Rel_Titulo"));
 }
 
 QStringList Ctb10300Report::heading() const
@@ -212,8 +209,7 @@ QStringList Ctb10300Report::heading() const
     const TfrmCTB10300 &s = *m_screen;
     const auto msg = [&s](const char *key) { return s.msgCTB10300->msg(QString::fromLatin1(key)); };
     const auto orAll = [&](const QString &text) { return text.trimmed().isEmpty() ? msg("Rel_Todos") : text.trimmed(); };
-    QStringList lines{msg("Rel_Titulo"),
-                      msg("Rel_Filtro").arg(orAll(s.medCdEmpresa->text()), orAll(erp::formatDate(s.depInicio->getDate())),
+    QStringList lines{msg("Rel_Filtro").arg(orAll(s.medCdEmpresa->text()), orAll(erp::formatDate(s.depInicio->getDate())),
                                             orAll(erp::formatDate(s.depFim->getDate())), orAll(s.edtOperador->text()))};
     if (!s.cdsRecalculos->isEmpty()) {
         const auto field = [&s](const char16_t *name) { return s.cdsRecalculos->fieldByName(name)->displayText(); };
@@ -226,47 +222,21 @@ QStringList Ctb10300Report::heading() const
 
 QString Ctb10300Report::html() const
 {
-    const QStringList lines = heading();
-    QString html = QStringLiteral("<html><body><h2>%1</h2><p>").arg(lines.first().toHtmlEscaped());
-    for (qsizetype i = 1; i < lines.size(); ++i)
-        html += (i > 1 ? QStringLiteral("<br>") : QString()) + lines[i].toHtmlEscaped();
-    html += QStringLiteral("</p>") + m_screen->dbgContas->htmlTable();
-    return html + QStringLiteral("<p>") + m_screen->lblTotais->text().toHtmlEscaped() + QStringLiteral("</p></body></html>");
+    QStringList lines = heading();
+    for (QString &line : lines)
+        line = line.toHtmlEscaped();
+    return QStringLiteral("<html><body><h2>%1</h2><p>%2</p>").arg(title().toHtmlEscaped(), lines.join(QStringLiteral("<br>")))
+           + m_screen->dbgContas->htmlTable() + QStringLiteral("<p>%1</p></body></html>").arg(m_screen->lblTotais->text().toHtmlEscaped());
 }
 
 QString Ctb10300Report::csv() const
 {
     const QString end = QStringLiteral("\r\n");
-    QString text;
+    QString text = erp::csvCell(title(), true) + end;
     for (const QString &line : heading())
         text += erp::csvCell(line, true) + end;
     text += end + m_screen->dbgContas->csvLines();
     if (!m_screen->lblTotais->text().isEmpty())
         text += end + erp::csvCell(m_screen->lblTotais->text(), true) + end;
     return text;
-}
-
-void Ctb10300Report::print(QPagedPaintDevice *device) const
-{
-    erp::printHtml(device, html());
-}
-
-void Ctb10300Report::writePdf(const QString &path) const
-{
-    erp::writeHtmlPdf(path, m_screen->msgCTB10300->msg(QStringLiteral("Rel_Titulo")), html());
-}
-
-void Ctb10300Report::writeCsv(const QString &path) const
-{
-    erp::writeFileAtomically(path, QByteArrayLiteral("\xEF\xBB\xBF") + csv().toUtf8());
-}
-
-bool Ctb10300Report::savePdf(const QString &path)
-{
-    return erp::dispatch([&] { writePdf(path); });
-}
-
-bool Ctb10300Report::saveCsv(const QString &path)
-{
-    return erp::dispatch([&] { writeCsv(path); });
 }

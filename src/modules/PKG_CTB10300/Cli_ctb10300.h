@@ -1,12 +1,11 @@
 #pragma once
 
 #include <erpfwui/forms/form.h>
+#include <erpfwui/shell/printout.h>
 
 #include <erpwire/packet.h>
 
 #include <QPointer>
-
-class QPagedPaintDevice;
 
 namespace erp {
 class ClientDataSet;
@@ -80,28 +79,20 @@ private:
 
 // What CTB10300 shows of the chosen recalculation, on paper, in a PDF or in a spreadsheet:
 // the filter, the recalculation, its postings as the grid shows them and their totals. A child
-// of the screen named "rptCTB10300": scripts call savePdf and saveCsv with a path.
-class Ctb10300Report final : public QObject
+// of the screen named "rptCTB10300".
+class Ctb10300Report final : public erp::HtmlReport
 {
     Q_OBJECT
 
 public:
     explicit Ctb10300Report(TfrmCTB10300 *screen);
 
-    QString html() const;
-    QString csv() const; // without the byte-order mark
-    void print(QPagedPaintDevice *device) const;
-    // Both throw erp::Error naming the file when it cannot be written.
-    void writePdf(const QString &path) const;
-    void writeCsv(const QString &path) const;
-
-    // For scripts: as the buttons, without the file dialog; a failure is shown as the
-    // buttons' would be, and gives false.
-    Q_INVOKABLE bool savePdf(const QString &path);
-    Q_INVOKABLE bool saveCsv(const QString &path);
+    QString title() const override;
+    QString html() const override;
+    QString csv() const override;
 
 private:
-    // The lines above the postings: title, filter, recalculation, date and operator of the printout.
+    // The lines under the title: filter, recalculation, date and operator of the printout.
     QStringList heading() const;
     TfrmCTB10300 *m_screen;
 };

@@ -444,6 +444,21 @@ void TfrmRecCont::restoreAfterConfirm()
             }});
 }
 
+QVariantList TfrmRecCont::recalculation(const QString &method, int elements)
+{
+    const QVariantList parts
+        = callServer(method, {cdsContRec->data(), operador(), medCdEmpresa->text()}).toList();
+    if (parts.size() != elements)
+        throw Error(QStringLiteral("O servidor %1 respondeu a %2 com %3 elementos em vez de %4.")
+                        .arg(netRecCont->serverName(), method)
+                        .arg(parts.size())
+                        .arg(elements));
+    const QString status = parts[0].toString();
+    if (!emptyString(status) && status != QLatin1String("OK"))
+        mensErro(status, true);
+    return parts;
+}
+
 void TfrmRecCont::sbtConfirmarClick(QObject *sender)
 {
     TfrmPadrao::sbtConfirmarClick(sender);
@@ -452,16 +467,7 @@ void TfrmRecCont::sbtConfirmarClick(QObject *sender)
         cdsContRec->disableControls();
         LockWindowUpdate(this);
         ActiveShowAvi(shellMainWindow(), 6);
-        const QVariant result
-            = callServer(QStringLiteral("SetConfirmar"), {cdsContRec->data(), operador(), medCdEmpresa->text()});
-        const QVariantList parts = result.toList();
-        if (parts.size() != 4)
-            throw Error(QStringLiteral("O servidor %1 respondeu a SetConfirmar com %2 elementos em vez de 4.")
-                            .arg(netRecCont->serverName())
-                            .arg(parts.size()));
-        const QString status = parts[0].toString();
-        if (!emptyString(status) && status != QLatin1String("OK"))
-            mensErro(status, true);
+        const QVariantList parts = recalculation(QStringLiteral("SetConfirmar"), 4);
         cdsLancContTemp->setData(parts[1]);
         cdsRateio->setData(parts[2]);
         cdsErrosTemp->setData(parts[3]);
@@ -484,15 +490,7 @@ void TfrmRecCont::sbtSimularClick(QObject *sender)
 {
     TfrmPadrao::sbtConfirmarClick(sender); // an edit under way goes into the list first
     HourglassCursor hourglass;
-    const QVariantList parts
-        = callServer(QStringLiteral("SimConfirmar"), {cdsContRec->data(), operador(), medCdEmpresa->text()}).toList();
-    if (parts.size() != 5)
-        throw Error(QStringLiteral("O servidor %1 respondeu a SimConfirmar com %2 elementos em vez de 5.")
-                        .arg(netRecCont->serverName())
-                        .arg(parts.size()));
-    const QString status = parts[0].toString();
-    if (!emptyString(status) && status != QLatin1String("OK"))
-        mensErro(status, true);
+    const QVariantList parts = recalculation(QStringLiteral("SimConfirmar"), 5);
     LoadBPL(kAccountingScreen, {medCdEmpresa->text(), QString(), parts[1], parts[2], parts[3], parts[4]});
 }
 

@@ -118,6 +118,9 @@ private:
     // The parameters CTB10200 is opened with: company, posting number, entries,
     // apportionment and errors.
     QVariantList accountingParams(const QString &postingNumber) const;
+    // SetConfirmar or SimConfirmar of the list: the answer's elements when its status is "OK";
+    // another status is shown as the error it is, and ends the handler.
+    QVariantList recalculation(const QString &method, int elements);
     // Undoes the freeze of a confirmation; harmless when run again.
     void restoreAfterConfirm();
 

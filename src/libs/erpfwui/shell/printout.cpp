@@ -1,6 +1,7 @@
 #include "printout.h"
 
 #include <erpfwui/widgets/dbgrid.h>
+#include <erpfwui/widgets/events.h>
 
 #include <QBuffer>
 #include <QPageLayout>
@@ -32,6 +33,31 @@ void writeHtmlPdf(const QString &path, const QString &title, const QString &html
         printHtml(&writer, html);
     }
     writeFileAtomically(path, buffer.data());
+}
+
+void HtmlReport::print(QPagedPaintDevice *device) const
+{
+    printHtml(device, html());
+}
+
+void HtmlReport::writePdf(const QString &path) const
+{
+    writeHtmlPdf(path, title(), html());
+}
+
+void HtmlReport::writeCsv(const QString &path) const
+{
+    writeFileAtomically(path, QByteArrayLiteral("\xEF\xBB\xBF") + csv().toUtf8());
+}
+
+bool HtmlReport::savePdf(const QString &path)
+{
+    return dispatch([&] { writePdf(path); });
+}
+
+bool HtmlReport::saveCsv(const QString &path)
+{
+    return dispatch([&] { writeCsv(path); });
 }
 
 } // namespace erp
