@@ -1,5 +1,5 @@
-// REC00800's "Simular": enabled with the confirm, it sends the list as the confirm does and opens
-// CTB10200 on "Diferenças"; nothing is recalculated, the list and its marks stay.
+// REC00800's "Simular" (Shift+F2): enabled with the confirm, it sends the list as the confirm
+// does and opens CTB10200 on "Diferenças"; nothing is recalculated, the list and its marks stay.
 shell.open("REC00800");
 var screen = shell.form("frmRecCont");
 screen.control("medCdEmpresa").type("01");
@@ -27,7 +27,7 @@ for (var i = 0; i < rows.length && (fresh < 3 || accounted < 3); ++i) {
 assert(fresh === 3 && accounted === 3, "accounts to mark: " + fresh + " " + accounted);
 assert(simulate.enabled && screen.control("mnuSimular").enabled, "the preview follows the confirm");
 shell.clearServerCalls();
-simulate.click();
+grid.key("F2", ["Shift"]);
 
 var sent = shell.serverCalls.filter(function (c) { return c.method === "SimConfirmar"; });
 assert(sent.length === 1 && shell.serverCalls.length === 1, "one preview call: "
