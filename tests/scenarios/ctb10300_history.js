@@ -39,6 +39,13 @@ lines.forEach(function (l) {
            "the account's new posting: " + JSON.stringify(l));
 });
 
+// Printed and exported as the grid shows it.
+var report = history.component("rptCTB10300");
+assert(report.savePdf("ctb10300.pdf") && report.saveCsv("ctb10300.csv"), "PDF and CSV written");
+log("PDF|ctb10300.pdf|Histórico de Recálculos da Contabilização (CTB10300)");
+log("PDF|ctb10300.pdf|" + lines[0].NMRAZSOCCLIE);
+log("PDF|ctb10300.pdf|" + lines[0].NRLANCNOVO);
+
 // Another company's filter finds nothing of it.
 history.control("medCdEmpresa").setText("02");
 history.control("btnPesquisar").click();
