@@ -19,15 +19,16 @@
 #include <QPrintDialog>
 #include <QPrinter>
 
+#include <cmath>
 #include <memory>
 
 using erp::wire::Packet;
 
 namespace {
 
-QString money(double value)
+QString money(qint64 cents)
 {
-    return erp::formatFloat(QStringLiteral("#,##0.00"), value);
+    return erp::formatFloat(QStringLiteral("#,##0.00"), double(cents) / 100.0);
 }
 
 } // namespace
@@ -128,11 +129,11 @@ void TfrmCTB10300::showLines()
     const Packet shown
         = m_lines.rowsWhere([&](int r) { return !changedOnly || m_lines.string(r, status) != QLatin1String("igual"); });
     cdsContas->setPacket(shown);
-    double totals[3] = {};
+    qint64 totals[3] = {}; // in cents, as the amounts were kept
     const int columns[3] = {shown.indexOf(u"VRLANCANT"), shown.indexOf(u"VRLANCNOVO"), shown.indexOf(u"VRDIFERENCA")};
     for (int r = 0; r < shown.rowCount(); ++r)
         for (int i = 0; i < 3; ++i)
-            totals[i] += shown.number(r, columns[i]);
+            totals[i] += std::llround(shown.number(r, columns[i]) * 100.0);
     lblTotais->setText(shown.isEmpty() ? QString()
                                        : msgCTB10300->msg(QStringLiteral("Tot_Contas"))
                                              .arg(money(totals[0]), money(totals[1]), money(totals[2])));
