@@ -3,7 +3,7 @@
 //    a plain scan of the company's accounts with sqlite3 / libpq; the server's peak memory while
 //    it streams;
 //  - SetConfirmar of N marked accounts against a bulk insert of the same ledger and
-//    apportionment rows in one transaction;
+//    apportionment rows in one transaction; SimConfirmar of the same list against SetConfirmar;
 //  - SetConfirmar with the whole list of the company (every row sent, a handful marked), the
 //    client's encoding and gzip included, against posting the same gzip'd bytes to a sink;
 //  - the p99 of 64 clients' calls with Basic credentials across lapses of the trust in the
@@ -360,6 +360,29 @@ void confirmMetric(const db::DbUrl &source, const std::string &backend, const st
                "\"backend\": \"" + backend + "\", \"postings\": " + std::to_string(numbers.size()) + ", \"entries\": "
                    + std::to_string(items) + ", \"shares\": " + std::to_string(shares) + ", \"errors\": "
                    + std::to_string(errors)});
+
+        // The preview of the same list, then its confirm from the same state (every posting
+        // changes), each to the last byte. The preview goes first, on the colder cache.
+        const std::string simBody = rpcBody("SimConfirmar", {packet, "bench", "01"});
+        std::vector<double> previews, confirms;
+        long differences = 0;
+        for (int i = 0; i < reps; ++i) {
+            {
+                auto c = db::connect(copy.url);
+                c->execScript("UPDATE HISTPADRAO SET DSHISTPADR = DSHISTPADR || '.' WHERE CDHISTPADR IN ('H001', 'H004')");
+                emptyWal(*c);
+            }
+            auto t = Clock::now();
+            const std::string preview = post(http, simBody);
+            previews.push_back(since(t));
+            t = Clock::now();
+            post(http, body);
+            confirms.push_back(since(t));
+            differences = long(parse(preview).value("result").toArray()[4].toObject()["rows"].toArray().size());
+        }
+        const double p = median(previews), c = median(confirms);
+        print({"simconfirmar", long(rows.size()), p, c, p / c, 1.2, peakRssMb(),
+               "\"backend\": \"" + backend + "\", \"differences\": " + std::to_string(differences)});
     }
 }
 

@@ -12,7 +12,7 @@ set(CMAKE_SKIP_INSTALL_ALL_DEPENDENCY TRUE)
 
 set(_shell_dir lib/erp-shell)
 set(_server_lib lib/rec-appserver)
-set(_modules PKG_REC00800 PKG_CTB10200)
+set(_modules PKG_REC00800 PKG_CTB10200 PKG_CTB10300)
 
 set_target_properties(erp-shell PROPERTIES INSTALL_RPATH "$ORIGIN/../lib")
 set_target_properties(erpwire erpfw erpfwui erp-shell-script ${_modules} PROPERTIES INSTALL_RPATH "$ORIGIN")

@@ -10,7 +10,7 @@ check=0
 if [ "${1:-}" = --check ]; then check=1; shift; fi
 build=${1:-build/ci}
 [ -f "$build/CMakeCache.txt" ] || cmake --preset ci >/dev/null
-cmake --build "$build" --target erp-shell rec-appserver PKG_REC00800 PKG_CTB10200
+cmake --build "$build" --target erp-shell rec-appserver PKG_REC00800 PKG_CTB10200 PKG_CTB10300
 out=$(realpath -m "$build/packages")
 rm -rf "$out"
 (cd "$build" && cpack -G DEB -B "$out" >/dev/null)

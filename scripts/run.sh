@@ -5,5 +5,5 @@ set -euo pipefail
 cd "$(dirname "$0")/.."
 scripts/deps.sh
 cmake --preset release >/dev/null
-cmake --build --preset release --target erp-shell PKG_REC00800 PKG_CTB10200
+cmake --build --preset release --target erp-shell PKG_REC00800 PKG_CTB10200 PKG_CTB10300
 exec build/release/bin/erp-shell "$@"

@@ -81,6 +81,11 @@ void MainWindow::buildMenus()
         [this] { openScreen(QStringLiteral("REC00800")); });
     rec->setObjectName(QStringLiteral("mnuREC00800"));
 
+    QMenu *accounting = menuBar()->addMenu(QStringLiteral("C&ontabilidade"));
+    QAction *history = accounting->addAction(QStringLiteral("CTB10300 - &Histórico de Recálculos da Contabilização"),
+                                             this, [this] { openScreen(QStringLiteral("CTB10300")); });
+    history->setObjectName(QStringLiteral("mnuCTB10300"));
+
     QMenu *windows = menuBar()->addMenu(QStringLiteral("&Janela"));
     windows->addAction(QStringLiteral("&Cascata"), m_mdiArea, &QMdiArea::cascadeSubWindows);
     windows->addAction(QStringLiteral("&Lado a lado"), m_mdiArea, &QMdiArea::tileSubWindows);

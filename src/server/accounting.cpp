@@ -185,6 +185,17 @@ private:
 
 Cents toCents(double value) { return Cents(std::llround(value * 100.0)); }
 
+Cents debitTotal(const Result &r, const Posting &p)
+{
+    Cents total = 0;
+    for (int k = 0; k < p.entryCount; ++k) {
+        const Entry &e = r.entries[size_t(p.firstEntry + k)];
+        if (e.side == 'D')
+            total += e.value;
+    }
+    return total;
+}
+
 std::vector<Cents> apportion(Cents total, const std::vector<std::int64_t> &percents)
 {
     std::vector<Cents> parts(percents.size());

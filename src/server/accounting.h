@@ -2,6 +2,7 @@
 
 #include <cstdint>
 #include <map>
+#include <optional>
 #include <string>
 #include <vector>
 
@@ -71,6 +72,7 @@ struct Adjustment
     Cents value = 0;
     std::string currentPosting;
     std::string currentSignature;
+    std::optional<Cents> currentTotal; // of the current posting's debits, when it has one
 };
 
 struct Account
@@ -85,6 +87,7 @@ struct Account
     bool accounted = false;
     std::string currentPosting;
     std::string currentSignature;
+    std::optional<Cents> currentTotal; // of the current posting's debits, when it has one
     std::vector<Adjustment> adjustments;
 
     // Branch, instalment, invoice entry, due sequence: the screens' account key.
@@ -140,6 +143,9 @@ struct Result
 };
 
 Result build(const Config &config, const std::vector<Account> &accounts);
+
+// The sum of the posting's debit entries (its credits, when it balances).
+Cents debitTotal(const Result &r, const Posting &p);
 
 // Shares of total by the percentages, in cents; the rounding remainder goes to the last share,
 // so the shares always add up to total.

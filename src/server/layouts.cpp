@@ -85,4 +85,33 @@ const QList<FieldDef> &errosTemp()
     return f;
 }
 
+const QList<FieldDef> &diferencas()
+{
+    static const QList<FieldDef> f{
+        str("CDFILIAL", 4),      str("NRLANCTONF", 10),   str("NRSEQVENREC", 2),   str("NRPARCELAREC", 2),
+        str("CDLANCCTBCOME", 21), str("NRNOTAFISC", 20),  str("NMRAZSOCCLIE", 50), str("IDSITUACAO", 15),
+        str("NRLANCANT", 120),   num("VRDEBANT"),         num("VRCREDANT"),        str("DSCONTASANT", 400),
+        str("NRLANCNOVO", 120),  num("VRDEBNOVO"),        num("VRCREDNOVO"),       str("DSCONTASNOVO", 400),
+        str("DSDIFERENCA", 1000)};
+    return f;
+}
+
+const QList<FieldDef> &histRecalc()
+{
+    static const QList<FieldDef> f{str("NRAUDITORIA", 18), dt("DTOPERACAO"),    str("NMOPERADOR", 30),
+                                   str("CDEMPRESA", 2),    str("NMEMPRESA", 40), num("QTCONTAS"),
+                                   num("QTLANCALTER"),     num("VRTOTANT"),      num("VRTOTNOVO")};
+    return f;
+}
+
+const QList<FieldDef> &histRecalcContas()
+{
+    static const QList<FieldDef> f{
+        str("CDFILIAL", 4),      str("NRLANCTONF", 10),   str("NRSEQVENREC", 2), str("NRPARCELAREC", 2),
+        str("NRSEQAJUREC", 3),   str("NRNOTAFISC", 20),   str("NMRAZSOCCLIE", 50), str("IDSITUACAO", 15),
+        str("NRLANCANT", 12),    num("VRLANCANT"),        str("NRLANCNOVO", 12), num("VRLANCNOVO"),
+        num("VRDIFERENCA")};
+    return f;
+}
+
 } // namespace erp::server::layouts

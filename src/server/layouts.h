@@ -15,5 +15,10 @@ const QList<wire::FieldDef> &ajusCont();
 const QList<wire::FieldDef> &lancContTemp();
 const QList<wire::FieldDef> &rateio();
 const QList<wire::FieldDef> &errosTemp();
+// SimConfirmar's fifth packet: per marked account, its postings now and after the recalculation.
+const QList<wire::FieldDef> &diferencas();
+// The history: recalculations, and the postings one of them replaced and wrote.
+const QList<wire::FieldDef> &histRecalc();
+const QList<wire::FieldDef> &histRecalcContas();
 
 } // namespace erp::server::layouts

@@ -3,6 +3,7 @@
 #include "recalc.h"
 #include "rowjson.h"
 #include "rpc.h"
+#include "textutil.h"
 
 #include <erpwire/json.h>
 
@@ -25,7 +26,7 @@ void requireCompany(db::Connection &c, const Params &p, int i, const std::string
 // One statement, answered as one packet. A single statement reads one snapshot by itself: a
 // transaction around it would only add a BEGIN and a COMMIT (two round trips on PostgreSQL) to
 // calls made once per row moved to.
-MethodResult packetOf(CallContext &ctx, const std::string &sql, std::initializer_list<Value> params,
+MethodResult packetOf(CallContext &ctx, const std::string &sql, const std::vector<Value> &params,
                       const QList<wire::FieldDef> &layout)
 {
     db::Statement &st = ctx.db->prepare(sql);
@@ -35,7 +36,8 @@ MethodResult packetOf(CallContext &ctx, const std::string &sql, std::initializer
         db::Statement &st;
         ~Done() { st.reset(); }
     } done{st};
-    st.bindAll(params);
+    for (size_t i = 0; i < params.size(); ++i)
+        st.bind(int(i) + 1, params[i]);
     MethodResult r;
     appendPacketJson(r.json, st, layout);
     return r;
@@ -201,7 +203,61 @@ MethodResult getContRec(CallContext &ctx, const Params &p)
     return r;
 }
 
-MethodResult setConfirmar(CallContext &ctx, const Params &p)
+// The recalculations, newest first; each argument given restricts them: company, first and
+// last day, operator.
+MethodResult getHistRecalc(CallContext &ctx, const Params &p)
+{
+    p.expectCount(4);
+    const std::string company = p.string(0, "empresa", 2);
+    const std::optional<QDate> from = p.date(1, "data inicial");
+    const std::optional<QDate> to = p.date(2, "data final");
+    const std::string operatorName = p.string(3, "operador", 30);
+    checkOrder(p, 2, "data final", from, to);
+    if (!company.empty())
+        requireCompany(*ctx.db, p, 0, company);
+    std::string sql = "SELECT A.NRAUDITORIA, A.DTOPERACAO, A.NMOPERADOR, A.CDEMPRESA, E.NMEMPRESA, A.QTCONTAS, "
+                      "A.QTLANCALTER, A.VRTOTANT, A.VRTOTNOVO FROM AUDITORIA A "
+                      "LEFT JOIN EMPRESA E ON E.CDEMPRESA = A.CDEMPRESA WHERE A.NMOPERACAO = 'SetConfirmar'";
+    std::vector<Value> params;
+    if (from) {
+        sql += " AND A.DTOPERACAO >= ?";
+        params.emplace_back(isoDate(*from));
+    }
+    if (to) {
+        sql += " AND A.DTOPERACAO < ?";
+        params.emplace_back(isoDate(to->addDays(1)));
+    }
+    if (!company.empty()) {
+        sql += " AND A.CDEMPRESA = ?";
+        params.emplace_back(company);
+    }
+    if (!operatorName.empty()) {
+        sql += " AND A.NMOPERADOR = ?";
+        params.emplace_back(operatorName);
+    }
+    return packetOf(ctx, sql + " ORDER BY A.DTOPERACAO DESC, A.NRAUDITORIA DESC", params, layouts::histRecalc());
+}
+
+// Per posting of one recalculation: the one it replaced and the one it wrote.
+MethodResult getHistRecalcContas(CallContext &ctx, const Params &p)
+{
+    p.expectCount(1);
+    const std::string number = p.string(0, "recálculo", 18);
+    if (number.empty() || number.find_first_not_of("0123456789") != std::string::npos)
+        p.fail(0, "recálculo", QStringLiteral("deve ser o número de um recálculo."));
+    return packetOf(ctx,
+                    "SELECT L.CDFILIAL, L.NRLANCTONF, L.NRSEQVENREC, L.NRPARCELAREC, L.NRSEQAJUREC, N.NRNOTAFISC, "
+                    "CL.NMRAZSOCCLIE, CASE WHEN L.NRLANCANT IS NULL THEN 'novo' WHEN L.NRLANCANT = L.NRLANCNOVO "
+                    "THEN 'igual' ELSE 'alterado' END, L.NRLANCANT, L.VRLANCANT, L.NRLANCNOVO, L.VRLANCNOVO, "
+                    "L.VRLANCNOVO - COALESCE(L.VRLANCANT, 0) FROM AUDITCONTA L "
+                    "LEFT JOIN NOTAFISCAL N ON N.CDFILIAL = L.CDFILIAL AND N.NRLANCTONF = L.NRLANCTONF "
+                    "LEFT JOIN CLIENTE CL ON CL.CDCLIENTE = N.CDCLIENTE "
+                    "WHERE L.NRAUDITORIA = ? ORDER BY L.NRSEQAUDIT",
+                    {std::int64_t(std::stoll(number))}, layouts::histRecalcContas());
+}
+
+// SetConfirmar, and SimConfirmar, its preview: the same arguments, checks and answers.
+MethodResult recalculation(CallContext &ctx, const Params &p, RecalcMode mode)
 {
     p.expectCount(3);
     const wire::Packet accounts = p.packet(0, "contas");
@@ -214,9 +270,12 @@ MethodResult setConfirmar(CallContext &ctx, const Params &p)
                                          .arg(QString::fromStdString(operatorName)));
     requireCompany(*ctx.db, p, 2, company);
     MethodResult r;
-    r.json = recalculate(*ctx.db, company, operatorName, accounts, p);
+    r.json = recalculate(*ctx.db, company, operatorName, accounts, p, mode);
     return r;
 }
+
+MethodResult setConfirmar(CallContext &ctx, const Params &p) { return recalculation(ctx, p, RecalcMode::Confirm); }
+MethodResult simConfirmar(CallContext &ctx, const Params &p) { return recalculation(ctx, p, RecalcMode::Preview); }
 
 } // namespace
 
@@ -226,7 +285,8 @@ const Method *findMethod(const QString &name)
         {QStringLiteral("GetGeralRec"), getGeralRec},     {QStringLiteral("GetParamFilial"), getParamFilial},
         {QStringLiteral("GetParExp"), getParExp},         {QStringLiteral("GetTipoCtReceber"), getTipoCtReceber},
         {QStringLiteral("GetContRec"), getContRec},       {QStringLiteral("GetAjusCont"), getAjusCont},
-        {QStringLiteral("SetConfirmar"), setConfirmar}};
+        {QStringLiteral("SetConfirmar"), setConfirmar},   {QStringLiteral("SimConfirmar"), simConfirmar},
+        {QStringLiteral("GetHistRecalc"), getHistRecalc}, {QStringLiteral("GetHistRecalcContas"), getHistRecalcContas}};
     const auto it = methods.find(name);
     return it == methods.end() ? nullptr : &it->second;
 }

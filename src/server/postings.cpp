@@ -8,11 +8,11 @@ void insertPostings(db::Connection &c, const accounting::Config &cfg, const std:
 {
     {
         auto head = c.bulk("LANCCTB", {"NRLANCCTB", "CDEMPRESA", "DTLANCCTB", "CDORIGLANC", "CDLANCCTBCOME",
-                                       "CDDOCUCONT", "NMOPERADOR", "DTINCLLANC", "CDASSINATURA"});
+                                       "CDDOCUCONT", "NMOPERADOR", "DTINCLLANC", "CDASSINATURA", "VRTOTLANC"});
         for (int i : which) {
             const accounting::Posting &p = r.postings[size_t(i)];
             head->row({p.number, cfg.company, p.date, std::string("REC"), accounts[size_t(p.account)].commercialKey(),
-                       p.document, operatorName, timestamp, p.signature});
+                       p.document, operatorName, timestamp, p.signature, db::centsText(accounting::debitTotal(r, p))});
         }
         head->finish();
     }

@@ -10,6 +10,7 @@
 
 #include <algorithm>
 #include <map>
+#include <optional>
 #include <tuple>
 #include <unordered_map>
 #include <unordered_set>
@@ -133,7 +134,7 @@ std::unordered_map<std::string, Current> loadCurrent(db::Connection &c, const st
     db::Statement &st = c.prepare(
         with + "SELECT K.K0, K.K1, K.K2, K.K3, C.CDEMPRESA, C.CDTPCTRECEB, C.VRATUAREC, C.DTATUAVENREC, C.CDMOTIPARC, "
         "C.IDCTBLCTREC, C.NRLANCTBDOC, L.CDASSINATURA, N.NRNOTAFISC, N.CDSERIE, "
-        "COALESCE(N.DTENTRSAID, N.DTEMISSAO), CL.NMRAZSOCCLIE" +
+        "COALESCE(N.DTENTRSAID, N.DTEMISSAO), CL.NMRAZSOCCLIE, L.VRTOTLANC" +
         from +
         "JOIN CONTRECEBER C ON C.CDFILIAL = K.K0 AND C.NRLANCTONF = K.K1 AND C.NRSEQVENREC = K.K2 "
         "AND C.NRPARCELAREC = K.K3 "
@@ -163,13 +164,15 @@ std::unordered_map<std::string, Current> loadCurrent(db::Connection &c, const st
         a.series = str(st, 13);
         a.postingDate = str(st, 14).substr(0, 10);
         a.customerName = str(st, 15);
+        if (!st.isNull(16))
+            a.currentTotal = accounting::toCents(st.real(16));
         out.emplace(keyJoin(st), std::move(cur));
     }
     st.reset();
 
     db::Statement &adj = c.prepare(
         with + "SELECT A.CDFILIAL, A.NRLANCTONF, A.NRSEQVENREC, A.NRPARCELAREC, A.NRSEQAJUREC, A.CDAJUCTREC, T.IDAJUCTREC, "
-        "A.DSAJUSTEREC, A.VRAJUSTEREC, A.NRLCTBAJREC, L.CDASSINATURA" +
+        "A.DSAJUSTEREC, A.VRAJUSTEREC, A.NRLCTBAJREC, L.CDASSINATURA, L.VRTOTLANC" +
         from +
         "JOIN AJCTRECEBER A ON A.CDFILIAL = K.K0 AND A.NRLANCTONF = K.K1 AND A.NRSEQVENREC = K.K2 "
         "AND A.NRPARCELAREC = K.K3 "
@@ -180,8 +183,9 @@ std::unordered_map<std::string, Current> loadCurrent(db::Connection &c, const st
         const auto it = out.find(keyJoin(adj));
         if (it == out.end())
             continue;
-        it->second.account.adjustments.push_back({str(adj, 4), str(adj, 5), str(adj, 6), str(adj, 7),
-                                                  accounting::toCents(adj.real(8)), str(adj, 9), str(adj, 10)});
+        it->second.account.adjustments.push_back(
+            {str(adj, 4), str(adj, 5), str(adj, 6), str(adj, 7), accounting::toCents(adj.real(8)), str(adj, 9),
+             str(adj, 10), adj.isNull(11) ? std::nullopt : std::optional(accounting::toCents(adj.real(11)))});
     }
     adj.reset();
     // Sorted here rather than by the query, which would sort every adjustment of the batch at once.
@@ -233,14 +237,155 @@ const char *staleText(const Marked &m, const Current *cur, const std::string &co
     return nullptr;
 }
 
-// The answer: status, then the entries, apportionment and errors packets.
-QByteArray answer(const char *status, const accounting::Config *cfg = nullptr,
-                  const std::vector<accounting::Account> *accounts = nullptr, const accounting::Result *r = nullptr)
+// The entries of stored postings by number: what the marked accounts have now.
+struct StoredEntry
+{
+    std::string ledger;
+    char side = 'D';
+    Cents value = 0;
+};
+using StoredPostings = std::unordered_map<std::string, std::vector<StoredEntry>>;
+
+StoredPostings loadStored(db::Connection &c, const std::vector<std::string> &numbers)
+{
+    StoredPostings out;
+    if (numbers.empty())
+        return out;
+    out.reserve(numbers.size());
+    db::Statement &st = c.prepare("SELECT NRLANCCTB, CDCONTCTBL, IDDEBCRED, VRLANCCTB FROM ITLANCCTB WHERE NRLANCCTB IN "
+                                  "(SELECT V FROM " + c.jsonTextList() + " AS L)");
+    st.bind(1, jsonStringArray(numbers));
+    while (st.next())
+        out[str(st, 0)].push_back({str(st, 1), str(st, 2) == "C" ? 'C' : 'D', accounting::toCents(st.real(3))});
+    st.reset();
+    return out;
+}
+
+// What a preview sets the new postings against.
+struct Before
+{
+    StoredPostings stored;  // the entries of the accounts' current postings
+    std::vector<char> kept; // per new posting: its content is that of the stored one
+};
+
+const char *kSame = "igual";
+const char *kChanged = "alterado";
+const char *kNew = "novo";
+const char *kNone = "sem lançamento";
+
+// Per account: its current postings and the new ones, and the amounts by ledger account and
+// side that change. An account whose entries have errors gets nothing written.
+void writeDifferences(QByteArray &out, const std::vector<accounting::Account> *accounts, const accounting::Result *r,
+                      const Before *before)
+{
+    PacketWriter w(out, layouts::diferencas());
+    if (r) {
+        std::vector<std::vector<int>> postingsOf(accounts->size());
+        for (size_t i = 0; i < r->postings.size(); ++i)
+            postingsOf[size_t(r->postings[i].account)].push_back(int(i));
+        std::vector<char> faulty(accounts->size(), 0);
+        for (const accounting::Error &e : r->errors)
+            if (e.entrySeq > 0 && size_t(e.entrySeq) <= r->entries.size())
+                faulty[size_t(r->postings[size_t(r->entries[size_t(e.entrySeq - 1)].posting)].account)] = 1;
+
+        using Amounts = std::map<std::pair<std::string, char>, Cents>;
+        const auto ledgers = [](const Amounts &amounts) {
+            std::string text;
+            std::string last;
+            for (const auto &[key, value] : amounts) {
+                if (key.first == last)
+                    continue;
+                text += (text.empty() ? "" : ", ") + key.first;
+                last = key.first;
+            }
+            return text;
+        };
+        const auto side = [](const Amounts &amounts, char s) {
+            Cents total = 0;
+            for (const auto &[key, value] : amounts)
+                if (key.second == s)
+                    total += value;
+            return total;
+        };
+        for (size_t i = 0; i < accounts->size(); ++i) {
+            const accounting::Account &a = (*accounts)[i];
+            Amounts was, will;
+            std::string oldNumbers, newNumbers;
+            const auto addOld = [&](const std::string &number) {
+                if (number.empty())
+                    return;
+                oldNumbers += (oldNumbers.empty() ? "" : " ") + number;
+                if (const auto it = before->stored.find(number); it != before->stored.end())
+                    for (const StoredEntry &e : it->second)
+                        was[{e.ledger, e.side}] += e.value;
+            };
+            addOld(a.currentPosting);
+            size_t oldCount = a.currentPosting.empty() ? 0 : 1;
+            for (const accounting::Adjustment &adj : a.adjustments) {
+                addOld(adj.currentPosting);
+                oldCount += adj.currentPosting.empty() ? 0 : 1;
+            }
+            const bool none = faulty[i] || postingsOf[i].empty();
+            bool same = !none && postingsOf[i].size() == oldCount;
+            if (!none) {
+                for (int k : postingsOf[i]) {
+                    const accounting::Posting &p = r->postings[size_t(k)];
+                    newNumbers += (newNumbers.empty() ? "" : " ") + p.number;
+                    same = same && before->kept[size_t(k)];
+                    for (int e = 0; e < p.entryCount; ++e) {
+                        const accounting::Entry &entry = r->entries[size_t(p.firstEntry + e)];
+                        will[{entry.ledger, entry.side}] += entry.value;
+                    }
+                }
+            }
+            std::string changes;
+            if (!none && !same) {
+                Amounts both = was;
+                for (const auto &[key, value] : will)
+                    both.emplace(key, 0);
+                for (const auto &[key, ignored] : both) {
+                    const auto w0 = was.find(key), w1 = will.find(key);
+                    const Cents from = w0 == was.end() ? 0 : w0->second, to = w1 == will.end() ? 0 : w1->second;
+                    if (from == to)
+                        continue;
+                    changes += (changes.empty() ? "" : "; ") + key.first + ' ' + key.second + ' ' + centsPtBr(from) +
+                               " → " + centsPtBr(to);
+                }
+            }
+            const char *status = none ? kNone : oldCount == 0 ? kNew : same ? kSame : kChanged;
+            w.string(a.branch);
+            w.string(a.entry);
+            w.string(a.dueSeq);
+            w.string(a.instalment);
+            w.string(a.commercialKey());
+            w.string(a.documentNumber);
+            w.string(a.customerName);
+            w.string(status);
+            w.string(oldNumbers);
+            w.cents(side(was, 'D'));
+            w.cents(side(was, 'C'));
+            w.string(ledgers(was));
+            w.string(newNumbers);
+            w.cents(side(will, 'D'));
+            w.cents(side(will, 'C'));
+            w.string(ledgers(will));
+            w.string(changes);
+        }
+    }
+    w.finish();
+}
+
+// The answer: status, then the entries, apportionment and errors packets; a preview's also
+// the differences.
+QByteArray answer(RecalcMode mode, const char *status, const accounting::Config *cfg = nullptr,
+                  const std::vector<accounting::Account> *accounts = nullptr, const accounting::Result *r = nullptr,
+                  const Before *before = nullptr)
 {
     QByteArray out;
     // About the size of a row of each packet: grows the buffer once instead of copying it as it doubles.
     if (r)
-        out.reserve(qsizetype(r->entries.size() * 240 + r->shares.size() * 120 + 4096));
+        out.reserve(qsizetype(r->entries.size() * 240 + r->shares.size() * 120 +
+                              (before ? accounts->size() * 320 : 0) + 4096));
     out.append('[');
     wire::appendJsonString(out, QString::fromUtf8(status));
     out.append(',');
@@ -306,8 +451,28 @@ QByteArray answer(const char *status, const accounting::Config *cfg = nullptr,
         }
     }
     errors.finish();
+    if (mode == RecalcMode::Preview) {
+        out.append(',');
+        writeDifferences(out, accounts, before ? r : nullptr, before);
+    }
     out.append(']');
     return out;
+}
+
+// The postings whose content changes: they get new numbers, in their order.
+std::vector<int> freshPostings(const accounting::Result &r)
+{
+    std::vector<int> fresh;
+    for (size_t i = 0; i < r.postings.size(); ++i)
+        if (!r.postings[i].unchanged())
+            fresh.push_back(int(i));
+    return fresh;
+}
+
+void numberPostings(accounting::Result &r, const std::vector<int> &fresh, std::int64_t first)
+{
+    for (int i : fresh)
+        r.postings[size_t(i)].number = std::to_string(first++);
 }
 
 std::int64_t takeNumbers(db::Connection &c, const char *counter, std::int64_t n)
@@ -335,10 +500,7 @@ void write(db::Connection &c, const accounting::Config &cfg, std::vector<account
            accounting::Result &r, const std::string &operatorName)
 {
     const std::string now = QDateTime::currentDateTime().toString(QStringLiteral("yyyy-MM-dd HH:mm:ss")).toStdString();
-    std::vector<int> fresh;
-    for (size_t i = 0; i < r.postings.size(); ++i)
-        if (!r.postings[i].unchanged())
-            fresh.push_back(int(i));
+    const std::vector<int> fresh = freshPostings(r);
 
     std::vector<std::string> old;
     for (int i : fresh) {
@@ -359,9 +521,7 @@ void write(db::Connection &c, const accounting::Config &cfg, std::vector<account
     deletePostings(c, old);
 
     if (!fresh.empty()) {
-        std::int64_t next = takeNumbers(c, "LANCCTB", std::int64_t(fresh.size()));
-        for (int i : fresh)
-            r.postings[size_t(i)].number = std::to_string(next++);
+        numberPostings(r, fresh, takeNumbers(c, "LANCCTB", std::int64_t(fresh.size())));
         insertPostings(c, cfg, accounts, r, fresh, operatorName, now);
     }
 
@@ -417,22 +577,54 @@ void write(db::Connection &c, const accounting::Config &cfg, std::vector<account
         upAdj.exec();
     }
 
-    const std::int64_t audit = takeNumbers(c, "AUDITORIA", 1);
-    db::Statement &head = c.prepare("INSERT INTO AUDITORIA (NRAUDITORIA, NMOPERADOR, DTOPERACAO, CDEMPRESA, "
-                                    "NMOPERACAO, QTCONTAS) VALUES (?, ?, ?, ?, ?, ?)");
-    head.bindAll({audit, operatorName, now, cfg.company, std::string("SetConfirmar"), std::int64_t(accounts.size())});
-    head.exec();
-    auto lines = c.bulk("AUDITCONTA", {"NRAUDITORIA", "NRSEQAUDIT", "CDFILIAL", "NRLANCTONF", "NRSEQVENREC",
-                                       "NRPARCELAREC", "NRSEQAJUREC", "NRLANCANT", "NRLANCNOVO"});
-    std::int64_t seq = 0;
+    // Per posting written: the one it replaced and itself, with their debit totals.
+    struct Line
+    {
+        const accounting::Account *account;
+        const accounting::Adjustment *adjustment;
+        const std::string *before;
+        const std::string *after;
+        std::optional<Cents> beforeTotal;
+        Cents afterTotal;
+    };
+    std::vector<Line> lines;
+    lines.reserve(r.postings.size());
+    std::int64_t changed = 0;
+    Cents totalBefore = 0, totalAfter = 0;
     for (const accounting::Posting &p : r.postings) {
         const accounting::Account &a = accounts[size_t(p.account)];
         const accounting::Adjustment *adj = p.adjustment < 0 ? nullptr : &a.adjustments[size_t(p.adjustment)];
         const std::string &before = adj ? adj->currentPosting : a.currentPosting;
-        lines->row({audit, ++seq, a.branch, a.entry, a.dueSeq, a.instalment, adj ? Value(adj->seq) : db::null(),
-                    before.empty() ? db::null() : Value(before), p.number});
+        Line line{&a, adj, &before, &p.number, std::nullopt, accounting::debitTotal(r, p)};
+        if (before == p.number)
+            line.beforeTotal = line.afterTotal;
+        else if (!before.empty())
+            line.beforeTotal = adj ? adj->currentTotal : a.currentTotal;
+        changed += before != p.number;
+        totalBefore += line.beforeTotal.value_or(0);
+        totalAfter += line.afterTotal;
+        lines.push_back(line);
     }
-    lines->finish();
+
+    const std::int64_t audit = takeNumbers(c, "AUDITORIA", 1);
+    db::Statement &head = c.prepare("INSERT INTO AUDITORIA (NRAUDITORIA, NMOPERADOR, DTOPERACAO, CDEMPRESA, "
+                                    "NMOPERACAO, QTCONTAS, QTLANCALTER, VRTOTANT, VRTOTNOVO) "
+                                    "VALUES (?, ?, ?, ?, ?, ?, ?, ?, ?)");
+    head.bindAll({audit, operatorName, now, cfg.company, std::string("SetConfirmar"), std::int64_t(accounts.size()),
+                  changed, db::centsText(totalBefore), db::centsText(totalAfter)});
+    head.exec();
+    auto bulk = c.bulk("AUDITCONTA", {"NRAUDITORIA", "NRSEQAUDIT", "CDFILIAL", "NRLANCTONF", "NRSEQVENREC",
+                                      "NRPARCELAREC", "NRSEQAJUREC", "NRLANCANT", "NRLANCNOVO", "VRLANCANT",
+                                      "VRLANCNOVO"});
+    std::int64_t seq = 0;
+    for (const Line &l : lines) {
+        const accounting::Account &a = *l.account;
+        bulk->row({audit, ++seq, a.branch, a.entry, a.dueSeq, a.instalment,
+                   l.adjustment ? Value(l.adjustment->seq) : db::null(),
+                   l.before->empty() ? db::null() : Value(*l.before), *l.after,
+                   l.beforeTotal ? Value(db::centsText(*l.beforeTotal)) : db::null(), db::centsText(l.afterTotal)});
+    }
+    bulk->finish();
 }
 
 } // namespace
@@ -490,7 +682,7 @@ accounting::Config loadAccountingConfig(db::Connection &c, const std::string &co
 }
 
 QByteArray recalculate(db::Connection &c, const std::string &company, const std::string &operatorName,
-                       const wire::Packet &packet, const Params &params)
+                       const wire::Packet &packet, const Params &params, RecalcMode mode)
 {
     const std::vector<Marked> marked = markedRows(packet, company, params);
     if (marked.empty())
@@ -501,12 +693,12 @@ QByteArray recalculate(db::Connection &c, const std::string &company, const std:
         tx = std::make_unique<db::Transaction>(c, db::TxMode::WriteNoWait);
     } catch (const db::DbError &e) {
         if (e.lockConflict())
-            return answer(kLocked);
+            return answer(mode, kLocked);
         throw;
     }
     const std::string keys = keysJson(marked);
     if (!lockAccounts(c, keys))
-        return answer(kLocked);
+        return answer(mode, kLocked);
 
     std::unordered_map<std::string, Current> current = loadCurrent(c, keys, marked.size());
     std::vector<accounting::Account> accounts;
@@ -514,7 +706,7 @@ QByteArray recalculate(db::Connection &c, const std::string &company, const std:
     for (const Marked &m : marked) {
         const auto it = current.find(m.key());
         if (const char *stale = staleText(m, it == current.end() ? nullptr : &it->second, company))
-            return answer(stale);
+            return answer(mode, stale);
         accounts.push_back(std::move(it->second.account));
     }
 
@@ -525,15 +717,36 @@ QByteArray recalculate(db::Connection &c, const std::string &company, const std:
                                                     "Marque menos contas.")
                                          .arg(r.entries.size())
                                          .arg(kMaxEntries));
+    Before before;
+    if (mode == RecalcMode::Preview) {
+        std::vector<std::string> numbers;
+        for (const accounting::Account &a : accounts) {
+            if (!a.currentPosting.empty())
+                numbers.push_back(a.currentPosting);
+            for (const accounting::Adjustment &adj : a.adjustments)
+                if (!adj.currentPosting.empty())
+                    numbers.push_back(adj.currentPosting);
+        }
+        before.stored = loadStored(c, numbers);
+        before.kept.reserve(r.postings.size());
+        for (const accounting::Posting &p : r.postings)
+            before.kept.push_back(p.unchanged());
+    }
     if (!r.errors.empty()) {
         // Nothing is written: the postings carry their order in this answer as a provisional number.
         for (size_t i = 0; i < r.postings.size(); ++i)
             r.postings[i].number = std::to_string(i + 1);
-        return answer("OK", &cfg, &accounts, &r);
+        return answer(mode, "OK", &cfg, &accounts, &r, &before);
+    }
+    if (mode == RecalcMode::Preview) {
+        // The numbers the confirm would take, unless another recalculation takes them first.
+        numberPostings(r, freshPostings(r),
+                       db::queryInt(c, "SELECT NRULTIMO FROM NUMERADOR WHERE CDNUMERADOR = ?", {std::string("LANCCTB")}) + 1);
+        return answer(mode, "OK", &cfg, &accounts, &r, &before);
     }
     write(c, cfg, accounts, r, operatorName);
     tx->commit();
-    return answer("OK", &cfg, &accounts, &r);
+    return answer(mode, "OK", &cfg, &accounts, &r);
 }
 
 } // namespace erp::server

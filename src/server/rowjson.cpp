@@ -45,8 +45,8 @@ char *writeDateTime(char *p, std::string_view text, bool withTime)
     p += 10;
     if (withTime) {
         if (text.size() >= 19) {
-            *p++ = 'T';
-            std::memcpy(p, text.data() + 11, 8);
+            *p = 'T';
+            std::memcpy(p + 1, text.data() + 11, 8);
         } else {
             std::memcpy(p, "T00:00:00", 9);
         }

@@ -318,10 +318,27 @@ CREATE TABLE AUDITACESSO (
 CREATE INDEX IXAUDITACESSO_DATA ON AUDITACESSO (DTOCORRENCIA);
 )SQL";
 
+// The totals of the postings each recalculation replaced and wrote, per line and for the whole
+// recalculation (the history lists recalculations without reading their lines), and the
+// history's reading of the audit by date. Each posting keeps its debit total, which the
+// recalculation reads with the posting it replaces instead of summing its entries again.
+const char *kV7 = R"SQL(
+ALTER TABLE LANCCTB ADD COLUMN VRTOTLANC NUMERIC(15,2);
+UPDATE LANCCTB SET VRTOTLANC = (SELECT SUM(I.VRLANCCTB) FROM ITLANCCTB I
+  WHERE I.NRLANCCTB = LANCCTB.NRLANCCTB AND I.IDDEBCRED = 'D');
+ALTER TABLE AUDITCONTA ADD COLUMN VRLANCANT NUMERIC(15,2);
+ALTER TABLE AUDITCONTA ADD COLUMN VRLANCNOVO NUMERIC(15,2);
+ALTER TABLE AUDITORIA ADD COLUMN QTLANCALTER INTEGER;
+ALTER TABLE AUDITORIA ADD COLUMN VRTOTANT NUMERIC(15,2);
+ALTER TABLE AUDITORIA ADD COLUMN VRTOTNOVO NUMERIC(15,2);
+CREATE INDEX IXAUDITORIA_DATA ON AUDITORIA (DTOPERACAO);
+)SQL";
+
 const std::vector<Migration> &migrations()
 {
     static const std::vector<Migration> list{{1, kV1, {}, {}}, {2, {}, kV2Postgres, {}}, {3, kV3, {}, {}},
-                                             {4, kV4, {}, {}}, {5, {}, {}, kV5Sqlite}, {6, kV6, {}, {}}};
+                                             {4, kV4, {}, {}}, {5, {}, {}, kV5Sqlite}, {6, kV6, {}, {}},
+                                             {7, kV7, {}, {}}};
     return list;
 }
 

@@ -67,4 +67,22 @@ std::string printable(const std::string &s, size_t maxChars)
     return out;
 }
 
+std::string centsPtBr(std::int64_t cents)
+{
+    const bool negative = cents < 0;
+    const std::uint64_t abs = negative ? std::uint64_t(-(cents + 1)) + 1 : std::uint64_t(cents);
+    const std::string whole = std::to_string(abs / 100);
+    std::string s;
+    for (size_t i = 0; i < whole.size(); ++i) {
+        if (i && (whole.size() - i) % 3 == 0)
+            s += '.';
+        s += whole[i];
+    }
+    const unsigned frac = unsigned(abs % 100);
+    s += ',';
+    s += char('0' + frac / 10);
+    s += char('0' + frac % 10);
+    return negative ? "-" + s : s;
+}
+
 } // namespace erp::server

@@ -18,6 +18,8 @@ std::string printable(const std::string &s, size_t maxChars = 60);
 // Stable across processes and machines: content signatures.
 std::uint64_t fnv1a64(std::string_view s);
 std::string hex64(std::uint64_t v);
+// As the screens show money: 123456 -> "1.234,56".
+std::string centsPtBr(std::int64_t cents);
 // "YYYY-MM-DD", as the database keeps dates.
 std::string isoDate(QDate d);
 

@@ -13,9 +13,12 @@
 #include <erpfwui/shell/moduleloader.h>
 #include <erpfwui/shell/shellwindow.h>
 #include <erpfwui/widgets/dbgrid.h>
+#include <erpfwui/widgets/pages.h>
 #include <erpwire/json.h>
 
 #include <QApplication>
+#include <QDir>
+#include <QFile>
 #include <QJsonArray>
 #include <QLocale>
 #include <QMainWindow>
@@ -133,6 +136,22 @@ Packet twoEntries()
     return p;
 }
 
+// The list of the filter over every due date, its first n rows marked.
+QJsonObject markedList(RpcClient &client, Filter filter, int n)
+{
+    filter.dueFrom = kToday.addDays(-400).toString(Qt::ISODate);
+    filter.dueTo = kToday.addDays(400).toString(Qt::ISODate);
+    QJsonObject list = client.result("GetContRec", filter.params()).toObject();
+    QJsonArray rows = list.value("rows").toArray();
+    for (int i = 0; i < rows.size() && i < n; ++i) {
+        QJsonArray row = rows[i].toArray();
+        row[0] = "S";
+        rows[i] = row;
+    }
+    list["rows"] = rows;
+    return list;
+}
+
 class Ctb10200 : public ::testing::TestWithParam<Backend>
 {
 protected:
@@ -193,17 +212,7 @@ private:
         Filter filter;
         filter.company = "02";
         filter.types = "CONV";
-        filter.dueFrom = kToday.addDays(-400).toString(Qt::ISODate);
-        filter.dueTo = kToday.addDays(400).toString(Qt::ISODate);
-        QJsonObject list = client.result("GetContRec", filter.params()).toObject();
-        QJsonArray rows = list.value("rows").toArray();
-        for (int i = 0; i < rows.size() && i < 3; ++i) {
-            QJsonArray row = rows[i].toArray();
-            row[0] = "S";
-            rows[i] = row;
-        }
-        list["rows"] = rows;
-        const QJsonArray result = client.result("SetConfirmar", {list, "ana", "02"}).toArray();
+        const QJsonArray result = client.result("SetConfirmar", {markedList(client, filter, 3), "ana", "02"}).toArray();
         d.entries = wire::decodePacket(result[1]);
         d.shares = wire::decodePacket(result[2]);
         d.errors = wire::decodePacket(result[3]);
@@ -361,7 +370,8 @@ TEST_P(Ctb10200, BadParametersAreRefusedNamingTheScreenAndLeaveItAsItWas)
     };
     expectError({}, {"5 parâmetros", "recebeu 0"});
     expectError(handover("01", "").mid(0, 4), {"5 parâmetros", "recebeu 4"});
-    expectError(handover("01", "") << QString(), {"recebeu 6"});
+    expectError(handover("01", "") << QString() << QString(), {"recebeu 7"});
+    expectError(handover("01", "") << QString(), {"parâmetro 5", "diferenças", "pacote de dados"});
     QVariantList notAPacket = handover("01", "");
     notAPacket[3] = QStringLiteral("{\"fields\":[],\"rows\":[]}");
     expectError(notAPacket, {"parâmetro 3", "rateio", "pacote de dados"});
@@ -383,6 +393,68 @@ TEST_P(Ctb10200, BadParametersAreRefusedNamingTheScreenAndLeaveItAsItWas)
     EXPECT_EQ(prop("edtCdEmpresa").toString(), "01");
     EXPECT_EQ(grid("dbgLancamentos")->rowCount(), 2);
     expectTotals(1234.5, 1200.25);
+}
+
+// A recalculation's preview from the real server: its differences page first, filtered to
+// the accounts that change, totalled, and in the report; a hand-over without it hides the page.
+TEST_P(Ctb10200, APreviewOpensOnItsDifferencesFilteredTotalledAndReported)
+{
+    RunningServer server(demo->database->url());
+    RpcClient client(server.port());
+    Filter filter;
+    filter.postingBranches = "0101;0102";
+    const QJsonArray result = client.result("SimConfirmar", {markedList(client, filter, 30), "ana", "01"}).toArray();
+    ASSERT_EQ(result.size(), 5);
+    const Packet differences = wire::decodePacket(result[4]);
+    ASSERT_EQ(differences.rowCount(), 30);
+    QVariantList params = handover("01", "", wire::decodePacket(result[1]), wire::decodePacket(result[2]),
+                                   wire::decodePacket(result[3]));
+    LoadBPL(kCode, params << QVariant::fromValue(differences));
+    ASSERT_TRUE(screen());
+    EXPECT_EQ(prop("pgcCTB10200", "activePage").toString(), "tshDiferencas");
+    EXPECT_EQ(screen()->focusedControl(), "dbgDiferencas");
+    EXPECT_TRUE(prop("lblOrigem").toString().startsWith("Simulação do recálculo: nada foi gravado."));
+
+    const int status = differences.indexOf(u"IDSITUACAO");
+    const auto expectShown = [&](bool changedOnly) {
+        double sums[4] = {};
+        int count = 0;
+        for (int r = 0; r < differences.rowCount(); ++r) {
+            if (changedOnly && differences.string(r, status) == "igual")
+                continue;
+            ++count;
+            int i = 0;
+            for (const char16_t *field : {u"VRDEBANT", u"VRCREDANT", u"VRDEBNOVO", u"VRCREDNOVO"})
+                sums[i++] += differences.number(r, differences.indexOf(field));
+        }
+        EXPECT_EQ(grid("dbgDiferencas")->rowCount(), count);
+        EXPECT_EQ(prop("tshDiferencas", "caption").toString(), QStringLiteral("Diferenças (%1)").arg(count));
+        EXPECT_EQ(prop("lblDifAntes").toString(), QStringLiteral("Antes: débito %1, crédito %2").arg(money(sums[0]), money(sums[1])));
+        EXPECT_EQ(prop("lblDifDepois").toString(), QStringLiteral("Depois: débito %1, crédito %2").arg(money(sums[2]), money(sums[3])));
+        return count;
+    };
+    expectShown(false);
+    EXPECT_EQ(grid("dbgDiferencas")->cellText(0, "IDSITUACAO"), differences.string(0, status));
+    QTest::mouseClick(screen()->component<QWidget>(QStringLiteral("chkSoAlteradas")), Qt::LeftButton, {}, QPoint(6, 9));
+    ASSERT_TRUE(prop("chkSoAlteradas", "checked").toBool());
+    const int changed = expectShown(true);
+    EXPECT_GT(changed, 0);
+
+    const QString path = QDir::temp().filePath(QStringLiteral("ctb10200-diferencas-%1.csv").arg(QCoreApplication::applicationPid()));
+    bool saved = false;
+    QMetaObject::invokeMethod(screen()->findChild<QObject *>("rptCTB10200"), "saveCsv", Q_RETURN_ARG(bool, saved),
+                              Q_ARG(QString, path));
+    ASSERT_TRUE(saved);
+    QFile file(path);
+    ASSERT_TRUE(file.open(QIODevice::ReadOnly));
+    const QString csv = QString::fromUtf8(file.readAll());
+    file.remove();
+    EXPECT_TRUE(csv.contains(QStringLiteral("Diferenças (%1)").arg(changed)));
+    EXPECT_TRUE(csv.contains(prop("lblDifAntes").toString())) << csv.toStdString();
+
+    LoadBPL(kCode, handover("01", "", twoEntries()));
+    EXPECT_FALSE(screen()->component<TPageControl>(QStringLiteral("pgcCTB10200"))->isTabVisible(3));
+    EXPECT_EQ(prop("pgcCTB10200", "activePage").toString(), "tshLancamentos");
 }
 
 TEST_P(Ctb10200, OpeningAgainReusesTheScreenAndEscapeClosesIt)

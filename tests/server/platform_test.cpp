@@ -93,7 +93,15 @@ TEST_P(Platform, AVersion3DatabaseLosesThePostingIndexesAndKeepsItsRows)
     // The database as version 3 left it.
     c->execScript("CREATE INDEX IXCONTRECEBER_LANC ON CONTRECEBER (NRLANCTBDOC); "
                   "CREATE INDEX IXAJCTRECEBER_LANC ON AJCTRECEBER (NRLCTBAJREC); "
-                  "DELETE FROM VERSAOESQUEMA WHERE NRVERSAO >= 4; DROP TABLE AUDITACESSO");
+                  "DELETE FROM VERSAOESQUEMA WHERE NRVERSAO >= 4; DROP TABLE AUDITACESSO; "
+                  "ALTER TABLE AUDITCONTA DROP COLUMN VRLANCANT; ALTER TABLE AUDITCONTA DROP COLUMN VRLANCNOVO; "
+                  "ALTER TABLE AUDITORIA DROP COLUMN QTLANCALTER; ALTER TABLE AUDITORIA DROP COLUMN VRTOTANT; "
+                  "ALTER TABLE AUDITORIA DROP COLUMN VRTOTNOVO; ALTER TABLE LANCCTB DROP COLUMN VRTOTLANC; "
+                  "DROP INDEX IXAUDITORIA_DATA; "
+                  "INSERT INTO AUDITORIA (NRAUDITORIA, NMOPERADOR, DTOPERACAO, CDEMPRESA, NMOPERACAO, QTCONTAS) "
+                  "VALUES (1, 'ana', '2025-06-01 10:00:00', '01', 'SetConfirmar', 1); "
+                  "INSERT INTO AUDITCONTA (NRAUDITORIA, NRSEQAUDIT, CDFILIAL, NRLANCTONF, NRSEQVENREC, NRPARCELAREC, "
+                  "NRLANCNOVO) VALUES (1, 1, '0101', '1', '01', '01', '7')");
     ASSERT_EQ(count(*c, indexes), 2);
     ASSERT_EQ(schemaVersion(*c), 3);
     const std::string before = contents(*c);
@@ -105,6 +113,14 @@ TEST_P(Platform, AVersion3DatabaseLosesThePostingIndexesAndKeepsItsRows)
     EXPECT_EQ(count(*c, indexes), 0);
     EXPECT_EQ(contents(*c), before);
     EXPECT_EQ(count(*c, "SELECT COUNT(*) FROM AJCTRECEBER WHERE NRLCTBAJREC IS NOT NULL"), adjustments);
+    // Every posting gets its debit total; an audit of before version 7 keeps its numbers,
+    // without the totals it never had.
+    EXPECT_EQ(count(*c, "SELECT COUNT(*) FROM LANCCTB L WHERE VRTOTLANC IS NULL OR ABS(VRTOTLANC - (SELECT SUM(I.VRLANCCTB) "
+                        "FROM ITLANCCTB I WHERE I.NRLANCCTB = L.NRLANCCTB AND I.IDDEBCRED = 'D')) > 0.001"),
+              0);
+    EXPECT_EQ(count(*c, "SELECT COUNT(*) FROM AUDITCONTA WHERE NRLANCNOVO = '7' AND VRLANCANT IS NULL AND "
+                        "VRLANCNOVO IS NULL"),
+              1);
     EXPECT_EQ(migrate(*c), 0);
 }
 

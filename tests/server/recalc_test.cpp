@@ -567,5 +567,182 @@ TEST_P(Recalc, OnlyTheAuthenticatedOperatorsMarkedRowsOfTheCompanyAreTaken)
     EXPECT_EQ(keys, std::set<std::string>{keyOf(second)});
 }
 
+// Of the differences packet of SimConfirmar.
+enum { DiffBranch = 0, DiffEntry = 1, DiffDueSeq = 2, DiffInstalment = 3, DiffStatus = 7, DiffOld = 8, DiffOldDebit = 9,
+       DiffNew = 12, DiffNewDebit = 13, DiffNewCredit = 14, DiffChanges = 16 };
+
+// Every row of the tables a recalculation writes, as one digest.
+std::string ledgerDigest(db::Connection &c)
+{
+    std::string all;
+    for (const auto &[q, columns] : std::initializer_list<std::pair<const char *, int>>{
+             {"SELECT NRLANCCTB, CDEMPRESA, DTLANCCTB, CDLANCCTBCOME, CDDOCUCONT, CDASSINATURA FROM LANCCTB ORDER BY 1", 6},
+             {"SELECT NRLANCCTB, NRSEQLANCCTB, CDCONTCTBL, IDDEBCRED, VRLANCCTB, DSHISTCTB FROM ITLANCCTB ORDER BY 1, 2", 6},
+             {"SELECT NRLANCCTB, NRSEQLANCCTB, NRSEQRATCTB, CDCENTCUST, VRLANCCUST FROM RATLANCCTB ORDER BY 1, 2, 3", 5},
+             {"SELECT CDFILIAL, NRLANCTONF, NRSEQVENREC, NRPARCELAREC, NRLANCTBDOC, IDCTBLCTREC FROM CONTRECEBER "
+              "ORDER BY 1, 2, 3, 4", 6},
+             {"SELECT CDFILIAL, NRLANCTONF, NRSEQVENREC, NRPARCELAREC, NRSEQAJUREC, NRLCTBAJREC FROM AJCTRECEBER "
+              "ORDER BY 1, 2, 3, 4, 5", 6},
+             {"SELECT CDNUMERADOR, NRULTIMO FROM NUMERADOR ORDER BY 1", 2},
+             {"SELECT NRAUDITORIA, NRSEQAUDIT, NRLANCANT, NRLANCNOVO FROM AUDITCONTA ORDER BY 1, 2", 4}}) {
+        db::Statement &st = c.prepare(q);
+        while (st.next())
+            for (int col = 0; col < columns; ++col)
+                all.append(st.isNull(col) ? "~" : st.string(col)).push_back('|');
+        st.reset();
+    }
+    return hex64(fnv1a64(all)) + "/" + std::to_string(all.size());
+}
+
+// The preview answers what the confirm then answers and writes, row for row, and writes nothing.
+TEST_P(Recalc, APreviewIsWhatTheConfirmThenWritesAndWritesNothing)
+{
+    // Ten accounts recalculated as they stand; then type BOL credits another ledger account.
+    ASSERT_EQ(confirm(mark(list(cleanAccounts()), 10))[0].toString(), kOk);
+    const std::string rule = "FROM REGCTBTPREC WHERE CDEMPRESA = '01' AND CDTPCTRECEB = 'BOL'";
+    const std::string other = db::queryText(
+        *sql, "SELECT MIN(CDCONTCTBL) FROM PLANOCONTA WHERE CDEMPRESA = '01' AND IDCONTANALI = 'S' AND CDCONTCTBL NOT IN "
+              "(SELECT CDCONTDEB " + rule + ") AND CDCONTCTBL NOT IN (SELECT CDCONTCRED " + rule + ")");
+    ASSERT_FALSE(other.empty());
+    sql->execScript("UPDATE REGCTBTPREC SET CDCONTCRED = '" + other + "' WHERE CDEMPRESA = '01' AND CDTPCTRECEB = 'BOL'");
+
+    const QJsonObject packet = mark(list(cleanAccounts()), 40);
+    const std::vector<QJsonArray> marked = markedRows(packet);
+    const auto before = state();
+    const std::string digest = ledgerDigest(*sql);
+    const QJsonArray preview = client->result("SimConfirmar", {packet, "ana", "01"}).toArray();
+    ASSERT_EQ(preview.size(), 5);
+    EXPECT_EQ(ledgerDigest(*sql), digest);
+    EXPECT_EQ(state(), before);
+
+    const QJsonArray result = confirm(packet);
+    ASSERT_EQ(result[0].toString(), kOk);
+    for (int i = 0; i < 4; ++i)
+        EXPECT_EQ(preview[i], result[i]) << "element " << i;
+
+    const QJsonArray diffs = rowsOf(preview, 4);
+    ASSERT_EQ(diffs.size(), int(marked.size()));
+    std::map<QString, int> statuses;
+    bool otherLedgerShown = false;
+    for (int i = 0; i < diffs.size(); ++i) {
+        const QJsonArray d = diffs[i].toArray();
+        const QJsonArray &r = marked[size_t(i)];
+        ASSERT_EQ(d[DiffEntry], r[Entry]);
+        const std::vector<db::Value> key{r[Branch].toString().toStdString(), r[Entry].toString().toStdString(),
+                                         r[DueSeq].toString().toStdString(), r[Instalment].toString().toStdString()};
+        const std::string where = " WHERE CDFILIAL = ? AND NRLANCTONF = ? AND NRSEQVENREC = ? AND NRPARCELAREC = ?";
+        // The account's posting now is the first of the new numbers, then its adjustments'.
+        const std::string now = db::queryText(*sql, "SELECT NRLANCTBDOC FROM CONTRECEBER" + where,
+                                              {key[0], key[1], key[2], key[3]});
+        const QStringList fresh = d[DiffNew].toString().split(' ');
+        EXPECT_EQ(fresh.value(0).toStdString(), now);
+        EXPECT_EQ(d[DiffOld].toString().split(' ').value(0), r[Posting].toString());
+        std::int64_t debit = 0;
+        for (const QString &number : fresh)
+            debit += n("SELECT CAST(ROUND(SUM(VRLANCCTB) * 100) AS BIGINT) FROM ITLANCCTB WHERE IDDEBCRED = 'D' AND "
+                       "NRLANCCTB = ?",
+                       {number.toStdString()});
+        EXPECT_EQ(std::llround(d[DiffNewDebit].toDouble() * 100), debit);
+        EXPECT_DOUBLE_EQ(d[DiffNewDebit].toDouble(), d[DiffNewCredit].toDouble());
+        const QString status = d[DiffStatus].toString();
+        ++statuses[status];
+        if (r[Posting].isNull())
+            EXPECT_EQ(status, "novo");
+        else
+            EXPECT_EQ(status, d[DiffOld] == d[DiffNew] ? "igual" : "alterado") << i;
+        EXPECT_EQ(d[DiffChanges].toString().isEmpty(), status == "igual");
+        otherLedgerShown = otherLedgerShown || d[DiffChanges].toString().contains(QString::fromStdString(other + " C"));
+    }
+    EXPECT_GT(statuses["igual"], 0);
+    EXPECT_GT(statuses["alterado"], 0);
+    EXPECT_GT(statuses["novo"], 0);
+    EXPECT_TRUE(otherLedgerShown);
+
+    // The history keeps what the preview showed: per posting the one replaced and the one
+    // written, with their totals; the recalculation first in its period.
+    const QString day = QDate::currentDate().toString(Qt::ISODate);
+    const QJsonArray recalcs =
+        client->result("GetHistRecalc", {"01", QDate::currentDate().addDays(-1).toString(Qt::ISODate), day, "ana"})
+            .toObject()
+            .value("rows")
+            .toArray();
+    ASSERT_EQ(recalcs.size(), 2);
+    const QJsonArray last = recalcs[0].toArray();
+    EXPECT_EQ(last[1].toString().left(10), day);
+    EXPECT_EQ(last[2].toString(), "ana");
+    EXPECT_EQ(last[5].toDouble(), double(marked.size()));
+    const QJsonArray lines =
+        client->result("GetHistRecalcContas", {last[0].toString()}).toObject().value("rows").toArray();
+    std::map<QString, std::pair<double, double>> totals; // by account: before, after
+    const auto account = [](const QJsonArray &row) { return row[0].toString() + row[1].toString() + row[2].toString() + row[3].toString(); };
+    std::int64_t changed = 0;
+    for (const QJsonValue &v : lines) {
+        const QJsonArray l = v.toArray();
+        totals[account(l)].first += l[9].toDouble();
+        totals[account(l)].second += l[11].toDouble();
+        changed += l[7].toString() != "igual";
+        EXPECT_EQ(l[7].toString(), l[8].isNull() ? "novo" : l[8] == l[10] ? "igual" : "alterado");
+        EXPECT_NEAR(l[12].toDouble(), l[11].toDouble() - l[9].toDouble(), 0.001);
+    }
+    EXPECT_EQ(last[6].toDouble(), double(changed));
+    double was = 0, will = 0;
+    for (const QJsonValue &v : diffs) {
+        const QJsonArray d = v.toArray();
+        EXPECT_NEAR(totals[account(d)].first, d[DiffOldDebit].toDouble(), 0.001);
+        EXPECT_NEAR(totals[account(d)].second, d[DiffNewDebit].toDouble(), 0.001);
+        was += d[DiffOldDebit].toDouble();
+        will += d[DiffNewDebit].toDouble();
+    }
+    EXPECT_NEAR(last[7].toDouble(), was, 0.001);
+    EXPECT_NEAR(last[8].toDouble(), will, 0.001);
+    EXPECT_EQ(client->errorCode("GetHistRecalc", {"01", day, QDate::currentDate().addDays(-1).toString(Qt::ISODate), ""}),
+              -32602);
+    EXPECT_EQ(client->errorCode("GetHistRecalcContas", {"1 OR 1=1"}), -32602);
+}
+
+// Refusals, stale lists, held accounts and accounting errors: the preview answers as the confirm.
+TEST_P(Recalc, APreviewIsRefusedAndFailsAsTheConfirmDoes)
+{
+    const QJsonObject listed = list(cleanAccounts());
+    const auto before = state();
+    const std::string digest = ledgerDigest(*sql);
+    for (const QJsonArray &params : {QJsonArray{mark(listed, 3), "bruno", "01"}, QJsonArray{listed, "ana", "01"},
+                                     QJsonArray{mark(listed, 3), "ana", "02"}, QJsonArray{"pacote", "ana", "01"}})
+        EXPECT_EQ(client->errorCode("SimConfirmar", params), client->errorCode("SetConfirmar", params));
+
+    Filter faulty;
+    faulty.company = "02";
+    faulty.types = "CONV";
+    const QJsonObject withErrors = mark(list(faulty), 6);
+    const QJsonArray preview = client->result("SimConfirmar", {withErrors, "ana", "02"}).toArray();
+    const QJsonArray confirmed = confirm(withErrors, "02");
+    ASSERT_EQ(preview.size(), 5);
+    ASSERT_FALSE(rowsOf(confirmed, 3).isEmpty());
+    for (int i = 0; i < 4; ++i)
+        EXPECT_EQ(preview[i], confirmed[i]) << "element " << i;
+    for (const QJsonValue &d : rowsOf(preview, 4))
+        EXPECT_EQ(d.toArray()[DiffStatus].toString(), "sem lançamento");
+
+    const QJsonObject packet = mark(listed, 4);
+    const QJsonArray r = markedRows(packet)[2];
+    const std::string where = " WHERE CDFILIAL = '" + r[Branch].toString().toStdString() + "' AND NRLANCTONF = '" +
+                              r[Entry].toString().toStdString() + "' AND NRSEQVENREC = '" +
+                              r[DueSeq].toString().toStdString() + "' AND NRPARCELAREC = '" +
+                              r[Instalment].toString().toStdString() + "'";
+    sql->execScript("UPDATE CONTRECEBER SET VRATUAREC = VRATUAREC + 1" + where);
+    const QJsonArray stale = client->result("SimConfirmar", {packet, "ana", "01"}).toArray();
+    EXPECT_EQ(stale[0].toString(), "Valor da conta foi alterado por outro usuário.");
+    EXPECT_TRUE(rowsOf(stale, 4).isEmpty());
+    sql->execScript("UPDATE CONTRECEBER SET VRATUAREC = VRATUAREC - 1" + where);
+    {
+        auto other = database->connect();
+        db::Transaction tx(*other, db::TxMode::Write);
+        other->execScript("SELECT 1 FROM CONTRECEBER" + where + other->lockRowsNoWait("CONTRECEBER"));
+        EXPECT_EQ(client->result("SimConfirmar", {packet, "ana", "01"}).toArray()[0].toString(), kLocked);
+    }
+    EXPECT_EQ(state(), before);
+    EXPECT_EQ(ledgerDigest(*sql), digest);
+}
+
 INSTANTIATE_TEST_SUITE_P(Databases, Recalc, ::testing::Values(Backend::Sqlite, Backend::Postgres),
                          [](const auto &info) { return backendName(info.param); });

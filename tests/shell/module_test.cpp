@@ -250,6 +250,7 @@ TEST_F(Rec00800Module, EveryFormFileBuildsItsScreenWithFileAndHandlersInAgreemen
     filter(QStringLiteral("other")); // makes the filter dialog without showing it
     const QVariant none = QVariant::fromValue(wire::Packet());
     LoadBPL(QStringLiteral("CTB10200"), {QStringLiteral("01"), QString(), none, none, none});
+    LoadBPL(QStringLiteral("CTB10300"));
     std::unique_ptr<Form> base(createForm<TfrmPadrao>());
     std::unique_ptr<Form> filterBase(createForm<TfrmFiltroPadrao>());
 
@@ -263,7 +264,7 @@ TEST_F(Rec00800Module, EveryFormFileBuildsItsScreenWithFileAndHandlersInAgreemen
     };
     const QString source = qEnvironmentVariable("ERP_SOURCE_DIR");
     for (const char *folder : {"src/modules/PKG_REC00800/forms", "src/modules/PKG_CTB10200/forms",
-                               "src/libs/erpfwui/screens/forms"}) {
+                               "src/modules/PKG_CTB10300/forms", "src/libs/erpfwui/screens/forms"}) {
         const QFileInfoList files = QDir(source + QLatin1Char('/') + QLatin1String(folder))
                                         .entryInfoList({QStringLiteral("*.json")}, QDir::Files, QDir::Name);
         EXPECT_FALSE(files.isEmpty()) << folder;

@@ -280,6 +280,21 @@ int Packet::appendRow()
     return d->rows++;
 }
 
+Packet Packet::rowsWhere(const std::function<bool(int row)> &keep) const
+{
+    Packet out(fields());
+    for (int r = 0; r < rowCount(); ++r) {
+        if (!keep(r))
+            continue;
+        QVariantList values;
+        values.reserve(fieldCount());
+        for (int c = 0; c < fieldCount(); ++c)
+            values.append(value(r, c));
+        out.appendRow(values);
+    }
+    return out;
+}
+
 void Packet::appendRow(const QVariantList &values)
 {
     if (values.size() != fieldCount())

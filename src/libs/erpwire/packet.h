@@ -11,6 +11,7 @@
 #include <QString>
 #include <QVariant>
 
+#include <functional>
 #include <optional>
 #include <stdexcept>
 #include <utility>
@@ -70,6 +71,8 @@ public:
     int appendRow(); // a row of nulls; returns its index
     void appendRow(const QVariantList &values);
     void removeAllRows();
+    // The same fields with the rows that keep(row) accepts, in their order.
+    Packet rowsWhere(const std::function<bool(int row)> &keep) const;
 
     // QVariant kinds: QString, double, qint64, bool, QDate, QDateTime; a null QVariant for no
     // value (the zero date included). setValue checks the type and the size in characters.

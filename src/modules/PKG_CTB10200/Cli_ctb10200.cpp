@@ -15,8 +15,6 @@
 #include <erpfw/db/adoibquery.h>
 
 #include <QFileDialog>
-#include <QMdiArea>
-#include <QMdiSubWindow>
 #include <QPrintDialog>
 #include <QPrinter>
 
@@ -29,7 +27,7 @@ using erp::wire::Packet;
 
 namespace {
 
-const char *const kParamNames[] = {"empresa", "lançamento", "lançamentos temporários", "rateio", "erros"};
+const char *const kParamNames[] = {"empresa", "lançamento", "lançamentos temporários", "rateio", "erros", "diferenças"};
 
 QString paramName(int index)
 {
@@ -101,21 +99,6 @@ QString money(qint64 cents)
     return erp::formatFloat(QStringLiteral("#,##0.00"), double(cents) / 100.0);
 }
 
-// The MDI area places a new window where it overlaps least, which may be past the area's
-// right edge; the whole screen should be in view.
-void keepInView(QWidget *screen)
-{
-    QMdiSubWindow *window = erp::screenWindow(screen);
-    QMdiArea *area = erp::shellMdiArea();
-    if (!window || !area || window->isMaximized())
-        return;
-    const QRect room = area->viewport()->rect();
-    QRect frame = window->geometry();
-    frame.moveLeft(qMax(0, qMin(frame.left(), room.right() + 1 - frame.width())));
-    frame.moveTop(qMax(0, qMin(frame.top(), room.bottom() + 1 - frame.height())));
-    window->move(frame.topLeft());
-}
-
 } // namespace
 
 namespace Cli_ctb10200 {
@@ -124,9 +107,10 @@ QPointer<TfrmCTB10200> frmCTB10200;
 
 Handover Handover::fromParams(const QVariantList &params)
 {
-    if (params.size() != 5)
+    if (params.size() != 5 && params.size() != 6)
         throw Error(QStringLiteral("A tela CTB10200 recebe 5 parâmetros (empresa, lançamento, lançamentos "
-                                   "temporários, rateio e erros), mas recebeu %1.")
+                                   "temporários, rateio e erros), ou 6 com as diferenças de uma simulação, "
+                                   "mas recebeu %1.")
                         .arg(params.size()));
     Handover h;
     h.company = textParam(params, 0);
@@ -134,12 +118,14 @@ Handover Handover::fromParams(const QVariantList &params)
     h.entries = packetParam(params, 2);
     h.shares = packetParam(params, 3);
     h.errors = packetParam(params, 4);
+    if (params.size() == 6)
+        h.differences = packetParam(params, 5);
     return h;
 }
 
 bool Handover::hasNoRows() const
 {
-    return entries.isEmpty() && shares.isEmpty() && errors.isEmpty();
+    return entries.isEmpty() && shares.isEmpty() && errors.isEmpty() && (!differences || differences->isEmpty());
 }
 
 void CriaCTB10200(const Handover &handover)
@@ -152,7 +138,7 @@ void CriaCTB10200(const Handover &handover)
         screen->display(handover);
         erp::showScreen(screen.get());
         frmCTB10200 = screen.release(); // the shell's MDI area holds it now
-        keepInView(frmCTB10200);
+        erp::keepInView(frmCTB10200);
     }
     frmCTB10200->focusActiveGrid();
 }
@@ -161,7 +147,7 @@ void CriaCTB10200(const Handover &handover)
 
 struct TfrmCTB10200::Content
 {
-    enum class Source { Nothing, Temporary, Stored, NotFound };
+    enum class Source { Nothing, Temporary, Stored, NotFound, Preview };
     Source source = Source::Nothing;
     QString company;
     QString companyName;
@@ -169,6 +155,7 @@ struct TfrmCTB10200::Content
     Packet entries;
     Packet shares;
     Packet errors;
+    Packet differences;
     QHash<QString, QString> descriptions;
 };
 
@@ -194,6 +181,13 @@ void TfrmCTB10200::bindComponents()
     lblSemLancamentos = component<erp::TLabel>(QStringLiteral("lblSemLancamentos"));
     lblSemRateio = component<erp::TLabel>(QStringLiteral("lblSemRateio"));
     lblSemErros = component<erp::TLabel>(QStringLiteral("lblSemErros"));
+    tshDiferencas = component<erp::TTabSheet>(QStringLiteral("tshDiferencas"));
+    chkSoAlteradas = component<erp::TCheckBox>(QStringLiteral("chkSoAlteradas"));
+    lblSemDiferencas = component<erp::TLabel>(QStringLiteral("lblSemDiferencas"));
+    lblDifAntes = component<erp::TLabel>(QStringLiteral("lblDifAntes"));
+    lblDifDepois = component<erp::TLabel>(QStringLiteral("lblDifDepois"));
+    dbgDiferencas = component<erp::TDBGrid>(QStringLiteral("dbgDiferencas"));
+    cdsDiferencas = component<erp::ClientDataSet>(QStringLiteral("cdsDiferencas"));
     dbgLancamentos = component<erp::TDBGrid>(QStringLiteral("dbgLancamentos"));
     dbgRateio = component<erp::TDBGrid>(QStringLiteral("dbgRateio"));
     dbgErros = component<erp::TDBGrid>(QStringLiteral("dbgErros"));
@@ -226,8 +220,11 @@ TfrmCTB10200::Content TfrmCTB10200::prepare(const Cli_ctb10200::Handover &handov
     c.entries = fitted(*cdsLancContTemp, handover.entries, 2);
     c.shares = fitted(*cdsRateio, handover.shares, 3);
     c.errors = fitted(*cdsErrosTemp, handover.errors, 4);
+    c.differences = fitted(*cdsDiferencas, handover.differences.value_or(Packet()), 5);
     c.companyName = companyName(handover.company);
-    if (!handover.hasNoRows()) {
+    if (handover.differences) {
+        c.source = Content::Source::Preview;
+    } else if (!handover.hasNoRows()) {
         c.source = Content::Source::Temporary;
     } else if (!handover.posting.isEmpty()) {
         c.entries = stored(qryLancamento, handover);
@@ -297,10 +294,14 @@ void TfrmCTB10200::apply(const Content &c)
     cdsLancContTemp->setPacket(c.entries);
     cdsRateio->setPacket(c.shares);
     cdsErrosTemp->setPacket(c.errors);
+    m_differences = c.differences;
 
     switch (c.source) {
     case Source::Temporary:
         lblOrigem->setText(msg(c.errors.isEmpty() ? "Orig_Temp" : "Orig_TempErro"));
+        break;
+    case Source::Preview:
+        lblOrigem->setText(msg(c.errors.isEmpty() ? "Orig_Sim" : "Orig_SimErro"));
         break;
     case Source::Stored:
         lblOrigem->setText(msg("Orig_Grav").arg(c.posting,
@@ -321,8 +322,38 @@ void TfrmCTB10200::apply(const Content &c)
     tshLancamentos->setCaption(msg("Tab_Lanc").arg(c.entries.rowCount()));
     tshRateio->setCaption(msg("Tab_Rat").arg(c.shares.rowCount()));
     tshErros->setCaption(msg("Tab_Erro").arg(c.errors.rowCount()));
-    pgcCTB10200->setActivePage(c.errors.isEmpty() ? tshLancamentos : tshErros);
+    const bool preview = c.source == Source::Preview;
+    pgcCTB10200->setTabVisible(pgcCTB10200->indexOf(tshDiferencas), preview);
+    showDifferences();
+    pgcCTB10200->setActivePage(preview ? tshDiferencas : c.errors.isEmpty() ? tshLancamentos : tshErros);
     showTotals();
+}
+
+void TfrmCTB10200::showDifferences()
+{
+    const bool changedOnly = chkSoAlteradas->isChecked();
+    const int status = m_differences.indexOf(u"IDSITUACAO");
+    const Packet shown = m_differences.rowsWhere(
+        [&](int r) { return !changedOnly || m_differences.string(r, status) != QLatin1String("igual"); });
+    cdsDiferencas->setPacket(shown);
+
+    qint64 totals[4] = {};
+    const int columns[4] = {shown.indexOf(u"VRDEBANT"), shown.indexOf(u"VRCREDANT"), shown.indexOf(u"VRDEBNOVO"),
+                            shown.indexOf(u"VRCREDNOVO")};
+    for (int r = 0; r < shown.rowCount(); ++r)
+        for (int i = 0; i < 4; ++i)
+            totals[i] += cents(shown.number(r, columns[i]));
+    const auto msg = [this](const char *key) { return msgCTB10200->msg(QString::fromLatin1(key)); };
+    lblDifAntes->setText(msg("Dif_Antes").arg(money(totals[0]), money(totals[1])));
+    lblDifDepois->setText(msg("Dif_Depois").arg(money(totals[2]), money(totals[3])));
+    lblSemDiferencas->setText(m_differences.isEmpty() ? msg("Dif_Nenhuma") : msg("Dif_Iguais"));
+    lblSemDiferencas->setVisible(shown.isEmpty());
+    tshDiferencas->setCaption(msg("Tab_Dif").arg(shown.rowCount()));
+}
+
+void TfrmCTB10200::chkSoAlteradasClick(QObject *)
+{
+    showDifferences();
 }
 
 void TfrmCTB10200::showTotals()
@@ -348,7 +379,10 @@ void TfrmCTB10200::showTotals()
 void TfrmCTB10200::focusActiveGrid()
 {
     erp::TTabSheet *page = pgcCTB10200->activePage();
-    erp::focusControl(page == tshErros ? dbgErros : page == tshRateio ? dbgRateio : dbgLancamentos);
+    erp::focusControl(page == tshErros        ? dbgErros
+                      : page == tshRateio     ? dbgRateio
+                      : page == tshDiferencas ? dbgDiferencas
+                                              : dbgLancamentos);
 }
 
 void TfrmCTB10200::FormClose(QObject *, erp::CloseAction &action)

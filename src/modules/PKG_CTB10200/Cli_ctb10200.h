@@ -8,11 +8,14 @@
 #include <QPointer>
 #include <QVariantList>
 
+#include <optional>
+
 namespace erp {
 class AdoIbQuery;
 class ClientDataSet;
 class Messages;
 class TButton;
+class TCheckBox;
 class TDBGrid;
 class TEdit;
 class TLabel;
@@ -23,7 +26,8 @@ class TTabSheet;
 namespace Cli_ctb10200 {
 
 // What another screen hands over with "CTB10200": the company, a posting number and the data
-// of its temporary entries, their apportionment and the accounting errors.
+// of its temporary entries, their apportionment and the accounting errors; a recalculation's
+// preview also its differences per account.
 struct Handover
 {
     QString company;
@@ -31,9 +35,10 @@ struct Handover
     erp::wire::Packet entries;
     erp::wire::Packet shares;
     erp::wire::Packet errors;
+    std::optional<erp::wire::Packet> differences;
 
-    // From the five parameters, in that order. Another count, a code that is not a text or a
-    // packet that is not a data packet is an erp::Error naming CTB10200 and the parameter.
+    // From the five or six parameters, in that order. Another count, a code that is not a text
+    // or a packet that is not a data packet is an erp::Error naming CTB10200 and the parameter.
     static Handover fromParams(const QVariantList &params);
     // No rows in any of the three packets.
     bool hasNoRows() const;
@@ -68,6 +73,8 @@ public:
     Q_INVOKABLE ERP_HANDLER void btnExportarCsvClick(QObject *sender);
     // The description of each error code and the entry that it names.
     Q_INVOKABLE ERP_HANDLER void cdsErrosTempCalcFields(erp::ClientDataSet *dataSet);
+    // Shows only the accounts whose postings change, or all again.
+    Q_INVOKABLE ERP_HANDLER void chkSoAlteradasClick(QObject *sender);
 
 protected:
     void bindComponents() override;
@@ -89,6 +96,7 @@ private:
     QHash<QString, QString> errorDescriptions();
     erp::wire::Packet stored(erp::AdoIbQuery *query, const Cli_ctb10200::Handover &handover);
     void showTotals();
+    void showDifferences();
 
     erp::TEdit *edtCdEmpresa = nullptr;
     erp::TEdit *edtNmEmpresa = nullptr;
@@ -105,6 +113,13 @@ private:
     erp::TLabel *lblSemLancamentos = nullptr;
     erp::TLabel *lblSemRateio = nullptr;
     erp::TLabel *lblSemErros = nullptr;
+    erp::TTabSheet *tshDiferencas = nullptr;
+    erp::TCheckBox *chkSoAlteradas = nullptr;
+    erp::TLabel *lblSemDiferencas = nullptr;
+    erp::TLabel *lblDifAntes = nullptr;
+    erp::TLabel *lblDifDepois = nullptr;
+    erp::TDBGrid *dbgDiferencas = nullptr;
+    erp::ClientDataSet *cdsDiferencas = nullptr;
     erp::TDBGrid *dbgLancamentos = nullptr;
     erp::TDBGrid *dbgRateio = nullptr;
     erp::TDBGrid *dbgErros = nullptr;
@@ -120,6 +135,7 @@ private:
 
     QHash<QString, QString> m_descriptions; // error code -> text
     QHash<QString, EntryRef> m_entries;      // entry sequence -> what the errors show of it
+    erp::wire::Packet m_differences;         // all of them, whatever the filter shows
 };
 
 namespace Cli_ctb10200 {

@@ -5,38 +5,17 @@
 #include <erpfwui/widgets/controls.h>
 #include <erpfwui/widgets/dbgrid.h>
 #include <erpfwui/widgets/edits.h>
-#include <erpfwui/widgets/events.h>
 #include <erpfwui/widgets/pages.h>
 
 #include <erpfw/core/messages.h>
 #include <erpfw/core/ptbr.h>
 #include <erpfw/core/shellcontext.h>
 
-#include <QBuffer>
-#include <QPageLayout>
-#include <QPdfWriter>
-#include <QTextDocument>
-
 namespace {
 
 QString cell(const QString &tag, const QString &text)
 {
     return QStringLiteral("<%1>%2</%1>").arg(tag, text.toHtmlEscaped());
-}
-
-QString table(const erp::TDBGrid *grid)
-{
-    QString html = QStringLiteral("<table border=\"1\" cellspacing=\"0\" cellpadding=\"2\" width=\"100%\"><tr>");
-    for (const QString &title : grid->shownTitles())
-        html += cell(QStringLiteral("th"), title);
-    html += QStringLiteral("</tr>");
-    for (int row = 0; row < grid->rowCount(); ++row) {
-        html += QStringLiteral("<tr>");
-        for (const QString &text : grid->shownCells(row))
-            html += cell(QStringLiteral("td"), text);
-        html += QStringLiteral("</tr>");
-    }
-    return html + QStringLiteral("</table>");
 }
 
 // "Total a débito: 1.234,50" as two cells.
@@ -50,17 +29,32 @@ QString csvPair(const QString &text)
 
 } // namespace
 
+// The pages in the order of their tabs; the differences only with a preview's.
+std::vector<std::pair<erp::TTabSheet *, erp::TDBGrid *>> Ctb10200Report::pages(const TfrmCTB10200 &s)
+{
+    std::vector<std::pair<erp::TTabSheet *, erp::TDBGrid *>> list{
+        {s.tshLancamentos, s.dbgLancamentos}, {s.tshRateio, s.dbgRateio}, {s.tshErros, s.dbgErros}};
+    if (s.pgcCTB10200->isTabVisible(s.pgcCTB10200->indexOf(s.tshDiferencas)))
+        list.emplace_back(s.tshDiferencas, s.dbgDiferencas);
+    return list;
+}
+
 Ctb10200Report::Ctb10200Report(TfrmCTB10200 *screen)
-    : QObject(screen), m_screen(screen)
+    : erp::HtmlReport(screen), m_screen(screen)
 {
     setObjectName(QStringLiteral("rptCTB10200"));
+}
+
+QString Ctb10200Report::title() const
+{
+    return m_screen->msgCTB10200->msg(QStringLiteral("Rel_Titulo"));
 }
 
 QString Ctb10200Report::html() const
 {
     const TfrmCTB10200 &s = *m_screen;
     const auto msg = [&s](const char *key) { return s.msgCTB10200->msg(QString::fromLatin1(key)); };
-    QString html = QStringLiteral("<html><body>") + cell(QStringLiteral("h2"), msg("Rel_Titulo"));
+    QString html = QStringLiteral("<html><body>") + cell(QStringLiteral("h2"), title());
     html += QStringLiteral("<p>") + msg("Rel_Empresa").arg(s.edtCdEmpresa->text(), s.edtNmEmpresa->text()).toHtmlEscaped();
     if (!s.edtNrLancto->text().isEmpty())
         html += QStringLiteral("<br>") + msg("Rel_Lancto").arg(s.edtNrLancto->text()).toHtmlEscaped();
@@ -69,10 +63,12 @@ QString Ctb10200Report::html() const
     html += QStringLiteral("<br>")
             + msg("Rel_Emissao").arg(erp::formatDate(erp::today()), erp::ShellContext::instance().operador()).toHtmlEscaped()
             + QStringLiteral("</p>");
-    for (const auto &[page, grid] : {std::pair{s.tshLancamentos, s.dbgLancamentos}, std::pair{s.tshRateio, s.dbgRateio},
-                                     std::pair{s.tshErros, s.dbgErros}}) {
+    for (const auto &[page, grid] : pages(s)) {
         html += cell(QStringLiteral("h3"), page->caption());
-        html += grid->rowCount() > 0 ? table(grid) : QString();
+        html += grid->htmlTable();
+        if (page == s.tshDiferencas)
+            html += QStringLiteral("<p>") + s.lblDifAntes->text().toHtmlEscaped() + QStringLiteral("<br>")
+                    + s.lblDifDepois->text().toHtmlEscaped() + QStringLiteral("</p>");
     }
     html += QStringLiteral("<p>") + s.lblTotDebito->text().toHtmlEscaped() + QStringLiteral("<br>")
             + s.lblTotCredito->text().toHtmlEscaped();
@@ -86,7 +82,7 @@ QString Ctb10200Report::csv() const
     const TfrmCTB10200 &s = *m_screen;
     const auto msg = [&s](const char *key) { return s.msgCTB10200->msg(QString::fromLatin1(key)); };
     const QString end = QStringLiteral("\r\n");
-    QString text = erp::csvCell(msg("Rel_Titulo"), true) + end;
+    QString text = erp::csvCell(title(), true) + end;
     text += csvPair(msg("Rel_Empresa").arg(s.edtCdEmpresa->text(), s.edtNmEmpresa->text())) + end;
     if (!s.edtNrLancto->text().isEmpty())
         text += csvPair(msg("Rel_Lancto").arg(s.edtNrLancto->text())) + end;
@@ -95,51 +91,13 @@ QString Ctb10200Report::csv() const
     text += erp::csvCell(msg("Rel_Emissao").arg(erp::formatDate(erp::today()), erp::ShellContext::instance().operador()),
                          true)
             + end;
-    for (const auto &[page, grid] : {std::pair{s.tshLancamentos, s.dbgLancamentos}, std::pair{s.tshRateio, s.dbgRateio},
-                                     std::pair{s.tshErros, s.dbgErros}})
+    for (const auto &[page, grid] : pages(s)) {
         text += end + erp::csvCell(page->caption(), true) + end + grid->csvLines();
+        if (page == s.tshDiferencas)
+            text += erp::csvCell(s.lblDifAntes->text(), true) + end + erp::csvCell(s.lblDifDepois->text(), true) + end;
+    }
     text += end + csvPair(s.lblTotDebito->text()) + end + csvPair(s.lblTotCredito->text()) + end;
     if (s.lblDiferenca->isVisibleTo(m_screen))
         text += csvPair(s.lblDiferenca->text()) + end;
     return text;
-}
-
-void Ctb10200Report::print(QPagedPaintDevice *device) const
-{
-    QTextDocument document;
-    QFont font = document.defaultFont();
-    font.setPointSizeF(7);
-    document.setDefaultFont(font);
-    document.setHtml(html());
-    document.print(device);
-}
-
-void Ctb10200Report::writePdf(const QString &path) const
-{
-    QBuffer buffer;
-    buffer.open(QIODevice::WriteOnly);
-    {
-        QPdfWriter writer(&buffer);
-        writer.setTitle(m_screen->msgCTB10200->msg(QStringLiteral("Rel_Titulo")));
-        writer.setCreator(QStringLiteral("erp-shell"));
-        writer.setPageLayout(QPageLayout(QPageSize(QPageSize::A4), QPageLayout::Landscape, QMarginsF(10, 10, 10, 10),
-                                         QPageLayout::Millimeter));
-        print(&writer);
-    }
-    erp::writeFileAtomically(path, buffer.data());
-}
-
-void Ctb10200Report::writeCsv(const QString &path) const
-{
-    erp::writeFileAtomically(path, QByteArrayLiteral("\xEF\xBB\xBF") + csv().toUtf8());
-}
-
-bool Ctb10200Report::savePdf(const QString &path)
-{
-    return erp::dispatch([&] { writePdf(path); });
-}
-
-bool Ctb10200Report::saveCsv(const QString &path)
-{
-    return erp::dispatch([&] { writeCsv(path); });
 }

@@ -6,6 +6,7 @@
 #include <erpfwui/screens/dialogs.h>
 #include <erpfwui/shell/busyindicator.h>
 #include <erpfwui/shell/moduleloader.h>
+#include <erpfwui/shell/screencursor.h>
 #include <erpfwui/shell/shellwindow.h>
 #include <erpfwui/shell/windowlock.h>
 #include <erpfwui/widgets/controls.h>
@@ -85,6 +86,13 @@ void TfrmRecCont::bindComponents()
     sbtFiltro = component<TButtonFlat>(QStringLiteral("sbtFiltro"));
     sbtContab = component<TButtonFlat>(QStringLiteral("sbtContab"));
     mnuFiltro = component<TMenuItem>(QStringLiteral("mnuFiltro"));
+    sbtSimular = component<TButtonFlat>(QStringLiteral("sbtSimular"));
+    mnuSimular = component<TMenuItem>(QStringLiteral("mnuSimular"));
+    // The preview goes with the confirm, whichever way the confirm is enabled or disabled.
+    connect(mnuConfirmar, &QAction::enabledChanged, this, [this](bool enabled) {
+        mnuSimular->setEnabled(enabled);
+        sbtSimular->setEnabled(enabled);
+    });
     dbgAjusRec = component<TDBGrid>(QStringLiteral("dbgAjusRec"));
     imgCheck = component<TImage>(QStringLiteral("imgCheck"));
     imgUncheck = component<TImage>(QStringLiteral("imgUncheck"));
@@ -99,6 +107,7 @@ void TfrmRecCont::bindComponents()
     netRecCont->describeCall(QStringLiteral("GetParamFilial"), QStringLiteral("Lendo parâmetros da filial..."), true);
     netRecCont->describeCall(QStringLiteral("GetParExp"), QStringLiteral("Lendo parâmetros de exportação..."), true);
     netRecCont->describeCall(QStringLiteral("SetConfirmar"), QStringLiteral("Recalculando a contabilização..."), false);
+    netRecCont->describeCall(QStringLiteral("SimConfirmar"), QStringLiteral("Simulando o recálculo..."), true);
     cdsContRec = component<ClientDataSet>(QStringLiteral("cdsContRec"));
     cdsAjusCont = component<ClientDataSet>(QStringLiteral("cdsAjusCont"));
     cdsLancContTemp = component<ClientDataSet>(QStringLiteral("cdsLancContTemp"));
@@ -450,6 +459,21 @@ void TfrmRecCont::restoreAfterConfirm()
             }});
 }
 
+QVariantList TfrmRecCont::recalculation(const QString &method, int elements)
+{
+    const QVariantList parts
+        = callServer(method, {cdsContRec->data(), operador(), medCdEmpresa->text()}).toList();
+    if (parts.size() != elements)
+        throw Error(QStringLiteral("O servidor %1 respondeu a %2 com %3 elementos em vez de %4.")
+                        .arg(netRecCont->serverName(), method)
+                        .arg(parts.size())
+                        .arg(elements));
+    const QString status = parts[0].toString();
+    if (!emptyString(status) && status != QLatin1String("OK"))
+        mensErro(status, true);
+    return parts;
+}
+
 void TfrmRecCont::sbtConfirmarClick(QObject *sender)
 {
     TfrmPadrao::sbtConfirmarClick(sender);
@@ -458,16 +482,7 @@ void TfrmRecCont::sbtConfirmarClick(QObject *sender)
         cdsContRec->disableControls();
         LockWindowUpdate(this);
         ActiveShowAvi(shellMainWindow(), 6);
-        const QVariant result
-            = callServer(QStringLiteral("SetConfirmar"), {cdsContRec->data(), operador(), medCdEmpresa->text()});
-        const QVariantList parts = result.toList();
-        if (parts.size() != 4)
-            throw Error(QStringLiteral("O servidor %1 respondeu a SetConfirmar com %2 elementos em vez de 4.")
-                            .arg(netRecCont->serverName())
-                            .arg(parts.size()));
-        const QString status = parts[0].toString();
-        if (!emptyString(status) && status != QLatin1String("OK"))
-            mensErro(status, true);
+        const QVariantList parts = recalculation(QStringLiteral("SetConfirmar"), 4);
         cdsLancContTemp->setData(parts[1]);
         cdsRateio->setData(parts[2]);
         cdsErrosTemp->setData(parts[3]);
@@ -484,6 +499,14 @@ void TfrmRecCont::sbtConfirmarClick(QObject *sender)
         throw;
     }
     restoreAfterConfirm();
+}
+
+void TfrmRecCont::sbtSimularClick(QObject *sender)
+{
+    TfrmPadrao::sbtConfirmarClick(sender); // an edit under way goes into the list first
+    HourglassCursor hourglass;
+    const QVariantList parts = recalculation(QStringLiteral("SimConfirmar"), 5);
+    LoadBPL(kAccountingScreen, {medCdEmpresa->text(), QString(), parts[1], parts[2], parts[3], parts[4]});
 }
 
 void TfrmRecCont::sbtContabClick(QObject *)

@@ -59,6 +59,9 @@ public:
     Q_INVOKABLE ERP_HANDLER void sbtFiltroClick(QObject *sender);
     // Opens CTB10200 on the posting of the current account, or of the current adjustment.
     Q_INVOKABLE ERP_HANDLER void sbtContabClick(QObject *sender);
+    // Sends the list as the confirm would, for a recalculation that writes nothing, and opens
+    // CTB10200 on what would change. Enabled with the confirm.
+    Q_INVOKABLE ERP_HANDLER void sbtSimularClick(QObject *sender);
 
     // Keeps klContMarcadas in step with the current row's mark.
     Q_INVOKABLE ERP_HANDLER void cdsContRecAfterPost(erp::ClientDataSet *dataSet);
@@ -94,6 +97,8 @@ public:
     erp::TEdit *edtNmEmpresa = nullptr;
     erp::TButtonFlat *sbtFiltro = nullptr;
     erp::TButtonFlat *sbtContab = nullptr;
+    erp::TButtonFlat *sbtSimular = nullptr;
+    erp::TMenuItem *mnuSimular = nullptr;
     erp::TMenuItem *mnuFiltro = nullptr;
     erp::TDBGrid *dbgAjusRec = nullptr;
     erp::TImage *imgCheck = nullptr;
@@ -119,6 +124,9 @@ private:
     // The parameters CTB10200 is opened with: company, posting number, entries,
     // apportionment and errors.
     QVariantList accountingParams(const QString &postingNumber) const;
+    // SetConfirmar or SimConfirmar of the list: the answer's elements when its status is "OK";
+    // another status is shown as the error it is, and ends the handler.
+    QVariantList recalculation(const QString &method, int elements);
     // Undoes the freeze of a confirmation; harmless when run again.
     void restoreAfterConfirm();
 

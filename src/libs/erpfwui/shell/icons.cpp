@@ -38,6 +38,8 @@ const QHash<QString, QString> &iconTable()
         {QStringLiteral("sbtFiltro"), QStringLiteral("filter")},
         {QStringLiteral("mnuFiltro"), QStringLiteral("filter")},
         {QStringLiteral("sbtContab"), QStringLiteral("sum")},
+        {QStringLiteral("sbtSimular"), QStringLiteral("preview")},
+        {QStringLiteral("mnuSimular"), QStringLiteral("preview")},
         {QStringLiteral("frmFiltroRecalLancContReceber"), QStringLiteral("filter")},
         {QStringLiteral("sbtLimpa"), QStringLiteral("undo")},
         // CTB10200
@@ -46,6 +48,9 @@ const QHash<QString, QString> &iconTable()
         {QStringLiteral("btnImprimir"), QStringLiteral("print")},
         {QStringLiteral("btnSalvarPdf"), QStringLiteral("pdf")},
         {QStringLiteral("btnExportarCsv"), QStringLiteral("spreadsheet")},
+        // CTB10300
+        {QStringLiteral("frmCTB10300"), QStringLiteral("history")},
+        {QStringLiteral("btnPesquisar"), QStringLiteral("find")},
         // every grid's context menu
         {QStringLiteral("actCopiar"), QStringLiteral("copy")},
         {QStringLiteral("actExportarCsv"), QStringLiteral("export")},
@@ -57,6 +62,7 @@ const QHash<QString, QString> &iconTable()
         // the shell's main window
         {QStringLiteral("actAbrirTela"), QStringLiteral("open")},
         {QStringLiteral("mnuSair"), QStringLiteral("close")},
+        {QStringLiteral("mnuCTB10300"), QStringLiteral("history")},
         {QStringLiteral("mnuAjudaTela"), QStringLiteral("help")},
         {QStringLiteral("mnuSobre"), QStringLiteral("about")},
     };

@@ -116,6 +116,18 @@ QMdiSubWindow *screenWindow(const QWidget *screen)
                   : nullptr;
 }
 
+void keepInView(QWidget *screen)
+{
+    QMdiSubWindow *window = screenWindow(screen);
+    if (!window || !g_mdiArea || window->isMaximized())
+        return;
+    const QRect room = g_mdiArea->viewport()->rect();
+    QRect frame = window->geometry();
+    frame.moveLeft(qMax(0, qMin(frame.left(), room.right() + 1 - frame.width())));
+    frame.moveTop(qMax(0, qMin(frame.top(), room.bottom() + 1 - frame.height())));
+    window->move(frame.topLeft());
+}
+
 QMdiSubWindow *showScreen(Form *screen)
 {
     QMdiSubWindow *window = screenWindow(screen);

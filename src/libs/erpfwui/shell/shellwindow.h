@@ -29,4 +29,8 @@ ERPFWUI_EXPORT QMdiSubWindow *showScreen(Form *screen);
 // The MDI child that hosts the screen, or null.
 ERPFWUI_EXPORT QMdiSubWindow *screenWindow(const QWidget *screen);
 
+// Moves the screen's MDI child, when not maximised, so that the whole of it is in view: the
+// area places a new child where it overlaps least, which may be past the area's right edge.
+ERPFWUI_EXPORT void keepInView(QWidget *screen);
+
 } // namespace erp

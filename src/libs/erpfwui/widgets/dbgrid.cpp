@@ -542,6 +542,24 @@ void TDBGrid::copyRows()
     QApplication::clipboard()->setText(selectedRowsText());
 }
 
+QString TDBGrid::htmlTable() const
+{
+    ClientDataSet *ds = dataSet();
+    if (!ds || !ds->active() || rowCount() == 0)
+        return QString();
+    const auto row = [](const QStringList &cells, QLatin1StringView tag) {
+        QString html = QStringLiteral("<tr>");
+        for (const QString &text : cells)
+            html += QStringLiteral("<%1>%2</%1>").arg(tag, text.toHtmlEscaped());
+        return html + QStringLiteral("</tr>");
+    };
+    QString html = QStringLiteral("<table border=\"1\" cellspacing=\"0\" cellpadding=\"2\" width=\"100%\">")
+                   + row(shownTitles(), QLatin1StringView("th"));
+    for (int r = 0; r < rowCount(); ++r)
+        html += row(shownCells(r), QLatin1StringView("td"));
+    return html + QStringLiteral("</table>");
+}
+
 QString TDBGrid::csvLines() const
 {
     const QList<int> order = shownOrder();

@@ -140,6 +140,8 @@ public:
     QStringList shownCells(int row) const;
     // The CSV lines of csv() without the byte-order mark, for a file of several tables.
     QString csvLines() const;
+    // Every row under the titles as an HTML table, for a printout; "" without rows.
+    QString htmlTable() const;
     // Every row, with the titles first, as pt-BR spreadsheets read CSV: UTF-8 with a byte-order
     // mark, ";" between columns, numbers as shown ("1.234,50").
     QByteArray csv() const;
