@@ -1,8 +1,8 @@
 #include "common.h"
 
-#include <server/auth.h>
-#include <server/schema.h>
-#include <server/seed.h>
+#include <server/db/schema.h>
+#include <server/demo/seed.h>
+#include <server/http/auth.h>
 
 #include <httplib.h>
 #include <libpq-fe.h>

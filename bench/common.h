@@ -1,7 +1,7 @@
 #pragma once
 // Shared by the bench programs: timing, medians, memory figures, the demo databases they
 // run on, and the JSON line each measurement prints.
-#include <server/db.h>
+#include <server/db/db.h>
 
 #include <chrono>
 #include <functional>

@@ -14,8 +14,8 @@
 #include <erpwire/gzip.h>
 #include <erpwire/json.h>
 #include <erpwire/packet.h>
-#include <server/appserver.h>
-#include <server/auth.h>
+#include <server/http/appserver.h>
+#include <server/http/auth.h>
 
 #include <httplib.h>
 

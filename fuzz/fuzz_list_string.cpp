@@ -1,9 +1,9 @@
 // A list argument of GetContRec ("0101;0102"): split and checked as the server does, then bound
 // as one parameter and read back by the database's JSON functions, as the account query does.
-#include <server/db.h>
-#include <server/rowjson.h>
-#include <server/rpc.h>
-#include <server/textutil.h>
+#include <server/db/db.h>
+#include <server/rpc/rowjson.h>
+#include <server/rpc/rpc.h>
+#include <server/util/textutil.h>
 
 #include <QJsonValue>
 

@@ -1,11 +1,11 @@
 // A request body as the server receives it after authentication: read as a JSON-RPC call,
 // its params checked and its method run on a small demo database. Only the refusals of the
 // protocol may come out; any other failure, or a result that is not JSON, is a fault.
-#include <server/db.h>
-#include <server/pool.h>
-#include <server/rpc.h>
-#include <server/schema.h>
-#include <server/seed.h>
+#include <server/db/db.h>
+#include <server/db/pool.h>
+#include <server/db/schema.h>
+#include <server/demo/seed.h>
+#include <server/rpc/rpc.h>
 
 #include <QDir>
 #include <QJsonDocument>

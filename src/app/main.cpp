@@ -13,8 +13,8 @@
 #include <erpfwui/shell/moduleloader.h>
 #include <erpfwui/shell/shellwindow.h>
 #include <erpfwui/widgets/messagebox.h>
-#include <server/embedded.h>
-#include <server/secrets.h>
+#include <server/cli/secrets.h>
+#include <server/embedded/embedded.h>
 
 #include <QDir>
 #include <QFile>

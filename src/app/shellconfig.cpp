@@ -2,7 +2,7 @@
 
 #include <erpfw/core/error.h>
 #include <erpdb/dburl.h>
-#include <server/secrets.h>
+#include <server/cli/secrets.h>
 
 #include <QCommandLineParser>
 #include <QCoreApplication>

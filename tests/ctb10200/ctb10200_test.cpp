@@ -3,7 +3,7 @@
 // packets come from a real recalculation over loopback or are laid out as the server lays them.
 #include "../server/harness.h"
 
-#include <server/layouts.h>
+#include <server/rpc/layouts.h>
 
 #include <erpfw/core/error.h>
 #include <erpfw/core/messageservice.h>

@@ -12,7 +12,7 @@
 #include <erpfwui/shell/windowlock.h>
 #include <erpfwui/widgets/dbgrid.h>
 #include <erpwire/json.h>
-#include <server/layouts.h>
+#include <server/rpc/layouts.h>
 
 #include <QApplication>
 #include <QElapsedTimer>

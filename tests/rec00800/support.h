@@ -5,7 +5,7 @@
 #include <erpfw/core/messageservice.h>
 #include <erpfw/db/database.h>
 #include <erpwire/packet.h>
-#include <server/embedded.h>
+#include <server/embedded/embedded.h>
 
 #include <gtest/gtest.h>
 

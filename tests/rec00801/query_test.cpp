@@ -6,7 +6,7 @@
 
 #include <erpfw/core/shellcontext.h>
 #include <erpfw/net/netconnection.h>
-#include <server/embedded.h>
+#include <server/embedded/embedded.h>
 
 #include <QApplication>
 #include <QTest>

@@ -7,7 +7,7 @@
 #include <erpfwui/shell/shellwindow.h>
 #include <erpfwui/widgets/dbgrid.h>
 #include <erpwire/json.h>
-#include <server/layouts.h>
+#include <server/rpc/layouts.h>
 
 #include <QApplication>
 #include <QJsonDocument>

@@ -8,9 +8,9 @@
 #include <erpfw/core/shellcontext.h>
 #include <erpfw/net/netconnection.h>
 
-#include <server/auth.h>
-#include <server/pool.h>
-#include <server/schema.h>
+#include <server/db/pool.h>
+#include <server/db/schema.h>
+#include <server/http/auth.h>
 
 #include <gtest/gtest.h>
 #include <httplib.h>

@@ -1,7 +1,7 @@
 #pragma once
 
-#include <server/appserver.h>
-#include <server/db.h>
+#include <server/db/db.h>
+#include <server/http/appserver.h>
 
 #include <QDate>
 #include <QJsonArray>

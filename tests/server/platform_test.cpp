@@ -2,12 +2,12 @@
 // arithmetic, the WAL checkpoints of the pool and the embedded server.
 #include "harness.h"
 
-#include <server/accounting.h>
-#include <server/brdocs.h>
-#include <server/embedded.h>
-#include <server/pool.h>
-#include <server/schema.h>
-#include <server/seed.h>
+#include <server/db/pool.h>
+#include <server/db/schema.h>
+#include <server/demo/brdocs.h>
+#include <server/demo/seed.h>
+#include <server/embedded/embedded.h>
+#include <server/recalc/accounting.h>
 
 #include <gtest/gtest.h>
 

@@ -2,10 +2,10 @@
 // the account query, authentication, and a corpus of bad requests that must change nothing.
 #include "harness.h"
 
-#include <server/accountlist.h>
-#include <server/layouts.h>
-#include <server/rowjson.h>
-#include <server/rpc.h>
+#include <server/methods/accountlist.h>
+#include <server/rpc/layouts.h>
+#include <server/rpc/rowjson.h>
+#include <server/rpc/rpc.h>
 
 #include <gtest/gtest.h>
 

@@ -3,8 +3,8 @@
 // holds the accounts, and all-or-nothing writes.
 #include "harness.h"
 
-#include <server/rowjson.h>
-#include <server/textutil.h>
+#include <server/rpc/rowjson.h>
+#include <server/util/textutil.h>
 
 #include <erpwire/json.h>
 

@@ -7,10 +7,10 @@
 #include <erpfw/core/shellcontext.h>
 #include <erpfw/net/netconnection.h>
 
-#include <server/auth.h>
-#include <server/embedded.h>
-#include <server/schema.h>
-#include <server/seed.h>
+#include <server/db/schema.h>
+#include <server/demo/seed.h>
+#include <server/embedded/embedded.h>
+#include <server/http/auth.h>
 
 #include <QDir>
 #include <QEventLoop>

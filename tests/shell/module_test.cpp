@@ -24,7 +24,7 @@
 #include <QPointer>
 #include <QTemporaryDir>
 
-#include <server/embedded.h>
+#include <server/embedded/embedded.h>
 
 #include <gtest/gtest.h>
 

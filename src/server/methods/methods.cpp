@@ -1,9 +1,9 @@
 #include "accountlist.h"
-#include "layouts.h"
-#include "recalc.h"
-#include "rowjson.h"
-#include "rpc.h"
-#include "textutil.h"
+#include "server/recalc/recalc.h"
+#include "server/rpc/layouts.h"
+#include "server/rpc/rowjson.h"
+#include "server/rpc/rpc.h"
+#include "server/util/textutil.h"
 
 #include <erpwire/json.h>
 

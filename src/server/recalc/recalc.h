@@ -1,8 +1,8 @@
 #pragma once
 
 #include "accounting.h"
-#include "db.h"
-#include "rpc.h"
+#include "server/db/db.h"
+#include "server/rpc/rpc.h"
 
 #include <erpwire/packet.h>
 

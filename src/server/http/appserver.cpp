@@ -1,9 +1,9 @@
 #include "appserver.h"
 #include "auth.h"
-#include "pool.h"
-#include "rpc.h"
-#include "schema.h"
-#include "textutil.h"
+#include "server/db/pool.h"
+#include "server/db/schema.h"
+#include "server/rpc/rpc.h"
+#include "server/util/textutil.h"
 
 #include <erpwire/gzip.h>
 #include <erpwire/json.h>

@@ -1,5 +1,5 @@
 #include "rpc.h"
-#include "textutil.h"
+#include "server/util/textutil.h"
 
 #include <erpwire/json.h>
 

@@ -1,7 +1,7 @@
 #pragma once
 // The account list's statement (GetContRec): the accounts of a company that match every given
 // restriction, ordered by due date, customer name, then account key.
-#include "db.h"
+#include "server/db/db.h"
 
 #include <QDate>
 

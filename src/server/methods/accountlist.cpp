@@ -1,7 +1,7 @@
 #include "accountlist.h"
 
-#include "rowjson.h"
-#include "textutil.h"
+#include "server/rpc/rowjson.h"
+#include "server/util/textutil.h"
 
 namespace erp::server {
 

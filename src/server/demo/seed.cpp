@@ -1,9 +1,9 @@
 #include "seed.h"
-#include "accounting.h"
 #include "brdocs.h"
-#include "postings.h"
-#include "recalc.h"
-#include "textutil.h"
+#include "server/recalc/accounting.h"
+#include "server/recalc/postings.h"
+#include "server/recalc/recalc.h"
+#include "server/util/textutil.h"
 
 #include <cmath>
 #include <map>

@@ -1,10 +1,10 @@
 #include "cli.h"
-#include "appserver.h"
-#include "auth.h"
-#include "schema.h"
 #include "secrets.h"
-#include "seed.h"
-#include "textutil.h"
+#include "server/db/schema.h"
+#include "server/demo/seed.h"
+#include "server/http/appserver.h"
+#include "server/http/auth.h"
+#include "server/util/textutil.h"
 
 #include <erpwire/json.h>
 

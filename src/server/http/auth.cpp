@@ -1,6 +1,6 @@
 #include "auth.h"
-#include "pool.h"
-#include "textutil.h"
+#include "server/db/pool.h"
+#include "server/util/textutil.h"
 
 #include <sodium.h>
 

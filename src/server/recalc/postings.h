@@ -1,7 +1,7 @@
 #pragma once
 
 #include "accounting.h"
-#include "db.h"
+#include "server/db/db.h"
 
 namespace erp::server {
 

@@ -1,8 +1,8 @@
 #include "recalc.h"
-#include "layouts.h"
 #include "postings.h"
-#include "rowjson.h"
-#include "textutil.h"
+#include "server/rpc/layouts.h"
+#include "server/rpc/rowjson.h"
+#include "server/util/textutil.h"
 
 #include <erpwire/json.h>
 

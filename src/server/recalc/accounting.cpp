@@ -1,5 +1,5 @@
 #include "accounting.h"
-#include "textutil.h"
+#include "server/util/textutil.h"
 
 #include <charconv>
 #include <cmath>

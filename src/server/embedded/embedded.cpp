@@ -1,8 +1,8 @@
 #include "embedded.h"
-#include "appserver.h"
-#include "auth.h"
-#include "schema.h"
-#include "seed.h"
+#include "server/db/schema.h"
+#include "server/demo/seed.h"
+#include "server/http/appserver.h"
+#include "server/http/auth.h"
 
 #include <erpwire/json.h>
 

@@ -1,5 +1,5 @@
 #include "rowjson.h"
-#include "textutil.h"
+#include "server/util/textutil.h"
 
 #include <erpwire/json.h>
 

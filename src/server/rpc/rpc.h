@@ -1,6 +1,6 @@
 #pragma once
 
-#include "pool.h"
+#include "server/db/pool.h"
 
 #include <erpwire/packet.h>
 

@@ -1,6 +1,6 @@
 #pragma once
 
-#include "db.h"
+#include "server/db/db.h"
 
 #include <QDate>
 
