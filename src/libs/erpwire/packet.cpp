@@ -462,7 +462,8 @@ QByteArray Packet::utf8(int row, int col) const
 QByteArrayView Packet::utf8View(int row, int col) const
 {
     const auto [data, len] = textOf(row, col);
-    return {data, len};
+    // an empty column's arena has no bytes, and callers may hand the pointer to memcpy
+    return len == 0 ? QByteArrayView("", 0) : QByteArrayView(data, len);
 }
 
 double Packet::number(int row, int col) const
