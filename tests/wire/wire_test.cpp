@@ -1,4 +1,3 @@
-#include <erpwire/fit.h>
 #include <erpwire/json.h>
 
 #include <QJsonArray>

@@ -14,8 +14,6 @@
 #include <erpfw/data/clientdataset.h>
 #include <erpfw/db/adoibquery.h>
 
-#include <erpwire/fit.h>
-
 #include <QFileDialog>
 #include <QPrintDialog>
 #include <QPrinter>

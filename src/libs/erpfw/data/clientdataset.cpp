@@ -4,8 +4,6 @@
 
 #include <erpfw/core/error.h>
 
-#include <erpwire/fit.h>
-
 namespace erp {
 
 using wire::FieldDef;
