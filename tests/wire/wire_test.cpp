@@ -5,6 +5,7 @@
 #include <QJsonObject>
 #include <gtest/gtest.h>
 
+#include <algorithm>
 #include <cmath>
 #include <optional>
 
@@ -99,6 +100,31 @@ TEST(Packet, CopiesShareUntilWritten)
     b.setValue(0, 0, "S");
     EXPECT_EQ(a.string(0, 0), "N");
     EXPECT_EQ(b.string(0, 0), "S");
+}
+
+// A packet is fitted each time a dataset takes one: in another order every kind of value and
+// null must land in its own column; in the same order, whatever the letter case, nothing is copied.
+TEST(Fit, ReordersEveryKindOfValueAndSharesAPacketAlreadyInOrder)
+{
+    const Packet p = accounts();
+    QList<FieldDef> reversed = p.fields();
+    std::reverse(reversed.begin(), reversed.end());
+    const Packet back = fitPacket(fitPacket(p, reversed, "cdsOutro"), p.fields(), "cdsContRec");
+    EXPECT_EQ(streamed(back), streamed(p));
+
+    QList<FieldDef> lower = p.fields();
+    for (FieldDef &f : lower)
+        f.name = f.name.toLower();
+    EXPECT_EQ(fitPacket(p, lower, "cdsContRec").utf8View(0, 2).data(), p.utf8View(0, 2).data());
+
+    QList<FieldDef> longer = p.fields();
+    longer[2].size = 60;
+    try {
+        fitPacket(p, longer, "cdsContRec");
+        ADD_FAILURE() << "a field of another size was taken";
+    } catch (const WireError &e) {
+        EXPECT_TRUE(e.message().contains("NMRAZSOCCLIE") && e.message().contains("cdsContRec")) << e.what();
+    }
 }
 
 TEST(Value, VariantsEncodeAsTheProtocolSays)

@@ -59,34 +59,20 @@ Packet packetParam(const QVariantList &params, int index)
     return value.value<Packet>();
 }
 
-QList<FieldDef> dataFields(const erp::ClientDataSet &dataSet)
-{
-    QList<FieldDef> defs;
-    for (const erp::Field *f : dataSet.fields())
-        if (!f->calculated())
-            defs.append({f->fieldName(), f->dataType(), f->size()});
-    return defs;
-}
-
 // The packet laid out as the dataset takes it. A dataset that was never opened hands over a
 // packet without fields: that is no rows, not a fault.
 Packet fitted(const erp::ClientDataSet &target, const Packet &packet, int param)
 {
-    const QList<FieldDef> defs = dataFields(target);
+    const QList<FieldDef> defs = target.dataFieldDefs();
     if (packet.fieldCount() == 0 && packet.isEmpty())
         return Packet(defs);
-    erp::ClientDataSet scratch;
-    scratch.setObjectName(target.objectName());
-    for (const FieldDef &d : defs)
-        scratch.addField(d.name, d.type, d.size);
     try {
-        scratch.setPacket(packet);
-    } catch (const Error &e) {
+        return erp::wire::fitPacket(packet, defs, target.objectName());
+    } catch (const erp::wire::WireError &e) {
         throw Error(QStringLiteral("Tela CTB10200, parâmetro %1 (%2): %3")
                         .arg(param)
                         .arg(paramName(param), e.message()));
     }
-    return scratch.packet();
 }
 
 qint64 cents(double value)
@@ -203,7 +189,7 @@ void TfrmCTB10200::bindComponents()
 
     // A stored posting is read straight into the shape of the hand-over's datasets.
     for (const auto &[query, dataSet] : {std::pair{qryLancamento, cdsLancContTemp}, std::pair{qryRateio, cdsRateio}})
-        for (const FieldDef &d : dataFields(*dataSet))
+        for (const FieldDef &d : dataSet->dataFieldDefs())
             query->query()->addField(d.name, d.type, d.size);
 }
 

@@ -112,8 +112,7 @@ void TfrmCTB10300::focusList()
 void TfrmCTB10300::cdsRecalculosAfterScroll(erp::ClientDataSet *)
 {
     if (cdsRecalculos->isEmpty()) {
-        cdsContas->open(); // no rows, but the fields to lay them out
-        m_lines = Packet(cdsContas->packet().fields());
+        m_lines = Packet(cdsContas->dataFieldDefs()); // no rows, but the fields to lay them out
     } else {
         m_lines = callServer(QStringLiteral("GetHistRecalcContas"),
                              {cdsRecalculos->fieldByName(u"NRAUDITORIA")->asString()})

@@ -118,53 +118,7 @@ Packet ClientDataSet::fittedPacket(const Packet &packet) const
 {
     if (m_dataFields.isEmpty() || m_fieldsFromPacket)
         return packet;
-    // what the server sends is nearly always the dataset's own fields in its order
-    const QList<FieldDef> &given = packet.fields();
-    if (given.size() == m_dataFields.size()) {
-        qsizetype same = 0;
-        for (; same < given.size(); ++same) {
-            const Field *f = m_dataFields[same];
-            const FieldDef &pf = given[same];
-            if (pf.type != f->dataType() || pf.size != f->size() || pf.name != f->fieldName())
-                break;
-        }
-        if (same == given.size())
-            return packet;
-    }
-    const QString name = objectName();
-    for (const FieldDef &pf : packet.fields())
-        if (!findField(pf.name) || findField(pf.name)->calculated())
-            throw Error(QStringLiteral("O pacote de dados traz o campo %1, que o conjunto de dados %2 não tem.")
-                            .arg(pf.name, name));
-    bool sameOrder = packet.fieldCount() == m_dataFields.size();
-    for (const Field *f : m_dataFields) {
-        const int col = packet.indexOf(f->fieldName());
-        if (col < 0)
-            throw Error(QStringLiteral("Falta o campo %1 de %2 no pacote de dados.").arg(f->fieldName(), name));
-        const FieldDef &pf = packet.fields().at(col);
-        if (pf.type != f->dataType() || pf.size != f->size())
-            throw Error(QStringLiteral("O campo %1 é %2 (%3) no pacote de dados e %4 (%5) no conjunto de dados %6.")
-                            .arg(f->fieldName(), wire::fieldTypeName(pf.type))
-                            .arg(pf.size)
-                            .arg(f->dataTypeName())
-                            .arg(f->size())
-                            .arg(name));
-        sameOrder = sameOrder && col == f->m_slot;
-    }
-    if (sameOrder)
-        return packet;
-    // the dataset's order is the one GetData gives: lay the columns out once
-    Packet ordered(dataFieldDefs());
-    ordered.reserve(packet.rowCount());
-    QList<int> source;
-    for (const Field *f : m_dataFields)
-        source.append(packet.indexOf(f->fieldName()));
-    for (int r = 0; r < packet.rowCount(); ++r) {
-        const int row = ordered.appendRow();
-        for (int c = 0; c < source.size(); ++c)
-            ordered.setValue(row, c, packet.value(r, source[c]));
-    }
-    return ordered;
+    return wire::fitPacket(packet, dataFieldDefs(), objectName());
 }
 
 void ClientDataSet::setData(const QVariant &packet)

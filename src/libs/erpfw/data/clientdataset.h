@@ -44,6 +44,7 @@ public:
     Field *findField(QStringView name) const; // nullptr when absent; any letter case
     Field *fieldByName(QStringView name) const; // erp::Error naming the field when absent
     quint64 fieldsVersion() const { return m_fieldsVersion; } // changes when a field comes or goes
+    QList<wire::FieldDef> dataFieldDefs() const; // the fields a packet brings, in their order
 
     // Loads a packet (a QVariant holding a wire::Packet): closes, then opens with its rows.
     // The packet's fields must be the dataset's data fields (name, type, size); a dataset
@@ -129,7 +130,6 @@ private:
 
     Field *createField(const QString &name, FieldType type, int size, bool calculated);
     void checkFieldDefinition(const QString &name, FieldType type, int size) const;
-    QList<wire::FieldDef> dataFieldDefs() const;
     wire::Packet fittedPacket(const wire::Packet &packet) const;
     void openWith(const wire::Packet &packet);
     void setState(State state);

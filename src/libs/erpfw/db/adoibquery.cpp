@@ -228,20 +228,15 @@ void AdoIbQuery::open()
         throw dbError(q.lastError());
 
     const QSqlRecord rec = q.record();
-    QList<FieldDef> defs;
+    QList<FieldDef> defs = m_dataSet->dataFieldDefs();
     QList<int> columns; // record column of each packet field
-    QList<const Field *> dataFields;
-    for (const Field *f : m_dataSet->fields())
-        if (!f->calculated())
-            dataFields.append(f);
-    for (const Field *f : std::as_const(dataFields)) {
-        const int col = rec.indexOf(f->fieldName()); // any letter case: PostgreSQL folds to lower case
+    for (const FieldDef &d : std::as_const(defs)) {
+        const int col = rec.indexOf(d.name); // any letter case: PostgreSQL folds to lower case
         if (col < 0)
-            throw Error(QStringLiteral("A consulta %1 não devolveu o campo %2.").arg(objectName(), f->fieldName()));
-        defs.append({f->fieldName(), f->dataType(), f->size()});
+            throw Error(QStringLiteral("A consulta %1 não devolveu o campo %2.").arg(objectName(), d.name));
         columns.append(col);
     }
-    const bool fromQuery = dataFields.isEmpty();
+    const bool fromQuery = defs.isEmpty();
     if (fromQuery) {
         for (int c = 0; c < rec.count(); ++c) {
             defs.append({rec.fieldName(c).toUpper(), typeOf(rec.field(c)), 0});
