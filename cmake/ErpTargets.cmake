@@ -19,13 +19,25 @@ function(erp_add_library name)
   target_link_options(${name} PRIVATE -Wl,--no-undefined)
 endfunction()
 
-# erp_add_module(NAME SOURCES ...): a screen module the shell loads at run time by name.
+# erp_add_module(NAME SOURCES ... [LIBS ...]): a screen module the shell loads at run time by
+# name. Its code is built once, in the static library NAME_code; the loadable module and any
+# test or bench take it whole through Erp::NAME, since nothing refers to its resources or its
+# entry points by symbol.
 function(erp_add_module name)
   cmake_parse_arguments(A "" "" "SOURCES;LIBS" ${ARGN})
-  add_library(${name} MODULE ${A_SOURCES})
+  add_library(${name}_code STATIC ${A_SOURCES})
+  _erp_common(${name}_code)
+  set_target_properties(${name}_code PROPERTIES POSITION_INDEPENDENT_CODE ON AUTORCC ON)
+  target_include_directories(${name}_code PUBLIC ${CMAKE_CURRENT_SOURCE_DIR})
+  target_link_libraries(${name}_code PUBLIC Erp::erpfwui ${A_LIBS})
+  add_library(${name}_whole INTERFACE)
+  target_link_libraries(${name}_whole INTERFACE "$<LINK_LIBRARY:WHOLE_ARCHIVE,${name}_code>")
+  add_library(Erp::${name} ALIAS ${name}_whole)
+
+  add_library(${name} MODULE)
   _erp_common(${name})
-  set_target_properties(${name} PROPERTIES PREFIX "")
-  target_link_libraries(${name} PRIVATE Erp::erpfwui ${A_LIBS})
+  set_target_properties(${name} PROPERTIES PREFIX "" LINKER_LANGUAGE CXX)
+  target_link_libraries(${name} PRIVATE Erp::${name})
   target_link_options(${name} PRIVATE -Wl,--no-undefined)
 endfunction()
 
@@ -37,15 +49,15 @@ function(erp_add_executable name)
   target_link_libraries(${name} PRIVATE ${A_LIBS})
 endfunction()
 
-# erp_add_test(NAME SOURCES ... LIBS ... [LABELS ...]): a GoogleTest executable run by CTest
-# on the offscreen platform.
+# erp_add_test(NAME SOURCES ... LIBS ... [LABELS ...] [ENV VAR=value ...]): a GoogleTest
+# executable run by CTest on the offscreen platform.
 function(erp_add_test name)
-  cmake_parse_arguments(A "" "" "SOURCES;LIBS;LABELS" ${ARGN})
+  cmake_parse_arguments(A "" "" "SOURCES;LIBS;LABELS;ENV" ${ARGN})
   add_executable(${name} ${A_SOURCES})
   _erp_common(${name})
   target_link_libraries(${name} PRIVATE ${A_LIBS} GTest::gtest)
   add_test(NAME ${name} COMMAND ${name})
   set_tests_properties(${name} PROPERTIES
-    ENVIRONMENT "QT_QPA_PLATFORM=offscreen;ERP_BUILD_DIR=${CMAKE_BINARY_DIR};ERP_SOURCE_DIR=${CMAKE_SOURCE_DIR}"
+    ENVIRONMENT "QT_QPA_PLATFORM=offscreen;ERP_BUILD_DIR=${CMAKE_BINARY_DIR};ERP_SOURCE_DIR=${CMAKE_SOURCE_DIR};${A_ENV}"
     LABELS "${A_LABELS}" TIMEOUT 600)
 endfunction()
