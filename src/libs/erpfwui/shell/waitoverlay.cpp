@@ -7,6 +7,7 @@
 #include <erpfw/core/ptbr.h>
 #include <erpfw/net/netconnection.h>
 #include <erpfwui/forms/form.h>
+#include <erpfwui/widgets/focus.h>
 
 #include <QApplication>
 #include <QEvent>
@@ -202,6 +203,7 @@ void waitForServer(ServerWait &wait)
     // Made only for a call that lasts: most calls end long before.
     QPointer<WaitOverlay> overlay;
     const InputBlocker blocker(wait, overlay);
+    const FocusManager::Hold focusHeld;
     std::exception_ptr failure;
     QTimer progress;
     QObject::connect(&progress, &QTimer::timeout, &loop, [&] {

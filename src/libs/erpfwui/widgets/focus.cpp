@@ -6,6 +6,8 @@
 #include <QTimer>
 #include <QWindowStateChangeEvent>
 
+#include <utility>
+
 namespace erp {
 namespace {
 
@@ -159,10 +161,36 @@ void FocusManager::settled(QWidget *root)
         sync(root);
 }
 
+FocusManager::Hold::Hold()
+{
+    ++instance().m_holds;
+}
+
+FocusManager::Hold::~Hold()
+{
+    FocusManager &m = instance();
+    if (--m.m_holds == 0 && !m.m_held.isEmpty())
+        // the screen code that made the call is still running: after it, from the event loop
+        QMetaObject::invokeMethod(&m, &FocusManager::runHeld, Qt::QueuedConnection);
+}
+
+void FocusManager::runHeld()
+{
+    const QList<QPointer<QWidget>> held = std::exchange(m_held, {});
+    for (const QPointer<QWidget> &root : held)
+        if (root)
+            sync(root); // held again if another call is out by now
+}
+
 void FocusManager::sync(QWidget *root)
 {
     if (m_busy)
         return; // the running chain re-reads the focus after each handler
+    if (m_holds > 0 && !m_fromCode) {
+        if (!m_held.contains(root))
+            m_held.append(root);
+        return;
+    }
     if (!m_scopes.contains(root))
         connect(root, &QObject::destroyed, this, [this, root] { m_scopes.remove(root); });
     Scope &scope = m_scopes[root];

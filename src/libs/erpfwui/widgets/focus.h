@@ -47,6 +47,19 @@ public:
     // The control the events last reached in the scope of widget (nullptr when none).
     QWidget *currentControl(QWidget *widget) const;
 
+    // While a server call is out the window system's events still arrive (the window made
+    // active, another one closed) and move the focus; the exit and enter events of those moves
+    // wait until no call is out and the event loop runs again, so no screen code runs inside
+    // the call.
+    class ERPFWUI_EXPORT Hold
+    {
+    public:
+        Hold();
+        ~Hold();
+        Hold(const Hold &) = delete;
+        Hold &operator=(const Hold &) = delete;
+    };
+
 protected:
     bool eventFilter(QObject *watched, QEvent *event) override;
 
@@ -72,8 +85,12 @@ private:
     QHash<QWidget *, Scope> m_scopes;
     // Forms whose window state is changing: Qt moves their focus around, the user does not.
     QSet<QWidget *> m_settling;
+    void runHeld();
+
     bool m_busy = false;
     bool m_fromCode = false;
+    int m_holds = 0;
+    QList<QPointer<QWidget>> m_held; // forms whose focus moved while held
     std::exception_ptr m_captured;
 };
 
