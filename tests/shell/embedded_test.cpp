@@ -306,7 +306,7 @@ TEST_P(EmbeddedOnExisting, ACancelledReadEndsAtOnceAndTheServerStopsItsWork)
 
     auto holder = database->connect();
     holder->begin(db::TxMode::Write);
-    holder->execScript("LOCK TABLE CONTRECEBER IN ACCESS EXCLUSIVE MODE");
+    holder->execScript("LOCK TABLE LISTACTREC IN ACCESS EXCLUSIVE MODE");
     setServerWaitHandler([](ServerWait &wait) {
         QEventLoop loop;
         QObject::connect(&wait, &ServerWait::done, &loop, &QEventLoop::quit);

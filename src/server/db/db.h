@@ -68,6 +68,8 @@ public:
     // 0-based columns of the current row. Text is valid until the next call to next()/reset().
     virtual bool isNull(int col) const = 0;
     virtual std::string_view text(int col) const = 0;
+    // The text, or a view with no data for NULL: one call where isNull() and text() take two.
+    virtual std::string_view textOrNull(int col) const { return isNull(col) ? std::string_view() : text(col); }
     virtual double real(int col) const;
     virtual std::int64_t integer(int col) const;
     std::string string(int col) const { return std::string(text(col)); }

@@ -136,6 +136,7 @@ public:
         const auto *p = reinterpret_cast<const char *>(sqlite3_column_text(m_st, col));
         return p ? std::string_view(p, size_t(sqlite3_column_bytes(m_st, col))) : std::string_view();
     }
+    std::string_view textOrNull(int col) const override { return text(col); } // NULL has no text pointer
     double real(int col) const override { return sqlite3_column_double(m_st, col); }
     std::int64_t integer(int col) const override { return sqlite3_column_int64(m_st, col); }
 

@@ -54,7 +54,7 @@ constexpr auto kWrite = std::chrono::seconds(60);
 constexpr auto kLinger = std::chrono::seconds(2);
 constexpr std::uint32_t kHeaderLimit = 64 * 1024;
 constexpr std::size_t kPiece = 64 * 1024;
-constexpr qsizetype kChunk = 64 * 1024;
+constexpr qsizetype kChunk = 256 * 1024;
 // Connections past the limit are answered 503 while there are at most this many of them;
 // beyond, they are closed unanswered.
 constexpr int kRefusing = 64;
@@ -691,7 +691,9 @@ private:
             m_pending = std::move(a.json);
             if (m_gzipAnswer)
                 m_deflater = std::make_unique<wire::GzipDeflater>();
-            m_headSent = false;
+            m_headProduced = false;
+            m_writeFailed = false;
+            m_producing = true;
             return asio::post(m_srv.workers, [self = self()] { self->produce(); });
         }
         std::string body;
@@ -711,12 +713,11 @@ private:
         });
     }
 
-    // On a worker: the next piece of a streamed answer, as a chunk.
+    // On a worker: the next piece of a streamed answer, as a chunk. Pieces are made one at a
+    // time, the next while the last is being written, so the database and the socket overlap.
     void produce()
     {
-        std::string chunk;
-        bool last = false;
-        std::string failure;
+        Piece piece;
         try {
             QByteArray buf = std::move(m_pending);
             m_pending = QByteArray();
@@ -725,42 +726,75 @@ private:
                 more = m_result->produce(buf);
             if (!more) {
                 buf.append('}');
-                last = true;
+                piece.last = true;
             }
-            std::string payload;
+            std::string compressed;
             if (m_deflater)
-                m_deflater->feed(buf.constData(), std::size_t(buf.size()), last, payload);
-            else
-                payload.assign(buf.constData(), std::size_t(buf.size()));
-            if (!m_headSent)
+                m_deflater->feed(buf.constData(), std::size_t(buf.size()), piece.last, compressed);
+            const std::string_view payload =
+                m_deflater ? std::string_view(compressed) : std::string_view(buf.constData(), std::size_t(buf.size()));
+            std::string &chunk = piece.chunk;
+            if (!m_headProduced) {
                 chunk = responseHead(200, std::nullopt, bool(m_deflater), !m_keepAlive || m_srv.stopRequested);
+                m_headProduced = true;
+            }
             if (!payload.empty()) {
                 char size[20];
                 const auto w = std::to_chars(size, size + sizeof size, payload.size(), 16);
+                chunk.reserve(chunk.size() + payload.size() + 32);
                 chunk.append(size, w.ptr).append("\r\n").append(payload).append("\r\n");
             }
-            if (last)
+            if (piece.last)
                 chunk.append("0\r\n\r\n");
         } catch (const std::exception &e) {
-            failure = e.what();
+            piece.failure = e.what();
         }
-        asio::post(m_stream.get_executor(), [self = self(), chunk = std::move(chunk), last, failure]() mutable {
-            if (!failure.empty())
-                return self->endStream("interrompido: " + failure, false);
-            if (self->peerGone())
+        asio::post(m_stream.get_executor(), [self = self(), piece = std::move(piece)]() mutable {
+            self->m_producing = false;
+            self->m_ready = std::move(piece);
+            if (self->m_writeFailed)
                 return self->endStream("interrompido (cliente desconectou)", false);
-            self->m_headSent = true;
-            self->m_out = std::move(chunk);
-            self->write([self, last] {
-                if (!last)
-                    return asio::post(self->m_srv.workers, [self] { self->produce(); });
-                self->endStream("ok", true);
-            });
+            if (!self->m_writing)
+                self->writePiece();
         });
+    }
+
+    void writePiece()
+    {
+        Piece piece = std::move(*m_ready);
+        m_ready.reset();
+        if (!piece.failure.empty())
+            return endStream("interrompido: " + piece.failure, false);
+        if (peerGone())
+            return endStream("interrompido (cliente desconectou)", false);
+        m_out = std::move(piece.chunk);
+        m_writing = true;
+        if (!piece.last) {
+            m_producing = true;
+            asio::post(m_srv.workers, [self = self()] { self->produce(); });
+        }
+        lowest().expires_after(kWrite);
+        asio::async_write(m_stream, asio::buffer(m_out),
+                          [self = self(), last = piece.last](beast::error_code ec, std::size_t) {
+                              self->m_out = std::string();
+                              self->m_writing = false;
+                              if (ec) {
+                                  // the piece being made still uses the result: it ends the stream
+                                  self->m_writeFailed = true;
+                                  if (!self->m_producing)
+                                      self->endStream("interrompido (cliente desconectou)", false);
+                                  return;
+                              }
+                              if (last)
+                                  return self->endStream("ok", true);
+                              if (self->m_ready)
+                                  self->writePiece();
+                          });
     }
 
     void endStream(std::string outcome, bool complete)
     {
+        m_ready.reset();
         m_log.outcome = std::move(outcome);
         const long rows = m_result->rows();
         // ending a query may wait on the database: never on this thread
@@ -879,7 +913,15 @@ private:
     std::unique_ptr<ResultStream> m_result;
     QByteArray m_pending;
     std::unique_ptr<wire::GzipDeflater> m_deflater;
-    bool m_headSent = false;
+    struct Piece
+    {
+        std::string chunk;
+        bool last = false;
+        std::string failure;
+    };
+    std::optional<Piece> m_ready;    // made, waiting for the piece before it to be written
+    bool m_headProduced = false;     // the workers' own: pieces are made one at a time
+    bool m_producing = false, m_writing = false, m_writeFailed = false;
 };
 
 } // namespace

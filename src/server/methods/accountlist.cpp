@@ -46,26 +46,13 @@ private:
     int m_lists = 0;
 };
 
-// SQLite reads the list in due-date order from IXCONTRECEBER_LISTA and takes each row's invoice
-// and customer from IXNOTAFISCAL_LISTA and IXCLIENTE_LISTA: one descent each, no table row
-// read, and only the rows of one due date sorted at a time, so memory stays flat. Left to
-// itself it takes the customer's primary key and then its table row.
-// PostgreSQL hashes the invoices and customers and sorts the list in parallel workers.
-std::string accountSelect(db::Kind kind)
-{
-    return std::string(
-               "SELECT 'N', C.DTATUAVENREC, C.NRPARCELAREC, CL.NMRAZSOCCLIE, C.IDSTATREC, C.VRATUAREC, N.CDSERIE, "
-               "N.NRNOTAFISC, CL.IDTPIJURCLIE, C.CDFILIAL, C.NRLANCTONF, C.NRSEQVENREC, C.DSCONTAREC, T.DSTPCTRECEB, "
-               "N.CDFILIEMIT, CL.NRINSJURCLIE, C.CDMOTIPROR, C.CDMOTIPARC, C.CDTPCTRECEB, C.NRLANCTBDOC, C.CDEMPRESA, "
-               "N.IDSTATUS, N.VRNOTAFISC, N.DTENTRSAID, C.CDCLIENTE, CL.NMFANTCLIE, C.IDCTBLCTREC "
-               "FROM CONTRECEBER C "
-               "JOIN NOTAFISCAL N ON N.CDFILIAL = C.CDFILIAL AND N.NRLANCTONF = C.NRLANCTONF "
-               "JOIN CLIENTE CL ")
-           + (kind == db::Kind::Sqlite ? "INDEXED BY IXCLIENTE_LISTA " : "")
-           + "ON CL.CDCLIENTE = C.CDCLIENTE "
-             "LEFT JOIN TIPOCTRECEBER T ON T.CDTPCTRECEB = C.CDTPCTRECEB "
-             "WHERE C.CDEMPRESA = ?";
-}
+// The list is one ordered read of LISTACTREC, which the database keeps in the list's order with
+// the invoice and customer columns beside each account; nothing is joined or sorted per call.
+const char *kAccountSelect =
+    "SELECT 'N', DTATUAVENREC, NRPARCELAREC, NMRAZSOCCLIE, IDSTATREC, VRATUAREC, CDSERIE, NRNOTAFISC, IDTPIJURCLIE, "
+    "CDFILIAL, NRLANCTONF, NRSEQVENREC, DSCONTAREC, DSTPCTRECEB, CDFILIEMIT, NRINSJURCLIE, CDMOTIPROR, CDMOTIPARC, "
+    "CDTPCTRECEB, NRLANCTBDOC, CDEMPRESA, IDSTATUS, VRNOTAFISC, DTENTRSAID, CDCLIENTE, NMFANTCLIE, IDCTBLCTREC "
+    "FROM LISTACTREC WHERE CDEMPRESA = ?";
 
 } // namespace
 
@@ -75,30 +62,30 @@ SqlQuery accountListQuery(const db::Connection &c, const AccountFilter &f, QDate
     q.params.push_back(f.company);
     Where w(c, q.params);
     if (!f.docFrom.empty())
-        w.add("N.NRNOTAFISC >= ?", f.docFrom);
+        w.add("NRNOTAFISC >= ?", f.docFrom);
     if (!f.docTo.empty())
-        w.add("N.NRNOTAFISC <= ?", f.docTo);
-    w.range("N.DTEMISSAO", f.issueFrom, f.issueTo);
-    w.range("N.DTENTRSAID", f.exitFrom, f.exitTo);
-    w.in("N.CDFILIEMIT", f.originBranches);
-    w.in("C.CDFILIAL", f.postingBranches);
-    w.values("N.VRNOTAFISC", f.docValueFrom, f.docValueTo);
-    w.in("N.CDVENDEDOR", f.salesmen);
-    w.range("C.DTATUAVENREC", f.dueFrom, f.dueTo);
-    w.in("C.CDTPCTRECEB", f.types);
-    w.values("C.VRORIGREC", f.origFrom, f.origTo);
-    w.values("C.VRLIQREC", f.netFrom, f.netTo);
+        w.add("NRNOTAFISC <= ?", f.docTo);
+    w.range("DTEMISSAO", f.issueFrom, f.issueTo);
+    w.range("DTENTRSAID", f.exitFrom, f.exitTo);
+    w.in("CDFILIEMIT", f.originBranches);
+    w.in("CDFILIAL", f.postingBranches);
+    w.values("VRNOTAFISC", f.docValueFrom, f.docValueTo);
+    w.in("CDVENDEDOR", f.salesmen);
+    w.range("DTATUAVENREC", f.dueFrom, f.dueTo);
+    w.in("CDTPCTRECEB", f.types);
+    w.values("VRORIGREC", f.origFrom, f.origTo);
+    w.values("VRLIQREC", f.netFrom, f.netTo);
     if (f.notDue && !f.overdue)
-        w.add("C.DTATUAVENREC >= ?", isoDate(today));
+        w.add("DTATUAVENREC >= ?", isoDate(today));
     else if (f.overdue && !f.notDue)
-        w.add("C.DTATUAVENREC < ?", isoDate(today));
-    w.in("C.CDCLIENTE", f.customers);
+        w.add("DTATUAVENREC < ?", isoDate(today));
+    w.in("CDCLIENTE", f.customers);
     if (!f.accounted.empty())
-        w.add("C.IDCTBLCTREC = ?", f.accounted);
+        w.add("IDCTBLCTREC = ?", f.accounted);
     if (!f.status.empty())
-        w.add("C.IDSTATREC = ?", f.status);
-    q.sql = accountSelect(c.kind()) + w.m_sql
-            + " ORDER BY C.DTATUAVENREC, CL.NMRAZSOCCLIE, C.CDFILIAL, C.NRPARCELAREC, C.NRLANCTONF, C.NRSEQVENREC";
+        w.add("IDSTATREC = ?", f.status);
+    q.sql = kAccountSelect + w.m_sql +
+            " ORDER BY DTATUAVENREC, NMRAZSOCCLIE, CDFILIAL, NRPARCELAREC, NRLANCTONF, NRSEQVENREC";
     return q;
 }
 
