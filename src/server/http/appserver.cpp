@@ -54,7 +54,10 @@ constexpr auto kWrite = std::chrono::seconds(60);
 constexpr auto kLinger = std::chrono::seconds(2);
 constexpr std::uint32_t kHeaderLimit = 64 * 1024;
 constexpr std::size_t kPiece = 64 * 1024;
-constexpr qsizetype kChunk = 256 * 1024;
+// A streamed answer's first pieces are small, so the client reads while the rest is made; the
+// later ones larger, so that a long list pays for fewer hand-overs between the threads.
+constexpr qsizetype kChunk = 64 * 1024, kLongChunk = 512 * 1024;
+constexpr int kShortPieces = 16;
 // Connections past the limit are answered 503 while there are at most this many of them;
 // beyond, they are closed unanswered.
 constexpr int kRefusing = 64;
@@ -692,6 +695,7 @@ private:
             if (m_gzipAnswer)
                 m_deflater = std::make_unique<wire::GzipDeflater>();
             m_headProduced = false;
+            m_piecesMade = 0;
             m_writeFailed = false;
             m_producing = true;
             return asio::post(m_srv.workers, [self = self()] { self->produce(); });
@@ -722,7 +726,8 @@ private:
             QByteArray buf = std::move(m_pending);
             m_pending = QByteArray();
             bool more = true;
-            while (more && buf.size() < kChunk)
+            const qsizetype size = m_piecesMade++ < kShortPieces ? kChunk : kLongChunk;
+            while (more && buf.size() < size)
                 more = m_result->produce(buf);
             if (!more) {
                 buf.append('}');
@@ -921,6 +926,7 @@ private:
     };
     std::optional<Piece> m_ready;    // made, waiting for the piece before it to be written
     bool m_headProduced = false;     // the workers' own: pieces are made one at a time
+    int m_piecesMade = 0;            // the same
     bool m_producing = false, m_writing = false, m_writeFailed = false;
 };
 
