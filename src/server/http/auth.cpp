@@ -35,6 +35,13 @@ std::string tokenDigest(const std::string &token)
 
 std::string utcText(const QDateTime &t) { return t.toUTC().toString(QStringLiteral("yyyy-MM-dd HH:mm:ss")).toStdString(); }
 
+// Argon2id at 19 MiB and two passes, the least the usual guidance for password storage asks: a
+// wrong password is refused in tens of milliseconds, and a burst of guesses holds 19 MiB each
+// instead of the 64 MiB of the library's interactive setting. Stored hashes carry their own
+// parameters; older ones are rewritten with these at the operator's next sign-in.
+constexpr unsigned long long kOpsLimit = 2;
+constexpr size_t kMemLimit = 19u << 20;
+
 } // namespace
 
 std::string hashPassword(const std::string &password, bool randomKey)
@@ -42,8 +49,8 @@ std::string hashPassword(const std::string &password, bool randomKey)
     ensureSodium();
     char out[crypto_pwhash_STRBYTES];
     if (crypto_pwhash_str(out, password.data(), password.size(),
-                          randomKey ? crypto_pwhash_OPSLIMIT_MIN : crypto_pwhash_OPSLIMIT_INTERACTIVE,
-                          randomKey ? crypto_pwhash_MEMLIMIT_MIN : crypto_pwhash_MEMLIMIT_INTERACTIVE) != 0)
+                          randomKey ? crypto_pwhash_OPSLIMIT_MIN : kOpsLimit,
+                          randomKey ? crypto_pwhash_MEMLIMIT_MIN : kMemLimit) != 0)
         throw std::runtime_error("Memória insuficiente para gerar o hash da senha.");
     return out;
 }
@@ -98,8 +105,7 @@ const std::string &dummyHash()
         randombytes_buf(salt, sizeof salt);
         randombytes_buf(digest, sizeof digest);
         return crypto_pwhash_argon2id_STRPREFIX + std::string("v=19$m=") +
-               std::to_string(crypto_pwhash_MEMLIMIT_INTERACTIVE / 1024) +
-               ",t=" + std::to_string(crypto_pwhash_OPSLIMIT_INTERACTIVE) + ",p=1$" + base64(salt, sizeof salt) + "$" +
+               std::to_string(kMemLimit / 1024) + ",t=" + std::to_string(kOpsLimit) + ",p=1$" + base64(salt, sizeof salt) + "$" +
                base64(digest, sizeof digest);
     }();
     return hash;
@@ -339,6 +345,28 @@ struct Authenticator::Impl
         return db::queryText(*lease, kActiveHash, {user});
     }
 
+    // A hash of older parameters, rewritten with today's once its password is known; a password
+    // changed meanwhile is left as it is. The hash the operator has now.
+    std::string upgradedHash(const std::string &user, const std::string &hash, const std::string &password)
+    {
+        if (crypto_pwhash_str_needs_rehash(hash.c_str(), kOpsLimit, kMemLimit) == 0)
+            return hash;
+        try {
+            const std::string fresh = hashPassword(password, false);
+            Lease lease = pool.acquire();
+            db::Transaction tx(*lease, db::TxMode::Write);
+            db::Statement &up =
+                lease->prepare("UPDATE OPERADOR SET DSHASHSENHA = ? WHERE NMOPERADOR = ? AND DSHASHSENHA = ?");
+            up.bindAll({fresh, user, hash});
+            const bool changed = up.exec() == 1;
+            tx.commit();
+            return changed ? fresh : hash;
+        } catch (const std::exception &e) {
+            log("senha de " + printable(user) + " não regravada com os parâmetros atuais: " + e.what());
+            return hash;
+        }
+    }
+
     int blocked(const std::string &user, const std::string &peer, Clock::time_point now)
     {
         return std::max(blockedFor(nameFailures, user, now), blockedFor(peerFailures, peer, now));
@@ -443,9 +471,10 @@ struct Authenticator::Impl
         }
         if (!ok)
             return deny(user, peer, hash.empty() ? "operador desconhecido ou inativo" : "senha inválida", nullptr);
+        const std::string current = upgradedHash(user, hash, password);
         std::lock_guard lock(mutex);
         n->digest = d;
-        n->hash = hash;
+        n->hash = current;
         nameFailures.erase(user);
         return allowed(*n, true);
     }
