@@ -589,6 +589,10 @@ private:
         const auto endpoint = lowest().socket().remote_endpoint(ignored);
         if (!ignored)
             peer = endpoint.address().to_string();
+        // A session's calls after its first need neither the database nor the hash to be let in:
+        // judged here, they save the trip to a worker and back.
+        if (std::optional<std::string> known = m_srv.auth.recall(header))
+            return onAuthorized({AuthOutcome::Allowed, std::move(*known), 0});
         asio::post(m_srv.workers, [self = self(), header = std::move(header), peer = std::move(peer)] {
             AuthOutcome outcome = self->m_srv.authorize(header, peer);
             asio::post(self->m_stream.get_executor(),

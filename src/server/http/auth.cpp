@@ -372,6 +372,33 @@ struct Authenticator::Impl
         return std::max(blockedFor(nameFailures, user, now), blockedFor(peerFailures, peer, now));
     }
 
+    std::optional<std::string> recall(const std::string &user, const std::string &password)
+    {
+        const Digest d = digest(user + '\0' + password);
+        std::lock_guard lock(mutex);
+        const auto it = names.find(user);
+        if (it == names.end())
+            return std::nullopt;
+        Name &n = *it->second;
+        const auto now = Clock::now();
+        if (!n.digest || sodium_memcmp(n.digest->data(), d.data(), d.size()) != 0 ||
+            n.lastUse + o.trustWindow <= now || n.checkedAt + o.recheck <= now)
+            return std::nullopt;
+        n.lastUse = now;
+        return user;
+    }
+
+    std::optional<std::string> recall(const std::string &token)
+    {
+        const Digest d = digest(token);
+        std::lock_guard lock(mutex);
+        const auto it = tokens.find(d);
+        if (it == tokens.end() || it->second.checkedAt + o.recheck <= Clock::now() ||
+            it->second.validUntil <= std::chrono::system_clock::now())
+            return std::nullopt;
+        return it->second.operatorName;
+    }
+
     AuthResult basic(const std::string &user, const std::string &password, const std::string &peer)
     {
         const Digest d = digest(user + '\0' + password);
@@ -540,6 +567,15 @@ AuthResult Authenticator::authenticate(const std::string &header, const std::str
             return d->throttled({}, s);
     }
     return d->deny({}, peer, header.empty() ? "sem credenciais" : "credenciais em formato inválido", nullptr);
+}
+
+std::optional<std::string> Authenticator::recall(const std::string &header)
+{
+    if (const auto basic = parseBasicAuth(header))
+        return d->recall(basic->first, basic->second);
+    if (const auto token = parseBearerAuth(header))
+        return d->recall(*token);
+    return std::nullopt;
 }
 
 } // namespace erp::server

@@ -85,6 +85,9 @@ public:
     Authenticator &operator=(const Authenticator &) = delete;
 
     AuthResult authenticate(const std::string &authorizationHeader, const std::string &peerAddress);
+    // The operator of credentials verified a moment ago, without the database or the hash (so
+    // on any thread); nothing when they need either, and authenticate() decides.
+    std::optional<std::string> recall(const std::string &authorizationHeader);
 
 private:
     struct Impl;
