@@ -270,13 +270,13 @@ void HttpBody::clear()
 
 bool HttpBodyBlocks::push(QByteArray block)
 {
-    std::unique_lock lock(m_mutex);
-    m_changed.wait(lock, [this] { return m_blocks.size() < kQueued || m_gaveUp; });
-    if (m_gaveUp)
-        return false;
-    m_blocks.push_back(std::move(block));
-    lock.unlock();
-    m_changed.notify_all();
+    {
+        const std::lock_guard lock(m_mutex);
+        if (m_gaveUp)
+            return false;
+        m_blocks.push_back(std::move(block));
+    }
+    m_changed.notify_one();
     return true;
 }
 
@@ -286,7 +286,7 @@ void HttpBodyBlocks::finish()
         const std::lock_guard lock(m_mutex);
         m_state = State::Whole;
     }
-    m_changed.notify_all();
+    m_changed.notify_one();
 }
 
 void HttpBodyBlocks::abandon()
@@ -295,7 +295,7 @@ void HttpBodyBlocks::abandon()
         const std::lock_guard lock(m_mutex);
         m_state = State::Abandoned;
     }
-    m_changed.notify_all();
+    m_changed.notify_one();
 }
 
 bool HttpBodyBlocks::next(QByteArray &block)
@@ -308,8 +308,6 @@ bool HttpBodyBlocks::next(QByteArray &block)
     }
     block = std::move(m_blocks.front());
     m_blocks.pop_front();
-    lock.unlock();
-    m_changed.notify_all();
     return true;
 }
 
@@ -321,12 +319,9 @@ bool HttpBodyBlocks::whole() const
 
 void HttpBodyBlocks::giveUp()
 {
-    {
-        const std::lock_guard lock(m_mutex);
-        m_gaveUp = true;
-        m_blocks.clear();
-    }
-    m_changed.notify_all();
+    const std::lock_guard lock(m_mutex);
+    m_gaveUp = true;
+    m_blocks.clear();
 }
 
 // ---- HttpClient

@@ -82,8 +82,9 @@ protected:
 };
 using HttpBodyReader = std::function<void(int status, HttpBodyStream &)>;
 
-// A request's body written by one thread while another sends it, block by block: the writer
-// waits while a few blocks are queued, so that memory stays bounded whatever the speeds.
+// A request's body written by one thread while another sends it, block by block. The writer
+// never waits for the network (the user interface's wait starts once the body is written, as
+// with a whole body): at worst the blocks not yet sent add up to the whole text.
 class ERPFW_EXPORT HttpBodyBlocks
 {
 public:
@@ -100,10 +101,9 @@ public:
     void giveUp();
 
 private:
-    static constexpr size_t kQueued = 4;
     enum class State { Writing, Whole, Abandoned };
     mutable std::mutex m_mutex;
-    std::condition_variable m_changed;
+    std::condition_variable m_changed; // for the sender
     std::deque<QByteArray> m_blocks;
     State m_state = State::Writing;
     bool m_gaveUp = false;
