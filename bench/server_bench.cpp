@@ -4,13 +4,17 @@
 //    it streams;
 //  - SetConfirmar of N marked accounts against a bulk insert of the same ledger and
 //    apportionment rows in one transaction; SimConfirmar of the same list against SetConfirmar;
-//  - SetConfirmar with the whole list of the company (every row sent, a handful marked), the
-//    client's encoding and gzip included, against posting the same gzip'd bytes to a sink;
+//  - SetConfirmar with the whole list of the company (every row sent, a handful marked) from
+//    the shell's connection, its encoding and gzip included, against posting the same gzip'd
+//    bytes to a sink (client_json_s and client_encode_s: the client's JSON, and JSON then
+//    gzip, one after the other);
 //  - the p99 of 64 clients' calls with Basic credentials across lapses of the trust in the
 //    password, against the same with tokens.
 // server_bench --data DIR [--pg ADMIN_URL [--pg-list 100000]] --list 100000 --confirm 1000,10000 --reps 5
 #include "common.h"
 
+#include <erpfw/core/shellcontext.h>
+#include <erpfw/net/netconnection.h>
 #include <erpwire/gzip.h>
 #include <erpwire/json.h>
 #include <erpwire/packet.h>
@@ -398,9 +402,8 @@ void largeListMetric(const db::DbUrl &source, const std::string &backend, const 
     // The floor: a server that reads the same bytes and throws them away.
     RequestSink sink;
 
-    // The list as the shell holds it (a packet) and encodes it (the wire library's streaming
-    // writer, then gzip at the client's level): a document tree would cost the client several
-    // times the whole call.
+    // The list as the shell holds it (a packet), sent by the shell's own connection with
+    // compression on, as to a server across a network.
     const std::string listReply = post(http, rpcBody("GetContRec", listParams()));
     const std::optional<QVariant> read = erp::wire::readRpcResult(listReply.data(), qsizetype(listReply.size()), 1);
     if (!read)
@@ -409,6 +412,19 @@ void largeListMetric(const db::DbUrl &source, const std::string &backend, const 
     const int total = packet.rowCount();
     for (int i = 0; i < total; i += std::max(1, total / 5))
         packet.setString(i, 0, u"S");
+    erp::ShellContext &ctx = erp::ShellContext::instance();
+    ctx.setOperador(QStringLiteral("bench"));
+    ctx.setPassword(QStringLiteral("bench"));
+    ctx.setCompression(erp::ShellContext::Compression::On);
+    erp::NetConnection net;
+    net.setServerName(QStringLiteral("REC00800.rdmRecCont"));
+    net.setHost(QStringLiteral("127.0.0.1"));
+    net.setPort(server.port());
+    net.setTimeoutMs(600000);
+    net.open();
+
+    // The client's stages one after the other, for the line: the list's JSON, then its gzip
+    // (the floor's bytes).
     const auto encode = [&packet] {
         QByteArray body = R"({"jsonrpc":"2.0","id":1,"method":"SetConfirmar","params":[)";
         erp::wire::appendPacketJson(body, packet);
@@ -419,19 +435,23 @@ void largeListMetric(const db::DbUrl &source, const std::string &backend, const 
     std::vector<double> times, floors, encodes, jsonEncodes;
     std::size_t plainBytes = 0, gzipBytes = 0;
     QString status;
+    const QVariantList params{QVariant::fromValue(packet), QStringLiteral("bench"), QStringLiteral("01")};
     for (int i = 0; i < reps; ++i) {
         auto t = Clock::now();
         const QByteArray plain = encode();
         jsonEncodes.push_back(since(t));
         const std::string body = erp::wire::gzipped(std::string_view(plain.constData(), std::size_t(plain.size())));
         encodes.push_back(since(t));
-        auto res = http.Post("/rpc/REC00800.rdmRecCont", headers, body, "application/json");
-        times.push_back(since(t));
-        if (!res || res->status != 200)
-            throw std::runtime_error("SetConfirmar da lista inteira falhou");
-        status = parse(res->body).value("result").toArray().at(0).toString();
         gzipBytes = body.size();
         plainBytes = std::size_t(plain.size());
+
+        t = Clock::now();
+        const QVariant result = erp::checkResultServ(net.call(QStringLiteral("SetConfirmar"), params), false);
+        times.push_back(since(t));
+        status = result.toList().value(0).toString();
+        if (status.isEmpty())
+            throw std::runtime_error("SetConfirmar da lista inteira falhou");
+
         t = Clock::now();
         sink.post(body, {headers.begin(), headers.end()});
         floors.push_back(since(t));

@@ -12,6 +12,7 @@
 
 #include <cstdio>
 #include <cstdlib>
+#include <utility>
 
 using namespace erp::wire;
 
@@ -33,6 +34,15 @@ void checkPacket(const Packet &p)
     const QByteArray tree = text(encodePacket(p));
     QByteArray streamed;
     appendPacketJson(streamed, p);
+    // in blocks as a long request goes out: the same text, every block but the last full
+    QByteArray blocks, block;
+    appendPacketJson(block, p, 16, [&](QByteArray &full) {
+        if (full.size() < 16)
+            fault("bloco entregue antes de cheio", full);
+        blocks.append(std::exchange(full, QByteArray()));
+    });
+    if (blocks + block != streamed)
+        fault("o texto em blocos difere do inteiro", streamed, blocks + block);
     const QJsonDocument doc = QJsonDocument::fromJson(streamed);
     if (!doc.isObject())
         fault("o codificador em fluxo não gerou um objeto", streamed);

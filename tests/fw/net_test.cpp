@@ -4,6 +4,7 @@
 #include <erpfw/core/error.h>
 #include <erpfw/core/shellcontext.h>
 #include <erpfw/net/netconnection.h>
+#include <erpwire/json.h>
 #include <erpwire/packet.h>
 
 #include <QElapsedTimer>
@@ -33,7 +34,9 @@
 #include <atomic>
 #include <chrono>
 #include <set>
+#include <string>
 #include <thread>
+#include <vector>
 
 using namespace erp;
 
@@ -54,6 +57,7 @@ public:
             {
                 std::lock_guard lock(m_mutex);
                 m_clientPorts.insert(req.remote_port);
+                m_framings.push_back(req.get_header_value("Transfer-Encoding"));
             }
             if (req.get_header_value("Authorization") != "Basic " + QByteArray("operador:senha").toBase64().toStdString()) {
                 res.status = 401;
@@ -103,6 +107,12 @@ public:
         std::lock_guard lock(m_mutex);
         return m_clientPorts.size();
     }
+    // Each request's Transfer-Encoding, in order (empty: a Content-Length).
+    std::vector<std::string> framings()
+    {
+        std::lock_guard lock(m_mutex);
+        return m_framings;
+    }
 
 private:
     httplib::Server m_server;
@@ -110,6 +120,7 @@ private:
     std::thread m_thread;
     std::mutex m_mutex;
     std::set<int> m_clientPorts;
+    std::vector<std::string> m_framings;
     std::atomic<bool> m_released{false};
 };
 
@@ -176,6 +187,46 @@ TEST_F(Net, CallsGoByNameWithPositionalValuesOverOneConnection)
     net.close();
     net.call(QStringLiteral("Echo"));
     EXPECT_EQ(connects, 2); // a closed connection opens again, with its before-connect
+}
+
+// A list longer than a block goes out while it is written and comes back as the same list
+// written whole first (as for an observer) does. A value that cannot be sent, written after
+// blocks already left, drops the request unfinished: the server never runs it, and the next call
+// goes out on a new connection.
+TEST_F(Net, ALongListGoesOutWhileItIsWrittenAndComesBackAsAWholeOneDoes)
+{
+    wire::Packet packet({{"CDCONTA", wire::FieldType::String, 20},
+                         {"NMCLIENTE", wire::FieldType::String, 60},
+                         {"VLSALDO", wire::FieldType::Float, 0}});
+    for (int i = 0; i < 20000; ++i)
+        packet.appendRow({QString::number(i), QStringLiteral("CLIENTE ÇÃO %1 LTDA").arg(i), i * 0.25});
+    QByteArray sent;
+    wire::appendPacketJson(sent, packet);
+    ASSERT_GT(sent.size(), 1 << 19);
+    const auto echoed = [&] {
+        const QVariantList values =
+            checkResultServ(net.call(QStringLiteral("Echo"), {QVariant::fromValue(packet), QStringLiteral("fim")}), false).toList();
+        EXPECT_EQ(values.value(1).toString(), QStringLiteral("fim"));
+        QByteArray json;
+        wire::appendPacketJson(json, values.value(0).value<wire::Packet>());
+        return json;
+    };
+    EXPECT_EQ(echoed(), sent);
+    setServerCallObserver([](const QString &, const QByteArray &) {});
+    EXPECT_EQ(echoed(), sent);
+    setServerCallObserver(nullptr);
+    EXPECT_EQ(server.framings(), (std::vector<std::string>{"chunked", ""}));
+
+    QString text;
+    try {
+        net.call(QStringLiteral("Echo"), {QVariant::fromValue(packet), QByteArray("x")});
+    } catch (const Error &e) {
+        text = e.message();
+    }
+    EXPECT_EQ(text, QStringLiteral("Valor de tipo QByteArray não pode ser enviado ao servidor."));
+    EXPECT_EQ(checkResultServ(net.call(QStringLiteral("Echo"), {1}), false).toList(), QVariantList{1.0});
+    EXPECT_EQ(server.framings().size(), 3u) << "the dropped request never reached the method";
+    EXPECT_EQ(connects, 2);
 }
 
 // Screen work deferred over a call runs once, while the server works on the call; with no call

@@ -51,9 +51,19 @@ GzipDeflater::~GzipDeflater() { deflateEnd(&m_z); }
 
 void GzipDeflater::feed(const char *data, std::size_t size, bool last, std::string &out)
 {
+    deflateInto(data, size, last ? Z_FINISH : Z_SYNC_FLUSH, out);
+}
+
+void GzipDeflater::write(const char *data, std::size_t size, std::string &out)
+{
+    if (size > 0) // nothing to do is no progress, which zlib calls an error
+        deflateInto(data, size, Z_NO_FLUSH, out);
+}
+
+void GzipDeflater::deflateInto(const char *data, std::size_t size, int flush, std::string &out)
+{
     m_z.next_in = reinterpret_cast<Bytef *>(const_cast<char *>(data));
     m_z.avail_in = uInt(size);
-    const int flush = last ? Z_FINISH : Z_SYNC_FLUSH;
     for (;;) {
         const std::size_t before = out.size();
         const std::size_t room = deflateBound(&m_z, m_z.avail_in) + 64;
@@ -62,7 +72,7 @@ void GzipDeflater::feed(const char *data, std::size_t size, bool last, std::stri
         m_z.avail_out = uInt(room);
         const int rc = deflate(&m_z, flush);
         out.resize(before + room - m_z.avail_out);
-        if (rc == Z_STREAM_END || (rc == Z_OK && m_z.avail_out > 0 && m_z.avail_in == 0 && !last))
+        if (rc == Z_STREAM_END || (rc == Z_OK && m_z.avail_out > 0 && m_z.avail_in == 0 && flush != Z_FINISH))
             return;
         if (rc != Z_OK && rc != Z_BUF_ERROR)
             throw GzipError("zlib: deflate");

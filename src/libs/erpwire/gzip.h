@@ -48,8 +48,12 @@ public:
     GzipDeflater &operator=(const GzipDeflater &) = delete;
     // Appends to out what the input makes so far; `last` ends the stream.
     void feed(const char *data, std::size_t size, bool last, std::string &out);
+    // The same without flushing: out gets only what the stream has ready, which packs better
+    // where nobody waits on each piece (a request's body). feed with last ends it.
+    void write(const char *data, std::size_t size, std::string &out);
 
 private:
+    void deflateInto(const char *data, std::size_t size, int flush, std::string &out);
     z_stream m_z{};
 };
 

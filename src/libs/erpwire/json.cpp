@@ -9,6 +9,7 @@
 #include <charconv>
 #include <cmath>
 #include <cstring>
+#include <limits>
 #include <vector>
 
 namespace erp::wire {
@@ -439,6 +440,11 @@ bool appendIsoDigits(QByteArray &out, QDate date, const QTime *time = nullptr)
 
 void appendPacketJson(QByteArray &out, const Packet &packet)
 {
+    appendPacketJson(out, packet, std::numeric_limits<qsizetype>::max(), {});
+}
+
+void appendPacketJson(QByteArray &out, const Packet &packet, qsizetype blockBytes, const BlockSpill &spill)
+{
     out.append("{\"fields\":");
     appendFieldsJson(out, packet.fields());
     out.append(",\"rows\":[");
@@ -448,6 +454,8 @@ void appendPacketJson(QByteArray &out, const Packet &packet)
     for (const FieldDef &f : packet.fields())
         types.push_back(f.type);
     for (int r = 0; r < packet.rowCount(); ++r) {
+        if (out.size() >= blockBytes)
+            spill(out);
         if (r)
             out.append(',');
         out.append('[');

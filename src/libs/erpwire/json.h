@@ -7,6 +7,7 @@
 #include <QVariant>
 
 #include <atomic>
+#include <functional>
 #include <optional>
 
 // The Variant and data-packet encoding of the application server protocol (JSON).
@@ -48,6 +49,11 @@ ERPWIRE_EXPORT std::optional<Packet> readPacketJson(const char *data, qsizetype 
 
 // Streaming encoders: append JSON text to out without building a JSON tree.
 ERPWIRE_EXPORT void appendPacketJson(QByteArray &out, const Packet &packet);
+// Takes out once it holds a whole block of text, so that the block can go on while the rest is
+// written; out is left empty for the rest.
+using BlockSpill = std::function<void(QByteArray &out)>;
+// The same, handing out to spill each time it reaches blockBytes.
+ERPWIRE_EXPORT void appendPacketJson(QByteArray &out, const Packet &packet, qsizetype blockBytes, const BlockSpill &spill);
 ERPWIRE_EXPORT void appendFieldsJson(QByteArray &out, const QList<FieldDef> &fields);
 ERPWIRE_EXPORT void appendJsonString(QByteArray &out, QStringView text);
 ERPWIRE_EXPORT void appendJsonUtf8String(QByteArray &out, const char *data, qsizetype size);

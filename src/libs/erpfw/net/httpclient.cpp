@@ -28,6 +28,7 @@
 #include <new>
 #include <optional>
 #include <utility>
+#include <vector>
 
 #include <poll.h>
 #include <sys/ioctl.h>
@@ -265,6 +266,64 @@ void HttpBody::clear()
     m_size = 0;
 }
 
+// ---- HttpBodyBlocks
+
+bool HttpBodyBlocks::push(QByteArray block)
+{
+    {
+        const std::lock_guard lock(m_mutex);
+        if (m_gaveUp)
+            return false;
+        m_blocks.push_back(std::move(block));
+    }
+    m_changed.notify_one();
+    return true;
+}
+
+void HttpBodyBlocks::finish()
+{
+    {
+        const std::lock_guard lock(m_mutex);
+        m_state = State::Whole;
+    }
+    m_changed.notify_one();
+}
+
+void HttpBodyBlocks::abandon()
+{
+    {
+        const std::lock_guard lock(m_mutex);
+        m_state = State::Abandoned;
+    }
+    m_changed.notify_one();
+}
+
+bool HttpBodyBlocks::next(QByteArray &block)
+{
+    std::unique_lock lock(m_mutex);
+    m_changed.wait(lock, [this] { return !m_blocks.empty() || m_state != State::Writing; });
+    if (m_blocks.empty() || m_state == State::Abandoned) {
+        block.clear();
+        return false;
+    }
+    block = std::move(m_blocks.front());
+    m_blocks.pop_front();
+    return true;
+}
+
+bool HttpBodyBlocks::whole() const
+{
+    const std::lock_guard lock(m_mutex);
+    return m_state == State::Whole;
+}
+
+void HttpBodyBlocks::giveUp()
+{
+    const std::lock_guard lock(m_mutex);
+    m_gaveUp = true;
+    m_blocks.clear();
+}
+
 // ---- HttpClient
 
 struct HttpClient::Impl : HttpBodyStream
@@ -393,9 +452,11 @@ struct HttpClient::Impl : HttpBodyStream
         return HttpFailure::None;
     }
 
-    HttpFailure send(std::string_view head, std::string_view body)
+    template<class Buffers>
+    HttpFailure write(const Buffers &parts)
     {
-        const std::array<asio::const_buffer, 2> parts{asio::buffer(head.data(), head.size()), asio::buffer(body.data(), body.size())};
+        if (cancelled)
+            return HttpFailure::Cancelled;
         lowest().expires_after(timeout);
         const error_code ec = run([&](auto handler) {
             if (secure)
@@ -404,6 +465,50 @@ struct HttpClient::Impl : HttpBodyStream
                 asio::async_write(*plain, parts, std::move(handler));
         });
         return ec ? failed(ec, HttpFailure::Write) : HttpFailure::None;
+    }
+
+    HttpFailure send(std::string_view head, std::string_view body)
+    {
+        return write(std::array<asio::const_buffer, 2>{asio::buffer(head.data(), head.size()), asio::buffer(body.data(), body.size())});
+    }
+
+    // One chunk of a chunked body (none when piece is empty: that would end it), after what
+    // is left of the head; last ends the body.
+    HttpFailure sendChunk(std::string_view head, std::string_view piece, bool last)
+    {
+        std::array<char, 24> sizeLine{};
+        char *end = std::to_chars(sizeLine.data(), sizeLine.data() + 16, piece.size(), 16).ptr;
+        *end++ = '\r';
+        *end++ = '\n';
+        std::array<asio::const_buffer, 5> parts;
+        size_t n = 0;
+        if (!head.empty())
+            parts[n++] = asio::buffer(head.data(), head.size());
+        if (!piece.empty()) {
+            parts[n++] = asio::buffer(sizeLine.data(), size_t(end - sizeLine.data()));
+            parts[n++] = asio::buffer(piece.data(), piece.size());
+            parts[n++] = asio::buffer("\r\n", 2);
+        }
+        if (last)
+            parts[n++] = asio::buffer("0\r\n\r\n", 5);
+        return n == 0 ? HttpFailure::None : write(std::vector<asio::const_buffer>(parts.begin(), parts.begin() + n));
+    }
+
+    std::string requestHead(std::string_view method, std::string_view path, std::string_view headers, bool gzip) const
+    {
+        std::string head;
+        head.reserve(192 + path.size() + headers.size());
+        head.append(method).append(" ").append(path).append(" HTTP/1.1\r\nHost: ");
+        if (host.find(':') != std::string::npos)
+            head.append("[").append(host).append("]");
+        else
+            head.append(host);
+        head.append(":").append(std::to_string(port)).append("\r\n").append(headers);
+        if (options.compress)
+            head.append("Accept-Encoding: gzip\r\n");
+        if (gzip)
+            head.append("Content-Encoding: gzip\r\n");
+        return head;
     }
 
     // One wait for the peer; what arrived is appended to buffer.
@@ -601,8 +706,7 @@ bool HttpClient::readyToSend()
     return c.isOpen() && !c.cancelled;
 }
 
-HttpFailure HttpClient::sendRequest(std::string_view method, std::string_view path, std::string_view headers,
-                                    std::string_view body)
+HttpFailure HttpClient::beginRequest()
 {
     Impl &c = *d;
     if (c.cancelled) {
@@ -610,8 +714,16 @@ HttpFailure HttpClient::sendRequest(std::string_view method, std::string_view pa
         return HttpFailure::Cancelled;
     }
     if (!readyToSend())
-        if (const HttpFailure f = c.connect(); f != HttpFailure::None)
-            return f;
+        return c.connect();
+    return HttpFailure::None;
+}
+
+HttpFailure HttpClient::sendRequest(std::string_view method, std::string_view path, std::string_view headers,
+                                    std::string_view body)
+{
+    Impl &c = *d;
+    if (const HttpFailure f = beginRequest(); f != HttpFailure::None)
+        return f;
 
     std::optional<std::string> compressed;
     if (c.options.compress && c.peerAcceptsGzip && body.size() > kCompressFrom)
@@ -619,23 +731,59 @@ HttpFailure HttpClient::sendRequest(std::string_view method, std::string_view pa
     c.lastCompressed = compressed.has_value();
     const std::string_view sent = compressed ? std::string_view(*compressed) : body;
 
-    std::string head;
-    head.reserve(160 + path.size() + headers.size());
-    head.append(method).append(" ").append(path).append(" HTTP/1.1\r\nHost: ");
-    if (c.host.find(':') != std::string::npos)
-        head.append("[").append(c.host).append("]");
-    else
-        head.append(c.host);
-    head.append(":").append(std::to_string(c.port)).append("\r\n").append(headers);
-    if (c.options.compress)
-        head.append("Accept-Encoding: gzip\r\n");
-    if (compressed)
-        head.append("Content-Encoding: gzip\r\n");
+    std::string head = c.requestHead(method, path, headers, c.lastCompressed);
     if (!sent.empty() || method == "POST")
         head.append("Content-Length: ").append(std::to_string(sent.size())).append("\r\n");
     head.append("\r\n");
 
     const HttpFailure f = c.send(head, sent);
+    if (f != HttpFailure::None) {
+        c.close();
+        c.lastAnswer = std::chrono::steady_clock::now();
+    }
+    return f;
+}
+
+HttpFailure HttpClient::sendRequest(std::string_view method, std::string_view path, std::string_view headers,
+                                    HttpBodyBlocks &body)
+{
+    Impl &c = *d;
+    struct GiveUp
+    {
+        HttpBodyBlocks &body;
+        ~GiveUp() { body.giveUp(); }
+    } giveUp{body};
+    HttpFailure f = beginRequest();
+    if (f != HttpFailure::None)
+        return f;
+
+    std::optional<wire::GzipDeflater> deflater;
+    if (c.options.compress && c.peerAcceptsGzip)
+        deflater.emplace();
+    c.lastCompressed = deflater.has_value();
+    std::string head = c.requestHead(method, path, headers, c.lastCompressed);
+    head.append("Transfer-Encoding: chunked\r\n\r\n");
+
+    QByteArray block;
+    std::string packed;
+    for (bool more = true; more && f == HttpFailure::None;) {
+        more = body.next(block);
+        if (!more && !body.whole()) {
+            f = HttpFailure::Write; // the writer failed: the server must not see the body's end
+            break;
+        }
+        std::string_view piece(block.constData(), size_t(block.size()));
+        if (deflater) {
+            packed.clear();
+            if (more)
+                deflater->write(piece.data(), piece.size(), packed);
+            else
+                deflater->feed(nullptr, 0, true, packed);
+            piece = packed;
+        }
+        f = c.sendChunk(head, piece, !more);
+        head.clear();
+    }
     if (f != HttpFailure::None) {
         c.close();
         c.lastAnswer = std::chrono::steady_clock::now();

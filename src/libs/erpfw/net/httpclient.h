@@ -2,10 +2,15 @@
 
 #include <erpfw/erpfw_global.h>
 
+#include <QByteArray>
+
+#include <condition_variable>
 #include <cstddef>
 #include <cstdint>
+#include <deque>
 #include <functional>
 #include <memory>
+#include <mutex>
 #include <string>
 #include <string_view>
 
@@ -77,6 +82,33 @@ protected:
 };
 using HttpBodyReader = std::function<void(int status, HttpBodyStream &)>;
 
+// A request's body written by one thread while another sends it, block by block. The writer
+// never waits for the network (the user interface's wait starts once the body is written, as
+// with a whole body): at worst the blocks not yet sent add up to the whole text.
+class ERPFW_EXPORT HttpBodyBlocks
+{
+public:
+    // The writer's side. push: false once the sender gave up (the request failed or was
+    // cancelled), so that the rest need not be written. Ends with finish or, when the body will
+    // never be whole, abandon: then the request is dropped, never completed.
+    bool push(QByteArray block);
+    void finish();
+    void abandon();
+
+    // The sender's side. next: false at the end, which whole() tells apart from an abandoned body.
+    bool next(QByteArray &block);
+    bool whole() const;
+    void giveUp();
+
+private:
+    enum class State { Writing, Whole, Abandoned };
+    mutable std::mutex m_mutex;
+    std::condition_variable m_changed; // for the sender
+    std::deque<QByteArray> m_blocks;
+    State m_state = State::Writing;
+    bool m_gaveUp = false;
+};
+
 // One keep-alive HTTP/1.1 connection (plain or TLS) to one host and port, used by one thread at
 // a time; cancel() may come from any thread. The timeout applies to connecting and to each wait
 // for the peer, not to the whole exchange.
@@ -107,6 +139,10 @@ public:
     bool readyToSend();
     HttpFailure sendRequest(std::string_view method, std::string_view path, std::string_view headers,
                             std::string_view body);
+    // The same with a body sent as it is written (chunked, gzip'd when compressing): for a body
+    // too large to wait for its last byte before the first goes out. Gives up on body when it fails.
+    HttpFailure sendRequest(std::string_view method, std::string_view path, std::string_view headers,
+                            HttpBodyBlocks &body);
     bool answerArrived(int waitMs);
     HttpFailure readAnswer(HttpAnswer &answer, const HttpBodyReader &reader = {});
 
@@ -127,6 +163,7 @@ public:
     void disconnect();
 
 private:
+    HttpFailure beginRequest();
     struct Impl;
     std::unique_ptr<Impl> d;
 };

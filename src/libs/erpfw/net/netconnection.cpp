@@ -32,9 +32,14 @@ ServerWaitHandler g_waitHandler;
 constexpr int kQuietWaitMs = 100;
 // A request this small fits the socket's buffer: writing it never waits for the peer.
 constexpr size_t kSentAtOnceBytes = 16 * 1024;
+// A body longer than this goes out in blocks of it while the rest is written.
+constexpr qsizetype kBlockBytes = 256 * 1024;
+// Thrown through the body's writer when the request failed: the rest need not be written.
+struct SenderGaveUp
+{};
 
 // Params are written as they go out, so that a packet of many rows never becomes a JSON tree.
-void appendValueJson(QByteArray &out, const QVariant &v)
+void appendValueJson(QByteArray &out, const QVariant &v, const wire::BlockSpill &spill)
 {
     if (!v.isValid() || v.isNull()) {
         out.append("null");
@@ -51,7 +56,7 @@ void appendValueJson(QByteArray &out, const QVariant &v)
         for (qsizetype i = 0; i < list.size(); ++i) {
             if (i)
                 out.append(',');
-            appendValueJson(out, list[i]);
+            appendValueJson(out, list[i], spill);
         }
         out.append(']');
         return;
@@ -59,7 +64,10 @@ void appendValueJson(QByteArray &out, const QVariant &v)
     default: break;
     }
     if (v.typeId() == QMetaType::fromType<wire::Packet>().id()) {
-        wire::appendPacketJson(out, v.value<wire::Packet>());
+        if (spill)
+            wire::appendPacketJson(out, v.value<wire::Packet>(), kBlockBytes, spill);
+        else
+            wire::appendPacketJson(out, v.value<wire::Packet>());
         return;
     }
     bool ok = false;
@@ -318,13 +326,56 @@ void NetConnection::describeCall(const QString &method, const QString &text, boo
     m_descriptions.insert(method, {text, cancellable});
 }
 
+struct NetConnection::PendingCall
+{
+    PendingCall(const QString &method, const CallDescription &described, HttpClient &http, const NetConnection &connection)
+        : wait(method, described.text, described.cancellable, http, connection)
+    {}
+    ServerWait wait;
+    std::exception_ptr thrown; // by the reader: raised on the calling thread
+};
+
+void NetConnection::startCall(PendingCall &call, std::function<HttpFailure()> job)
+{
+    if (!m_client->calls)
+        m_client->calls.emplace();
+    m_client->calls->start([&call, job = std::move(job)] {
+        HttpFailure f = HttpFailure::Read;
+        try {
+            f = job();
+        } catch (...) {
+            call.thrown = std::current_exception();
+        }
+        call.wait.finish(f);
+    });
+}
+
+HttpFailure NetConnection::awaitCall(PendingCall &call, bool uiWait, const std::function<void()> &meanwhile)
+{
+    CallThread &calls = *m_client->calls;
+    try {
+        if (meanwhile)
+            meanwhile();
+        if (uiWait && !calls.waitIdle(int(std::max<qint64>(0, kQuietWaitMs - call.wait.elapsedMs())))) {
+            const ServerWaitHandler handler = g_waitHandler;
+            handler(call.wait);
+        }
+    } catch (...) {
+        m_client->http.cancel(); // its answer will not be read
+        calls.waitIdle(-1);
+        throw;
+    }
+    calls.waitIdle(-1); // done is out before the job returns
+    if (call.thrown)
+        std::rethrow_exception(call.thrown);
+    return call.wait.result();
+}
+
 HttpFailure NetConnection::exchangeWaiting(const QString &method, const std::string &path, std::string_view headers,
                                            std::string_view body, HttpAnswer &answer, const HttpBodyReader &reader)
 {
     HttpClient &http = m_client->http;
-    const CallDescription described =
-        m_descriptions.value(method, {QStringLiteral("Aguardando o servidor %1...").arg(m_serverName), false});
-    ServerWait wait(method, described.text, described.cancellable, http, *this);
+    PendingCall call(method, describedCall(method), http, *this);
     // A small request on an open connection leaves from here at once, and a short answer that
     // is all there within the quiet wait is read here too, as a blocking call would: handing a
     // short call to the other thread and back woke two threads more (and their cores) on its way.
@@ -342,38 +393,18 @@ HttpFailure NetConnection::exchangeWaiting(const QString &method, const std::str
         if (http.answerArrived(kQuietWaitMs))
             return http.readAnswer(answer, reader);
     }
-    if (!m_client->calls)
-        m_client->calls.emplace();
-    CallThread &calls = *m_client->calls;
-    std::exception_ptr thrown; // by the reader: raised here
-    calls.start([&] {
-        HttpFailure f = HttpFailure::Read;
-        try {
-            f = sentHere ? http.readAnswer(answer, reader) : http.exchange("POST", path, headers, body, answer, {}, reader);
-        } catch (...) {
-            thrown = std::current_exception();
-        }
-        wait.finish(f);
+    startCall(call, [&] {
+        return sentHere ? http.readAnswer(answer, reader) : http.exchange("POST", path, headers, body, answer, {}, reader);
     });
-    try {
-        if (!sentHere)
-            DeferredViewWork::runPending();
-        if (!calls.waitIdle(int(std::max<qint64>(0, kQuietWaitMs - wait.elapsedMs())))) {
-            const ServerWaitHandler handler = g_waitHandler;
-            handler(wait);
-        }
-    } catch (...) {
-        http.cancel(); // its answer will not be read
-        calls.waitIdle(-1);
-        throw;
-    }
-    calls.waitIdle(-1); // done is out before the job returns
-    if (thrown)
-        std::rethrow_exception(thrown);
-    return wait.result();
+    return awaitCall(call, true, sentHere ? std::function<void()>() : &DeferredViewWork::runPending);
 }
 
-void NetConnection::post(const QString &method, const QByteArray &body, HttpAnswer &answer, const HttpBodyReader &reader)
+NetConnection::CallDescription NetConnection::describedCall(const QString &method) const
+{
+    return m_descriptions.value(method, {QStringLiteral("Aguardando o servidor %1...").arg(m_serverName), false});
+}
+
+void NetConnection::post(const QString &method, const BodyWriter &write, HttpAnswer &answer, const HttpBodyReader &reader)
 {
     const ShellContext &ctx = ShellContext::instance();
     // both go into the request's head as they stand: a line break would start a header of its own
@@ -396,12 +427,45 @@ void NetConnection::post(const QString &method, const QByteArray &body, HttpAnsw
     try {
         const QScopedValueRollback waiting(m_client->waiting, true);
         const std::string_view headerText(headers.constData(), size_t(headers.size()));
-        const std::string_view bodyText(body.constData(), size_t(body.size()));
+        HttpClient &http = m_client->http;
         // the user interface waits on its own thread only; any other thread blocks as before
         const QCoreApplication *app = QCoreApplication::instance();
         const bool uiWait = g_waitHandler && app && QThread::currentThread() == app->thread();
-        f = uiWait ? exchangeWaiting(method, path, headerText, bodyText, answer, reader)
-                   : m_client->http.exchange("POST", path, headerText, bodyText, answer, &DeferredViewWork::runPending, reader);
+
+        // A body that fits in one block goes out whole once written, as ever; a longer one goes
+        // out block by block from the call thread while this one writes the rest.
+        QByteArray body;
+        HttpBodyBlocks blocks;
+        std::optional<PendingCall> streamed;
+        try {
+            write(body, [&](QByteArray &full) {
+                if (!streamed)
+                    startCall(streamed.emplace(method, describedCall(method), http, *this), [&] {
+                        const HttpFailure sent = http.sendRequest("POST", path, headerText, blocks);
+                        return sent != HttpFailure::None ? sent : http.readAnswer(answer, reader);
+                    });
+                if (!blocks.push(std::exchange(full, QByteArray())))
+                    throw SenderGaveUp();
+                full.reserve(kBlockBytes + kBlockBytes / 8);
+            });
+        } catch (const SenderGaveUp &) {
+            // the request failed: its failure is the call's
+        } catch (...) {
+            if (streamed) {
+                blocks.abandon(); // never completed: the server does not run half a call
+                m_client->calls->waitIdle(-1);
+            }
+            throw;
+        }
+        if (streamed) {
+            blocks.push(std::move(body));
+            blocks.finish();
+            f = awaitCall(*streamed, uiWait, &DeferredViewWork::runPending);
+        } else {
+            const std::string_view bodyText(body.constData(), size_t(body.size()));
+            f = uiWait ? exchangeWaiting(method, path, headerText, bodyText, answer, reader)
+                       : http.exchange("POST", path, headerText, bodyText, answer, &DeferredViewWork::runPending, reader);
+        }
     } catch (...) {
         m_client.reset(); // its answer was not read
         throw;
@@ -431,29 +495,38 @@ void NetConnection::post(const QString &method, const QByteArray &body, HttpAnsw
 QVariant NetConnection::call(const QString &method, const QVariantList &params)
 {
     open();
-    QByteArray paramsJson;
-    appendValueJson(paramsJson, QVariant(params));
-    if (g_observer)
-        g_observer(method, paramsJson);
-
     const qint64 id = m_nextId++;
-    QByteArray body;
-    body.reserve(64 + method.size() + paramsJson.size());
-    body.append(R"({"jsonrpc":"2.0","id":)").append(QByteArray::number(id)).append(R"(,"method":)");
-    wire::appendJsonString(body, method);
-    body.append(R"(,"params":)").append(paramsJson).append('}');
+    QByteArray head = R"({"jsonrpc":"2.0","id":)" + QByteArray::number(id) + R"(,"method":)";
+    wire::appendJsonString(head, method);
+    head.append(R"(,"params":)");
+    // an observer sees the params whole, so then they are written whole first
+    QByteArray paramsJson;
+    const bool observed = bool(g_observer);
+    if (observed) {
+        appendValueJson(paramsJson, QVariant(params), {});
+        g_observer(method, paramsJson);
+    }
+    const auto write = [&](QByteArray &out, const wire::BlockSpill &spill) {
+        out.reserve(64 + head.size() + paramsJson.size());
+        out.append(head);
+        if (observed)
+            out.append(paramsJson);
+        else
+            appendValueJson(out, QVariant(params), spill);
+        out.append('}');
+    };
 
     // the answer is read as it arrives, so that reading it overlaps the server's writing it
     std::optional<QVariant> payload;
     m_progressRows.store(0, std::memory_order_relaxed);
     HttpAnswer answer;
-    post(method, body, answer, [&](int status, HttpBodyStream &in) {
+    post(method, write, answer, [&](int status, HttpBodyStream &in) {
         if (status != 200)
             return;
         BodyBytes bytes{in};
         payload = wire::readRpcResult(bytes, double(id), &m_progressRows);
     });
-    body.clear();
+    paramsJson = QByteArray();
     const std::string_view reply = answer.body.view();
     if (payload) {
         ServerResult result;

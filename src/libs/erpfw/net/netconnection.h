@@ -141,9 +141,18 @@ private:
         bool cancellable = false;
     };
 
-    void post(const QString &method, const QByteArray &body, HttpAnswer &answer, const HttpBodyReader &reader);
+    // Writes a call's body into out, handing each full block to spill as it goes.
+    using BodyWriter = std::function<void(QByteArray &out, const std::function<void(QByteArray &)> &spill)>;
+    // An exchange on the call thread, and what it threw.
+    struct PendingCall;
+
+    void post(const QString &method, const BodyWriter &write, HttpAnswer &answer, const HttpBodyReader &reader);
     HttpFailure exchangeWaiting(const QString &method, const std::string &path, std::string_view headers,
                                 std::string_view body, HttpAnswer &answer, const HttpBodyReader &reader);
+    CallDescription describedCall(const QString &method) const;
+    void startCall(PendingCall &call, std::function<HttpFailure()> job);
+    // Runs meanwhile, then waits for the call (as the user interface does, with uiWait).
+    HttpFailure awaitCall(PendingCall &call, bool uiWait, const std::function<void()> &meanwhile);
     void applyTimeout();
     QString address() const;
     QString failure(HttpFailure f) const;
