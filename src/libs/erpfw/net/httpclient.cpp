@@ -469,7 +469,9 @@ struct HttpClient::Impl : HttpBodyStream
 
     HttpFailure send(std::string_view head, std::string_view body)
     {
-        return write(std::array<asio::const_buffer, 2>{asio::buffer(head.data(), head.size()), asio::buffer(body.data(), body.size())});
+        // Given as a two-element array, a head and a large body written to the TLS stream reached
+        // the server as the head alone on a quiet machine; a vector takes the general path.
+        return write(std::vector<asio::const_buffer>{asio::buffer(head.data(), head.size()), asio::buffer(body.data(), body.size())});
     }
 
     // One chunk of a chunked body (none when piece is empty: that would end it), after what
