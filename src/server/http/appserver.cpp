@@ -56,7 +56,7 @@ constexpr std::uint32_t kHeaderLimit = 64 * 1024;
 constexpr std::size_t kPiece = 64 * 1024;
 // A streamed answer's first pieces are small, so the client reads while the rest is made; the
 // later ones larger, so that a long list pays for fewer hand-overs between the threads.
-constexpr qsizetype kChunk = 64 * 1024, kLongChunk = 512 * 1024;
+constexpr qsizetype kChunk = 64 * 1024, kLongChunk = 128 * 1024;
 constexpr int kShortPieces = 16;
 // Connections past the limit are answered 503 while there are at most this many of them;
 // beyond, they are closed unanswered.

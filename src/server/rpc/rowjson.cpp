@@ -58,8 +58,8 @@ void appendRowJson(QByteArray &out, const db::Statement &st, const QList<wire::F
     qsizetype end = out.size();
     const auto room = [&](qsizetype bytes) {
         bytes += 2; // the separator and the row's closing bracket
-        if (out.size() - end < bytes)
-            out.resize(std::max(end + bytes, out.size() * 2));
+        if (out.size() - end < bytes) // room for some 60 rows; the array grows geometrically
+            out.resize(end + std::max<qsizetype>(bytes, 16384));
         return out.data() + end;
     };
     char *p = room(1);
