@@ -698,7 +698,6 @@ private:
             m_pending = std::move(a.json);
             if (m_gzipAnswer)
                 m_deflater = std::make_unique<wire::GzipDeflater>();
-            m_headProduced = false;
             m_piecesMade = 0;
             m_writeFailed = false;
             m_producing = true;
@@ -730,8 +729,9 @@ private:
             QByteArray buf = std::move(m_pending);
             m_pending = QByteArray();
             bool more = true;
-            const qsizetype size = m_piecesMade++ < kShortPieces ? kChunk : kLongChunk;
-            while (more && buf.size() < size)
+            const bool first = m_piecesMade == 0;
+            const qsizetype wanted = m_piecesMade++ < kShortPieces ? kChunk : kLongChunk;
+            while (more && buf.size() < wanted)
                 more = m_result->produce(buf);
             if (!more) {
                 buf.append('}');
@@ -743,10 +743,8 @@ private:
             const std::string_view payload =
                 m_deflater ? std::string_view(compressed) : std::string_view(buf.constData(), std::size_t(buf.size()));
             std::string &chunk = piece.chunk;
-            if (!m_headProduced) {
+            if (first)
                 chunk = responseHead(200, std::nullopt, bool(m_deflater), !m_keepAlive || m_srv.stopRequested);
-                m_headProduced = true;
-            }
             if (!payload.empty()) {
                 char size[20];
                 const auto w = std::to_chars(size, size + sizeof size, payload.size(), 16);
@@ -929,8 +927,7 @@ private:
         std::string failure;
     };
     std::optional<Piece> m_ready;    // made, waiting for the piece before it to be written
-    bool m_headProduced = false;     // the workers' own: pieces are made one at a time
-    int m_piecesMade = 0;            // the same
+    int m_piecesMade = 0;            // the workers' own: pieces are made one at a time
     bool m_producing = false, m_writing = false, m_writeFailed = false;
 };
 
