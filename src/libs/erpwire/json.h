@@ -7,6 +7,7 @@
 #include <QVariant>
 
 #include <atomic>
+#include <cstdint>
 #include <functional>
 #include <optional>
 
@@ -61,6 +62,10 @@ ERPWIRE_EXPORT void appendJsonUtf8String(QByteArray &out, const char *data, qsiz
 // gives the end of what it wrote.
 ERPWIRE_EXPORT char *writeJsonUtf8String(char *out, const char *data, qsizetype size);
 ERPWIRE_EXPORT void appendJsonNumber(QByteArray &out, double value);
+// A finite number, as appendJsonNumber writes it, at out; 32 bytes of room. Returns its end.
+ERPWIRE_EXPORT char *writeJsonNumber(char *out, double value);
+// value / 100, as writeJsonNumber writes it; 32 bytes of room.
+ERPWIRE_EXPORT char *writeJsonCents(char *out, std::int64_t value);
 ERPWIRE_EXPORT void appendJsonDate(QByteArray &out, QDate date);           // null when invalid
 ERPWIRE_EXPORT void appendJsonDateTime(QByteArray &out, const QDateTime &); // null when invalid
 

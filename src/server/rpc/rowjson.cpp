@@ -81,7 +81,7 @@ void appendRowJson(QByteArray &out, const db::Statement &st, const QList<wire::F
             } else {
                 const double v = st.real(c);
                 if (std::isfinite(v)) {
-                    p = std::to_chars(p, p + 30, v).ptr;
+                    p = wire::writeJsonNumber(p, v);
                 } else {
                     std::memcpy(p, "null", 4);
                     p += 4;
@@ -166,30 +166,12 @@ void PacketWriter::number(double value)
 {
     if (!std::isfinite(value))
         return null();
-    char *p = cell(32);
-    done(std::to_chars(p, p + 32, value).ptr);
+    done(wire::writeJsonNumber(cell(32), value));
 }
 
 void PacketWriter::cents(std::int64_t value)
 {
-    // A value of 15 digits or fewer with cents reads shortest as its own digits in fixed
-    // notation, as to_chars writes it; whole values may go exponential (1e+06): left to it.
-    constexpr std::int64_t kLimit = 1'000'000'000'000'000;
-    if (value % 100 == 0 || value >= kLimit || value <= -kLimit) {
-        number(double(value) / 100.0);
-        return;
-    }
-    char *p = cell(24);
-    if (value < 0)
-        *p++ = '-';
-    const std::uint64_t a = value < 0 ? std::uint64_t(-value) : std::uint64_t(value);
-    p = std::to_chars(p, p + 20, a / 100).ptr;
-    const int fraction = int(a % 100);
-    *p++ = '.';
-    *p++ = char('0' + fraction / 10);
-    if (fraction % 10)
-        *p++ = char('0' + fraction % 10);
-    done(p);
+    done(wire::writeJsonCents(cell(32), value));
 }
 
 void PacketWriter::date(std::string_view isoDate)
