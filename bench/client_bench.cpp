@@ -10,6 +10,7 @@
 //  - Confirmar of a handful of accounts with the list loaded, to the list reloaded, against
 //    the same request's bytes posted to a sink and the list received by a plain client.
 // client_bench --data DIR --server-bin PATH --lists 10000,100000 --marks 100000 --confirm 100000 --reps 5
+//   [--pg ADMIN_URL [--pg-lists 10000,100000]]: the list lines on PostgreSQL too
 // client_bench --only transport --lists 100000: the shell's client against a plain one alone;
 // client_bench --only moves --marks 10000 --reps 1: the moves alone; under callgrind with
 // --instr-atstart=no only the moves' loop is counted; --only confirm: the Confirmar line alone
@@ -296,7 +297,8 @@ long packetBytes(int port)
     return bytes;
 }
 
-void listMetrics(const QString &serverBin, const std::string &url, long size, int reps, bool paintToo)
+void listMetrics(const QString &serverBin, const std::string &url, const std::string &backend, long size, int reps,
+                 bool paintToo)
 {
     Session s(serverBin, url);
     ClientDataSet *ds = s.frm->cdsContRec;
@@ -315,7 +317,7 @@ void listMetrics(const QString &serverBin, const std::string &url, long size, in
         scanAccountsWithCApi(dbUrl);
         floors.push_back(since(t));
     }
-    const std::string extra = "\"seeded\": " + std::to_string(size);
+    const std::string extra = "\"seeded\": " + std::to_string(size) + ", \"backend\": \"" + backend + "\"";
     const double m = median(times), f = median(floors);
     print({"filter_to_first_paint", rows, m, f, m / f, 3, peakRssMb(), extra});
 
@@ -647,9 +649,13 @@ int main(int argc, char **argv)
         const auto lists = only.empty() || only == "transport" ? a.sizes("lists", "10000") : std::vector<long>{};
         for (size_t i = 0; i < lists.size(); ++i) {
             if (only.empty())
-                listMetrics(serverBin, sqliteDemo(data, lists[i]), lists[i], reps, i + 1 == lists.size());
+                listMetrics(serverBin, sqliteDemo(data, lists[i]), "sqlite", lists[i], reps, i + 1 == lists.size());
             transportMetrics(serverBin, sqliteDemo(data, lists[i]), lists[i], reps);
         }
+        // the screen on PostgreSQL: its own sizes, seeding it is slow
+        if (const std::string pg = a.get("pg"); !pg.empty() && only.empty())
+            for (long n : a.sizes("pg-lists", a.get("lists", "10000")))
+                listMetrics(serverBin, postgresDemo(pg, n), "postgresql", n, reps, false);
         for (long n : only.empty() || only == "moves" ? a.sizes("marks", "10000") : std::vector<long>{})
             markAndMoveMetrics(serverBin, sqliteDemo(data, n), n, reps, !only.empty());
         for (long n : only.empty() || only == "confirm" ? a.sizes("confirm", "10000") : std::vector<long>{})
