@@ -514,11 +514,24 @@ GRANT SELECT ON LISTACTREC, VLISTACTREC TO erp_leitura;
 ANALYZE LISTACTREC;
 )SQL";
 
+// PostgreSQL keeps a table's rows where they were written, not in its key's order: read by its
+// key, the 1M database's list fetched a row from a random page at a time (1.4 s, against 0.23 s
+// from the index alone). The key carries every other column, so the list is read from the key.
+const char *kV9Postgres = R"SQL(
+ALTER TABLE LISTACTREC DROP CONSTRAINT LISTACTREC_PKEY;
+ALTER TABLE LISTACTREC ADD CONSTRAINT LISTACTREC_PKEY PRIMARY KEY (CDEMPRESA, DTATUAVENREC, NMRAZSOCCLIE,
+  CDFILIAL, NRPARCELAREC, NRLANCTONF, NRSEQVENREC) INCLUDE (CDCLIENTE, CDTPCTRECEB, IDSTATREC, IDCTBLCTREC,
+  VRORIGREC, VRATUAREC, VRLIQREC, DSCONTAREC, CDMOTIPROR, CDMOTIPARC, NRLANCTBDOC, CDFILIEMIT, NRNOTAFISC, CDSERIE,
+  DTEMISSAO, DTENTRSAID, VRNOTAFISC, IDSTATUS, CDVENDEDOR, NMFANTCLIE, IDTPIJURCLIE, NRINSJURCLIE, DSTPCTRECEB);
+ANALYZE LISTACTREC;
+)SQL";
+
 const std::vector<Migration> &migrations()
 {
     static const std::vector<Migration> list{{1, kV1, {}, {}}, {2, {}, kV2Postgres, {}}, {3, kV3, {}, {}},
                                              {4, kV4, {}, {}}, {5, {}, {}, kV5Sqlite}, {6, kV6, {}, {}},
-                                             {7, kV7, {}, {}}, {8, kV8, kV8Postgres, kV8Sqlite}};
+                                             {7, kV7, {}, {}}, {8, kV8, kV8Postgres, kV8Sqlite},
+                                             {9, {}, kV9Postgres, {}}};
     return list;
 }
 
