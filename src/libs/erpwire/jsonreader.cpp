@@ -500,12 +500,13 @@ private:
 
     void cell(Packet &packet, int row, int col, FieldType type, int size)
     {
-        if (word("null", 4))
+        // whatever else starts with n is refused below by every type
+        if (peek() == 'n' && word("null", 4))
             return;
         switch (type) {
         case FieldType::String:
         case FieldType::FixedString: {
-            if (peek() != '"')
+            if (*p != '"')
                 throw Unsure{};
             const Str s = string();
             if (s.units > size)

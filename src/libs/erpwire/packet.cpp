@@ -39,11 +39,6 @@ std::optional<FieldType> fieldTypeFromName(QAnyStringView name)
     return std::nullopt;
 }
 
-bool isStringType(FieldType type)
-{
-    return type == FieldType::String || type == FieldType::FixedString;
-}
-
 bool sameFieldName(QStringView a, QStringView b)
 {
     // simple case folding maps one UTF-16 unit to one: names of other lengths never match
@@ -239,6 +234,12 @@ Packet::Packet(const QList<FieldDef> &fields)
 
 Packet::Packet(const Packet &) = default;
 Packet::Packet(Packet &&) noexcept = default;
+inline void Packet::checkCell(int row, int col) const
+{
+    if (row < 0 || row >= d->rows || col < 0 || col >= d->fields.size()) [[unlikely]]
+        badCell(row, col);
+}
+
 Packet &Packet::operator=(const Packet &) = default;
 Packet &Packet::operator=(Packet &&) noexcept = default;
 Packet::~Packet() = default;
@@ -329,12 +330,10 @@ void Packet::removeAllRows()
     d->rows = 0;
 }
 
-void Packet::checkCell(int row, int col) const
+// Kept apart so that the check, made for every cell, is inlined where it is made.
+void Packet::badCell(int row, int col) const
 {
-    if (row < 0 || row >= d->rows || col < 0 || col >= d->fields.size())
-        throw WireError(QStringLiteral("Posição inválida no pacote de dados (linha %1, campo %2).")
-                            .arg(row)
-                            .arg(col));
+    throw WireError(QStringLiteral("Posição inválida no pacote de dados (linha %1, campo %2).").arg(row).arg(col));
 }
 
 bool Packet::isNull(int row, int col) const
@@ -554,7 +553,8 @@ void Packet::setUtf8(int row, int col, const char *data, qsizetype size)
         if (total + size_t(size) > std::numeric_limits<quint32>::max())
             throw WireError(QStringLiteral("Pacote de dados grande demais no campo %1.").arg(d->fields[col].name));
     };
-    const auto spilled = c.moved.find(quint32(r));
+    // a lookup in an empty map still divides by its bucket count: a cell is read for each
+    const auto spilled = c.moved.empty() ? c.moved.end() : c.moved.find(quint32(r));
     if (spilled != c.moved.end()) {
         auto &[at, len] = spilled->second;
         if (quint32(size) > len) {

@@ -30,7 +30,7 @@ enum class FieldType { String, FixedString, Float, Integer, Boolean, Date, DateT
 
 ERPWIRE_EXPORT QString fieldTypeName(FieldType type);
 ERPWIRE_EXPORT std::optional<FieldType> fieldTypeFromName(QAnyStringView name);
-ERPWIRE_EXPORT bool isStringType(FieldType type);
+inline bool isStringType(FieldType type) { return type == FieldType::String || type == FieldType::FixedString; }
 // Field names match in any letter case. Names are ASCII in practice: those compare without
 // Unicode case folding, which made every lookup of a name the dearest part of loading a packet.
 ERPWIRE_EXPORT bool sameFieldName(QStringView a, QStringView b);
@@ -102,6 +102,7 @@ public:
 
 private:
     void checkCell(int row, int col) const;
+    [[noreturn]] void badCell(int row, int col) const;
     std::pair<const char *, qsizetype> textOf(int row, int col) const; // no bytes when null
     QSharedDataPointer<PacketData> d;
 };
