@@ -12,6 +12,10 @@
 #include <string>
 #include <vector>
 
+#ifdef __SSE2__
+#include <emmintrin.h>
+#endif
+
 namespace erp::wire {
 
 namespace {
@@ -128,8 +132,24 @@ public:
         for (;;) {
             // Most text is plain ASCII: a run of it is passed over in one tight loop.
             const char *q = p;
-            while (q < end && kPlainAscii[static_cast<unsigned char>(*q)])
-                ++q;
+#ifdef __SSE2__
+            // sixteen bytes a step, up to the first that ends the run (found by its bit)
+            while (end - q >= 16) {
+                const __m128i v = _mm_loadu_si128(reinterpret_cast<const __m128i *>(q));
+                // as signed bytes, those below 0x20 and those from 0x80 are both less than 0x20
+                const int stops = _mm_movemask_epi8(_mm_or_si128(
+                    _mm_or_si128(_mm_cmpeq_epi8(v, _mm_set1_epi8('"')), _mm_cmpeq_epi8(v, _mm_set1_epi8('\\'))),
+                    _mm_cmplt_epi8(v, _mm_set1_epi8(0x20))));
+                if (stops) {
+                    q += __builtin_ctz(unsigned(stops));
+                    break;
+                }
+                q += 16;
+            }
+            if (end - q < 16)
+#endif
+                while (q < end && kPlainAscii[static_cast<unsigned char>(*q)])
+                    ++q;
             s.units += q - p;
             p = q;
             if (!avail())
