@@ -146,10 +146,10 @@ public:
                 }
                 q += 16;
             }
-            if (end - q < 16)
 #endif
-                while (q < end && kPlainAscii[static_cast<unsigned char>(*q)])
-                    ++q;
+            // the last bytes of the buffer; at a byte that ends the run it stops at once
+            while (q < end && kPlainAscii[static_cast<unsigned char>(*q)])
+                ++q;
             s.units += q - p;
             p = q;
             if (!avail())

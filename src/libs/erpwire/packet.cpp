@@ -234,12 +234,6 @@ Packet::Packet(const QList<FieldDef> &fields)
 
 Packet::Packet(const Packet &) = default;
 Packet::Packet(Packet &&) noexcept = default;
-inline void Packet::checkCell(int row, int col) const
-{
-    if (row < 0 || row >= d->rows || col < 0 || col >= d->fields.size()) [[unlikely]]
-        badCell(row, col);
-}
-
 Packet &Packet::operator=(const Packet &) = default;
 Packet &Packet::operator=(Packet &&) noexcept = default;
 Packet::~Packet() = default;
@@ -334,6 +328,12 @@ void Packet::removeAllRows()
 void Packet::badCell(int row, int col) const
 {
     throw WireError(QStringLiteral("Posição inválida no pacote de dados (linha %1, campo %2).").arg(row).arg(col));
+}
+
+inline void Packet::checkCell(int row, int col) const
+{
+    if (row < 0 || row >= d->rows || col < 0 || col >= d->fields.size()) [[unlikely]]
+        badCell(row, col);
 }
 
 bool Packet::isNull(int row, int col) const

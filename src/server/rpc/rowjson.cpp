@@ -4,7 +4,6 @@
 #include <erpwire/json.h>
 
 #include <algorithm>
-#include <charconv>
 #include <cmath>
 #include <cstring>
 
