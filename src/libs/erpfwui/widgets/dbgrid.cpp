@@ -146,6 +146,14 @@ public:
         m_grid->paintedCell(painter, option, index);
     }
 
+protected:
+    void initStyleOption(QStyleOptionViewItem *option, const QModelIndex &index) const override
+    {
+        QStyledItemDelegate::initStyleOption(option, index);
+        // Codes, names and amounts need no shaping; shaping each cell was most of a page's paint.
+        option->font.setStyleStrategy(QFont::PreferNoShaping);
+    }
+
 private:
     TDBGrid *m_grid;
 };
