@@ -9,6 +9,7 @@
 #include <charconv>
 #include <cmath>
 #include <optional>
+#include <random>
 
 using namespace erp::wire;
 
@@ -256,13 +257,36 @@ TEST(Reader, ReadsRepliesStraightIntoPacketsAsTheTreeDoes)
         R"({"fields":[{"name":"A","type":"string","size":2}],"rows":[["\u00e7\n"]]})",
         R"({"fields":[{"name":"D","type":"datetime"}],"rows":[["2026-02-28"],["2026-02-28T10:11:12"]]})",
     };
+    // numbers of up to fifteen digits are read by hand, the rest by from_chars: the same doubles
+    QByteArray numbers = R"({"fields":[{"name":"V","type":"float"}],"rows":[)";
+    std::mt19937_64 random(17);
+    for (int i = 0; i < 3000; ++i) {
+        const int digitCount = 1 + int(random() % 17), decimals = int(random() % (digitCount + 1));
+        QByteArray n = random() % 2 ? "-" : "";
+        for (int d = 0; d < digitCount; ++d) {
+            if (d == digitCount - decimals)
+                n += d == 0 ? "0." : ".";
+            n += char('0' + random() % 10);
+        }
+        if (n.startsWith("0") && n.size() > 1 && n[1] != '.')
+            n[0] = '1';
+        if (n.startsWith("-0") && n.size() > 2 && n[2] != '.')
+            n[1] = '1';
+        numbers += "[" + n + "],";
+    }
+    numbers += "[0.00],[-0.0],[123456789012345],[-999999999999.99],[0.000000000000001],[9007199254740993],[1e2]]}";
+    // dates and date-times are counted from their digits: leap days, both ends of the calendar
+    const QByteArray dates =
+        R"({"fields":[{"name":"D","type":"date"},{"name":"T","type":"datetime"}],"rows":[)"
+        R"(["2000-02-29","2024-02-29T23:59:59"],["0001-01-01T00:00:00","0001-01-01"],["9999-12-31","9999-12-31T23:59:59"],)"
+        R"(["1969-12-31","1969-12-31T23:59:59"],["1970-01-01","1970-01-01T00:00:00"],["1900-03-01","1600-02-29T12:00:00"]]})";
     // texts are passed over sixteen bytes at a time: whatever ends a run, wherever it falls
     QByteArray shifted = "[";
     for (int k = 0; k < 34; ++k)
         for (const char *stop : {"\\\"", "\\n", "\u00e7", "\\u0001", "\U0001F600", "\x7f"})
             shifted += '"' + QByteArray(k, 'a') + QByteArray(stop) + QByteArray(20, 'b') + "\",";
     shifted += "\"\"]";
-    for (const QByteArray &r : results + QList<QByteArray>{shifted}) {
+    for (const QByteArray &r : results + QList<QByteArray>{shifted, numbers, dates}) {
         const QByteArray whole = reply(r);
         ASSERT_FALSE(QJsonDocument::fromJson(whole).isNull()) << r.left(200).toStdString();
         const auto direct = viaReader(whole);
@@ -304,6 +328,11 @@ TEST(Reader, LeavesErrorsFaultsAndUnusualRepliesToTheTree)
         R"({"jsonrpc":"2.0","id":7,"result":{"fields":[{"name":"A","type":"string","size":2}],"rows":[["abc"]]}})",
         R"({"jsonrpc":"2.0","id":7,"result":{"fields":[{"name":"A","type":"float"}],"rows":[[1,2]]}})",
         R"({"jsonrpc":"2.0","id":7,"result":{"fields":[{"name":"A","type":"date"}],"rows":[["2026-02-30"]]}})",
+        R"({"jsonrpc":"2.0","id":7,"result":{"fields":[{"name":"A","type":"date"}],"rows":[["1900-02-29"]]}})",
+        R"({"jsonrpc":"2.0","id":7,"result":{"fields":[{"name":"A","type":"date"}],"rows":[["2026-01-01T00:00:01"]]}})",
+        R"({"jsonrpc":"2.0","id":7,"result":{"fields":[{"name":"A","type":"date"}],"rows":[["0000-01-01"]]}})",
+        R"({"jsonrpc":"2.0","id":7,"result":{"fields":[{"name":"A","type":"datetime"}],"rows":[["2026-01-01T24:00:00"]]}})",
+        R"({"jsonrpc":"2.0","id":7,"result":{"fields":[{"name":"A","type":"datetime"}],"rows":[["2026-1-01T00:00:00"]]}})",
         R"({"jsonrpc":"2.0","id":7,"result":{"fields":[{"name":"A","type":"integer"}],"rows":[[1.5]]}})",
         R"({"jsonrpc":"2.0","id":7,"result":{"fields":[],"rows":[],"fields":[]}})",
         R"({"jsonrpc":"2.0","id":7,"result":{"fields":[{"name":"A","type":"blob"}],"rows":[]}})",

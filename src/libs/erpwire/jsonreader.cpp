@@ -8,7 +8,9 @@
 #include <cfloat>
 #include <charconv>
 #include <cmath>
+#include <cstdint>
 #include <cstring>
+#include <optional>
 #include <string>
 #include <vector>
 
@@ -33,6 +35,53 @@ constexpr auto kPlainAscii = [] {
         t[size_t(c)] = c != '"' && c != '\\';
     return t;
 }();
+
+constexpr double kPowersOfTen[] = {1e0, 1e1, 1e2, 1e3, 1e4, 1e5, 1e6, 1e7, 1e8, 1e9, 1e10, 1e11, 1e12, 1e13, 1e14, 1e15};
+
+// Days from 1970-01-01 to a valid date of the proleptic Gregorian calendar, as QDate counts
+// them: the year taken from March, so that the leap day ends it.
+constexpr qint64 daysFromCivil(int y, int m, int d)
+{
+    y -= m <= 2;
+    const int era = (y >= 0 ? y : y - 399) / 400;
+    const int yearOfEra = y - era * 400;
+    const int dayOfYear = (153 * (m > 2 ? m - 3 : m + 9) + 2) / 5 + d - 1;
+    const int dayOfEra = yearOfEra * 365 + yearOfEra / 4 - yearOfEra / 100 + dayOfYear;
+    return qint64(era) * 146097 + dayOfEra - 719468;
+}
+
+int twoDigits(const char *t)
+{
+    return t[0] >= '0' && t[0] <= '9' && t[1] >= '0' && t[1] <= '9' ? (t[0] - '0') * 10 + (t[1] - '0') : -1;
+}
+
+// "YYYY-MM-DD", or "YYYY-MM-DDThh:mm:ss" (a date field: "T00:00:00" only), as a packet keeps it:
+// days for a date, seconds for a date-time. Nothing for any other text, which parseDate and
+// parseDateTime then refuse with their reasons.
+std::optional<qint64> stampOf(const char *t, qsizetype n, FieldType type)
+{
+    if ((n != 10 && n != 19) || t[4] != '-' || t[7] != '-')
+        return std::nullopt;
+    const int hi = twoDigits(t), lo = twoDigits(t + 2), m = twoDigits(t + 5), d = twoDigits(t + 8);
+    const int y = hi * 100 + lo;
+    if (hi < 0 || lo < 0 || y <= 0 || m < 1 || m > 12 || d < 1)
+        return std::nullopt;
+    constexpr int kMonthDays[] = {31, 28, 31, 30, 31, 30, 31, 31, 30, 31, 30, 31};
+    const bool leap = y % 4 == 0 && (y % 100 != 0 || y % 400 == 0);
+    if (d > kMonthDays[m - 1] + (m == 2 && leap))
+        return std::nullopt;
+    int seconds = 0;
+    if (n == 19) {
+        const int h = twoDigits(t + 11), mi = twoDigits(t + 14), s = twoDigits(t + 17);
+        if (t[10] != 'T' || t[13] != ':' || t[16] != ':' || h < 0 || h > 23 || mi < 0 || mi > 59 || s < 0 || s > 59)
+            return std::nullopt;
+        seconds = h * 3600 + mi * 60 + s;
+        if (type == FieldType::Date && seconds != 0)
+            return std::nullopt;
+    }
+    const qint64 days = daysFromCivil(y, m, d);
+    return type == FieldType::Date ? days : days * 86400 + seconds;
+}
 
 class Reader
 {
@@ -248,6 +297,31 @@ public:
                 ++p;
             if (!digits())
                 throw Unsure{};
+        }
+        if (const char *q = s; p - s <= 16) {
+            // up to 15 digits and no exponent: the digits and a power of ten are exact doubles,
+            // so their quotient is the nearest double, as from_chars would read it
+            const bool negative = *q == '-';
+            q += negative;
+            std::uint64_t digitsValue = 0;
+            int decimals = -1, count = 0;
+            for (; q < p; ++q) {
+                if (*q == '.') {
+                    decimals = 0;
+                    continue;
+                }
+                if (*q < '0' || *q > '9')
+                    break;
+                digitsValue = digitsValue * 10 + std::uint64_t(*q - '0');
+                ++count;
+                decimals += decimals >= 0;
+            }
+            if (q == p && count <= 15) {
+                if (digitsValue == 0)
+                    return 0.0; // "-0" and "0.00" are the integer 0
+                const double v = double(digitsValue) / kPowersOfTen[decimals < 0 ? 0 : decimals];
+                return negative ? -v : v;
+            }
         }
         if (integral) {
             long long n = 0;
@@ -518,11 +592,12 @@ private:
         return defs;
     }
 
+    // One cell of the row being filled, appended to its column.
     void cell(Packet &packet, int row, int col, FieldType type, int size)
     {
         // whatever else starts with n is refused below by every type
         if (peek() == 'n' && word("null", 4))
-            return;
+            return packet.appendNull(col);
         switch (type) {
         case FieldType::String:
         case FieldType::FixedString: {
@@ -533,9 +608,9 @@ private:
                 throw Unsure{};
             if (s.escaped) {
                 unescape(s, m_text);
-                packet.setUtf8(row, col, m_text.constData(), m_text.size());
+                packet.appendUtf8(col, m_text.constData(), m_text.size());
             } else {
-                packet.setUtf8(row, col, s.begin, s.stop - s.begin);
+                packet.appendUtf8(col, s.begin, s.stop - s.begin);
             }
             return;
         }
@@ -544,17 +619,14 @@ private:
             const char c = peek();
             if (c != '-' && (c < '0' || c > '9'))
                 throw Unsure{};
-            packet.setNumber(row, col, number());
-            return;
+            return packet.appendNumber(col, number());
         }
         case FieldType::Boolean:
             if (word("true", 4))
-                packet.setBoolean(row, col, true);
-            else if (word("false", 5))
-                packet.setBoolean(row, col, false);
-            else
-                throw Unsure{};
-            return;
+                return packet.appendBoolean(col, true);
+            if (word("false", 5))
+                return packet.appendBoolean(col, false);
+            throw Unsure{};
         case FieldType::Date:
         case FieldType::DateTime: {
             if (peek() != '"')
@@ -563,10 +635,14 @@ private:
             const qsizetype n = s.stop - s.begin;
             if (s.escaped || n > 19)
                 throw Unsure{};
+            if (const auto stamp = stampOf(s.begin, n, type))
+                return packet.appendStamp(col, *stamp);
+            // not a date as the server writes them: the parse says what is wrong with it
             char16_t buf[19];
             for (qsizetype i = 0; i < n; ++i)
                 buf[i] = static_cast<unsigned char>(s.begin[i]); // ASCII, or the parse refuses it
             const QStringView text(buf, n);
+            packet.appendNull(col);
             if (type == FieldType::Date)
                 packet.setDate(row, col, parseDate(text));
             else
@@ -589,7 +665,7 @@ private:
         constexpr int kSample = 256;
         do {
             expect('[');
-            const int row = packet.appendRow();
+            const int row = packet.beginRow();
             for (int c = 0; c < nf; ++c) {
                 if (c)
                     expect(',');

@@ -275,6 +275,86 @@ int Packet::appendRow()
     return d->rows++;
 }
 
+int Packet::beginRow()
+{
+    return d->rows++;
+}
+
+namespace {
+
+// The column a filled row's next cell goes to.
+Column &columnToFill(PacketData &d, int col)
+{
+    if (col < 0 || col >= d.fields.size()) [[unlikely]]
+        throw WireError(QStringLiteral("Campo %1 fora do pacote de dados.").arg(col));
+    return d.columns[size_t(col)];
+}
+
+} // namespace
+
+void Packet::appendNull(int col)
+{
+    columnToFill(*d, col).appendNull();
+}
+
+void Packet::appendUtf8(int col, const char *data, qsizetype size)
+{
+    PacketData &pd = *d;
+    Column &c = columnToFill(pd, col);
+    if (!isStringType(c.type))
+        throw WireError(QStringLiteral("Campo %1 não é texto.").arg(pd.fields[col].name));
+    const size_t n = size_t(size);
+    const auto tooBig = [&](size_t total) {
+        if (total + n > std::numeric_limits<quint32>::max())
+            throw WireError(QStringLiteral("Pacote de dados grande demais no campo %1.").arg(pd.fields[col].name));
+    };
+    if (c.even() && !c.sized) {
+        tooBig(c.count() * n);
+        c.takeWidth(size);
+    } else if (c.even() && size_t(c.width) != n) {
+        tooBig(c.arena.size());
+        c.uneven();
+    }
+    if (!c.even())
+        tooBig(c.arena.size());
+    c.arena.insert(c.arena.end(), data, data + n);
+    if (!c.even())
+        c.end.push_back(quint32(c.arena.size()));
+    c.null.push_back(false);
+    c.sized = true;
+}
+
+void Packet::appendNumber(int col, double value)
+{
+    PacketData &pd = *d;
+    Column &c = columnToFill(pd, col);
+    if (c.type == FieldType::Float) {
+        c.floats.push_back(value);
+        c.floatNull.push_back(false);
+        return;
+    }
+    c.appendNull();
+    setNumber(pd.rows - 1, col, value); // an integer is checked there
+}
+
+void Packet::appendBoolean(int col, bool value)
+{
+    PacketData &pd = *d;
+    Column &c = columnToFill(pd, col);
+    if (c.type != FieldType::Boolean)
+        throw WireError(QStringLiteral("Campo %1 não é lógico.").arg(pd.fields[col].name));
+    c.ints.push_back(value ? 1 : 0);
+}
+
+void Packet::appendStamp(int col, qint64 value)
+{
+    PacketData &pd = *d;
+    Column &c = columnToFill(pd, col);
+    if (c.type != FieldType::Date && c.type != FieldType::DateTime)
+        throw WireError(QStringLiteral("Campo %1 não é data.").arg(pd.fields[col].name));
+    c.ints.push_back(value);
+}
+
 Packet Packet::rowsWhere(const std::function<bool(int row)> &keep) const
 {
     Packet out(fields());

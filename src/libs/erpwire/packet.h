@@ -70,6 +70,14 @@ public:
     void reserveScaled(double factor); // room for factor times the rows and text held now
     int appendRow(); // a row of nulls; returns its index
     void appendRow(const QVariantList &values);
+    // A row filled as it is read: its index, then one append a field, in the fields' order.
+    // Until the last the columns are uneven; a reader that stops halfway drops the packet.
+    int beginRow();
+    void appendNull(int col);
+    void appendUtf8(int col, const char *data, qsizetype size); // trusted UTF-8
+    void appendNumber(int col, double value);
+    void appendBoolean(int col, bool value);
+    void appendStamp(int col, qint64 value); // days (Date) or seconds (DateTime) from 1970-01-01 UTC
     void removeAllRows();
     // The same fields with the rows that keep(row) accepts, in their order.
     Packet rowsWhere(const std::function<bool(int row)> &keep) const;
