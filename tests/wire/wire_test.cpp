@@ -489,13 +489,27 @@ TEST(Value, TextsAreWrittenAsJsonWritesThem)
                             // surrogates without their pair, which UTF-8 cannot carry
                             QString(QChar(0xd80e)), QStringLiteral("DT") + QChar(0xdc00) + QStringLiteral("NREC"),
                             QStringLiteral("fim ") + QChar(0xd83d), QString(QChar(0xdc00)) + QChar(0xd83d)};
-    for (const QString &text : texts) {
+    // texts are looked over sixteen bytes at a time: whatever is escaped, wherever it falls
+    QStringList shifted;
+    for (int k = 0; k < 34; ++k)
+        for (const QString &stop : {QStringLiteral("\""), QStringLiteral("\\"), QStringLiteral("\n"), QString(QChar(0x1f)),
+                                    QString(QChar(0x20)), QStringLiteral("\u00e7"), QString(QChar(0x7f))})
+            shifted << QString(k, u'a') + stop + QString(20, u'b') + stop;
+    for (const QString &text : texts + shifted) {
         QByteArray out = "[";
         appendJsonString(out, text);
         out.append(']');
         const QJsonDocument doc = QJsonDocument::fromJson(out);
         ASSERT_TRUE(doc.isArray()) << out.toStdString();
         EXPECT_EQ(doc.array().at(0).toString(), text) << out.toStdString();
+    }
+    // the server writes the database's UTF-8 as it comes
+    for (const QString &text : shifted) {
+        const QByteArray utf8 = text.toUtf8();
+        QByteArray out = "[";
+        appendJsonUtf8String(out, utf8.constData(), utf8.size());
+        out.append(']');
+        EXPECT_EQ(QJsonDocument::fromJson(out).array().at(0).toString(), text) << out.toStdString();
     }
 }
 
