@@ -639,10 +639,9 @@ private:
     {
         if (m_parser->is_done())
             return bodyRead();
-        m_piece.resize(kPiece);
         auto &b = m_parser->get().body();
-        b.data = m_piece.data();
-        b.size = m_piece.size();
+        b.data = piece();
+        b.size = kPiece;
         lowest().expires_after(kBody);
         http::async_read_some(m_stream, m_buffer, *m_parser, [self = self()](beast::error_code ec, std::size_t) {
             self->onBody(ec);
@@ -659,10 +658,10 @@ private:
         }
         if (ec)
             return abandon("interrompido (corpo incompleto)");
-        const std::size_t n = m_piece.size() - m_parser->get().body().size;
+        const std::size_t n = kPiece - m_parser->get().body().size;
         if (m_inflater) {
             try {
-                if (!m_inflater->feed(m_piece.data(), n, m_body)) {
+                if (!m_inflater->feed(m_piece.get(), n, m_body)) {
                     m_log.outcome = "recusado HTTP 413";
                     return refuse(413, "{\"erro\":\"Requisição grande demais.\"}");
                 }
@@ -671,7 +670,7 @@ private:
                 return refuse(400, "{\"erro\":\"Corpo gzip inválido.\"}");
             }
         } else {
-            m_body.append(m_piece.data(), qsizetype(n));
+            m_body.append(m_piece.get(), qsizetype(n));
         }
         readBody();
     }
@@ -683,7 +682,7 @@ private:
             return refuse(400, "{\"erro\":\"Corpo gzip incompleto.\"}");
         }
         m_inflater.reset();
-        m_piece = {};
+        m_piece.reset();
         asio::post(m_srv.workers, [self = self()] {
             auto answer = std::make_shared<typename Impl::Answer>(
                 self->m_srv.runCall(std::move(self->m_body), self->m_object, self->m_operator, self->m_log));
@@ -894,8 +893,7 @@ private:
     }
     void drain()
     {
-        m_piece.resize(kPiece);
-        lowest().async_read_some(asio::buffer(m_piece), [self = self()](beast::error_code ec, std::size_t) {
+        lowest().async_read_some(asio::buffer(piece(), kPiece), [self = self()](beast::error_code ec, std::size_t) {
             if (ec)
                 return self->lowest().close();
             self->drain();
@@ -908,7 +906,14 @@ private:
     State m_state = State::Idle;
     beast::flat_buffer m_buffer;
     std::optional<http::request_parser<http::buffer_body>> m_parser;
-    std::vector<char> m_piece;
+    // Where a body is read, only while one is: not zero-filled, every call would clear 64 KB.
+    std::unique_ptr<char[]> m_piece;
+    char *piece()
+    {
+        if (!m_piece)
+            m_piece.reset(new char[kPiece]);
+        return m_piece.get();
+    }
     CallLog m_log;
     bool m_keepAlive = true;
     bool m_gzipAnswer = false;
