@@ -521,9 +521,17 @@ void markAndMoveMetrics(const QString &serverBin, const std::string &url, long s
         print({"mark_all", rows, m, f, m / f, 10, peakRssMb(),
                extra + ", \"adjustment_calls\": " + std::to_string(callsPerMark) + ", \"adjustment_calls_target\": 1"});
 
-    // 1,000 moves down with the keyboard, one GetAjusCont each.
+    // 1,000 moves down with the keyboard, one GetAjusCont each, each run next to its floor's.
+    httplib::Client http("127.0.0.1", s.m_server.port());
+    http.set_keep_alive(true);
+    http.set_tcp_nodelay(true);
     std::vector<double> moves, trips;
     for (int i = 0; i < std::max(3, reps / 2); ++i) {
+        const auto started = Clock::now();
+        for (int k = 0; k < 1000; ++k)
+            if (auto r = http.Get("/health"); !r || r->status != 200)
+                throw std::runtime_error("/health falhou");
+        trips.push_back(since(started));
         dispatch([&] { ds->first(); });
         s.frm->dbgPadrao->setFocus();
         QCoreApplication::processEvents();
@@ -538,16 +546,6 @@ void markAndMoveMetrics(const QString &serverBin, const std::string &url, long s
             throw std::runtime_error("as setas pararam na linha " + std::to_string(ds->recNo()));
     }
     const double plain = plainGridMoves(*s.frm->dbgPadrao, std::max(3, reps / 2));
-    httplib::Client http("127.0.0.1", s.m_server.port());
-    http.set_keep_alive(true);
-    http.set_tcp_nodelay(true);
-    for (int i = 0; i < std::max(3, reps / 2); ++i) {
-        const auto t = Clock::now();
-        for (int k = 0; k < 1000; ++k)
-            if (auto r = http.Get("/health"); !r || r->status != 200)
-                throw std::runtime_error("/health falhou");
-        trips.push_back(since(t));
-    }
     m = median(moves);
     f = median(trips);
     char plainText[96];
