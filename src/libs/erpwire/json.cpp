@@ -1,4 +1,5 @@
 #include "json.h"
+#include "textscan.h"
 
 #include <QJsonArray>
 #include <QJsonObject>
@@ -12,9 +13,6 @@
 #include <limits>
 #include <vector>
 
-#ifdef __SSE2__
-#include <emmintrin.h>
-#endif
 
 namespace erp::wire {
 
@@ -267,21 +265,11 @@ constexpr char kHex[] = "0123456789abcdef";
 // The first byte from i on that JSON escapes, or size.
 qsizetype nextEscaped(const char *data, qsizetype i, qsizetype size)
 {
-#ifdef __SSE2__
-    // sixteen bytes a step: a list's texts are most of what the server writes
-    const __m128i quote = _mm_set1_epi8('"'), backslash = _mm_set1_epi8('\\'), controls = _mm_set1_epi8(0x1f);
-    for (; size - i >= 16; i += 16) {
-        const __m128i v = _mm_loadu_si128(reinterpret_cast<const __m128i *>(data + i));
-        // the bytes up to 0x1f are those that the unsigned saturating subtraction takes to zero
-        const __m128i stops = _mm_or_si128(_mm_or_si128(_mm_cmpeq_epi8(v, quote), _mm_cmpeq_epi8(v, backslash)),
-                                           _mm_cmpeq_epi8(_mm_subs_epu8(v, controls), _mm_setzero_si128()));
-        if (const int mask = _mm_movemask_epi8(stops))
-            return i + __builtin_ctz(unsigned(mask));
-    }
-#endif
-    while (i < size && !kEscaped[static_cast<unsigned char>(data[i])])
-        ++i;
-    return i;
+    // a list's texts are most of what the server writes
+    const char *q = skipPlainText<false>(data + i, data + size);
+    while (q < data + size && !kEscaped[static_cast<unsigned char>(*q)])
+        ++q;
+    return q - data;
 }
 
 // A string's escaped UTF-8, without its quotes.

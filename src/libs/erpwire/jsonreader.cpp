@@ -2,6 +2,7 @@
 // packet column. It takes only the usual shape; whatever it is not sure to read exactly as the
 // tree path does (errors, escapes of surrogates, odd numbers, repeated keys...) it leaves to it.
 #include "json.h"
+#include "textscan.h"
 
 #include <array>
 #include <atomic>
@@ -13,10 +14,6 @@
 #include <optional>
 #include <string>
 #include <vector>
-
-#ifdef __SSE2__
-#include <emmintrin.h>
-#endif
 
 namespace erp::wire {
 
@@ -38,18 +35,6 @@ constexpr auto kPlainAscii = [] {
 
 constexpr double kPowersOfTen[] = {1e0, 1e1, 1e2, 1e3, 1e4, 1e5, 1e6, 1e7, 1e8, 1e9, 1e10, 1e11, 1e12, 1e13, 1e14, 1e15};
 
-// Days from 1970-01-01 to a valid date of the proleptic Gregorian calendar, as QDate counts
-// them: the year taken from March, so that the leap day ends it.
-constexpr qint64 daysFromCivil(int y, int m, int d)
-{
-    y -= m <= 2;
-    const int era = (y >= 0 ? y : y - 399) / 400;
-    const int yearOfEra = y - era * 400;
-    const int dayOfYear = (153 * (m > 2 ? m - 3 : m + 9) + 2) / 5 + d - 1;
-    const int dayOfEra = yearOfEra * 365 + yearOfEra / 4 - yearOfEra / 100 + dayOfYear;
-    return qint64(era) * 146097 + dayOfEra - 719468;
-}
-
 int twoDigits(const char *t)
 {
     return t[0] >= '0' && t[0] <= '9' && t[1] >= '0' && t[1] <= '9' ? (t[0] - '0') * 10 + (t[1] - '0') : -1;
@@ -64,11 +49,7 @@ std::optional<qint64> stampOf(const char *t, qsizetype n, FieldType type)
         return std::nullopt;
     const int hi = twoDigits(t), lo = twoDigits(t + 2), m = twoDigits(t + 5), d = twoDigits(t + 8);
     const int y = hi * 100 + lo;
-    if (hi < 0 || lo < 0 || y <= 0 || m < 1 || m > 12 || d < 1)
-        return std::nullopt;
-    constexpr int kMonthDays[] = {31, 28, 31, 30, 31, 30, 31, 31, 30, 31, 30, 31};
-    const bool leap = y % 4 == 0 && (y % 100 != 0 || y % 400 == 0);
-    if (d > kMonthDays[m - 1] + (m == 2 && leap))
+    if (hi < 0 || lo < 0 || y <= 0 || !QDate::isValid(y, m, d))
         return std::nullopt;
     int seconds = 0;
     if (n == 19) {
@@ -79,7 +60,8 @@ std::optional<qint64> stampOf(const char *t, qsizetype n, FieldType type)
         if (type == FieldType::Date && seconds != 0)
             return std::nullopt;
     }
-    const qint64 days = daysFromCivil(y, m, d);
+    constexpr qint64 kEpochJulianDay = 2440588; // 1970-01-01
+    const qint64 days = QDate(y, m, d).toJulianDay() - kEpochJulianDay;
     return type == FieldType::Date ? days : days * 86400 + seconds;
 }
 
@@ -180,22 +162,7 @@ public:
         Str s{p, nullptr, false, 0};
         for (;;) {
             // Most text is plain ASCII: a run of it is passed over in one tight loop.
-            const char *q = p;
-#ifdef __SSE2__
-            // sixteen bytes a step, up to the first that ends the run (found by its bit)
-            while (end - q >= 16) {
-                const __m128i v = _mm_loadu_si128(reinterpret_cast<const __m128i *>(q));
-                // as signed bytes, those below 0x20 and those from 0x80 are both less than 0x20
-                const int stops = _mm_movemask_epi8(_mm_or_si128(
-                    _mm_or_si128(_mm_cmpeq_epi8(v, _mm_set1_epi8('"')), _mm_cmpeq_epi8(v, _mm_set1_epi8('\\'))),
-                    _mm_cmplt_epi8(v, _mm_set1_epi8(0x20))));
-                if (stops) {
-                    q += __builtin_ctz(unsigned(stops));
-                    break;
-                }
-                q += 16;
-            }
-#endif
+            const char *q = skipPlainText<true>(p, end);
             // the last bytes of the buffer; at a byte that ends the run it stops at once
             while (q < end && kPlainAscii[static_cast<unsigned char>(*q)])
                 ++q;

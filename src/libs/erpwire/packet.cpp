@@ -290,6 +290,13 @@ Column &columnToFill(PacketData &d, int col)
     return d.columns[size_t(col)];
 }
 
+// A column's texts are found by 32-bit offsets: `size` more bytes after `total` must fit them.
+void checkOffsets(const PacketData &d, int col, size_t total, size_t size)
+{
+    if (total + size > std::numeric_limits<quint32>::max())
+        throw WireError(QStringLiteral("Pacote de dados grande demais no campo %1.").arg(d.fields[col].name));
+}
+
 } // namespace
 
 void Packet::appendNull(int col)
@@ -304,10 +311,7 @@ void Packet::appendUtf8(int col, const char *data, qsizetype size)
     if (!isStringType(c.type))
         throw WireError(QStringLiteral("Campo %1 não é texto.").arg(pd.fields[col].name));
     const size_t n = size_t(size);
-    const auto tooBig = [&](size_t total) {
-        if (total + n > std::numeric_limits<quint32>::max())
-            throw WireError(QStringLiteral("Pacote de dados grande demais no campo %1.").arg(pd.fields[col].name));
-    };
+    const auto tooBig = [&](size_t total) { checkOffsets(pd, col, total, n); };
     if (c.even() && !c.sized) {
         tooBig(c.count() * n);
         c.takeWidth(size);
@@ -629,10 +633,7 @@ void Packet::setUtf8(int row, int col, const char *data, qsizetype size)
     if (!isStringType(c.type))
         throw WireError(QStringLiteral("Campo %1 não é texto.").arg(d->fields[col].name));
     const size_t r = size_t(row);
-    const auto tooBig = [&](size_t total) {
-        if (total + size_t(size) > std::numeric_limits<quint32>::max())
-            throw WireError(QStringLiteral("Pacote de dados grande demais no campo %1.").arg(d->fields[col].name));
-    };
+    const auto tooBig = [&](size_t total) { checkOffsets(*d, col, total, size_t(size)); };
     // a lookup in an empty map still divides by its bucket count: a cell is read for each
     const auto spilled = c.moved.empty() ? c.moved.end() : c.moved.find(quint32(r));
     if (spilled != c.moved.end()) {
