@@ -529,7 +529,7 @@ void markAndMoveMetrics(const QString &serverBin, const std::string &url, long s
     http.set_keep_alive(true);
     http.set_tcp_nodelay(true);
     std::vector<double> moves, trips;
-    for (int i = 0; i < std::max(5, reps); ++i) {
+    for (int i = 0; i < std::max(9, reps); ++i) {
         const auto started = Clock::now();
         for (int k = 0; k < 1000; ++k)
             if (auto r = http.Get("/health"); !r || r->status != 200)

@@ -150,7 +150,8 @@ void listMetric(const db::DbUrl &url, const std::string &backend, int reps)
     std::vector<double> served, floor;
     long bytes = 0;
     double growthMb = 0;
-    for (int i = 0; i < reps; ++i) {
+    // a list served in under 0.3 s moves with the machine's spells: more runs steady its median
+    for (int i = 0; i < reps || (i < 11 && median(served) < 0.3); ++i) {
         auto t = Clock::now();
         rows = scanAccountsWithCApi(url);
         floor.push_back(since(t));
@@ -159,7 +160,8 @@ void listMetric(const db::DbUrl &url, const std::string &backend, int reps)
         t = Clock::now();
         bytes = postDiscarding(http, body);
         served.push_back(since(t));
-        growthMb = std::max(growthMb, (statusKb("VmHWM") - before) / 1024.0);
+        if (i < reps) // the peak over as many runs as ever: the extra ones are for the time
+            growthMb = std::max(growthMb, (statusKb("VmHWM") - before) / 1024.0);
     }
     const double m = median(served), f = median(floor);
     const std::string extra = "\"backend\": \"" + backend + "\", \"rows\": " + std::to_string(rows)
@@ -325,6 +327,8 @@ void confirmMetric(const db::DbUrl &source, const std::string &backend, const st
     // Branches and types whose accounts post without accounting errors.
     const QJsonObject all = call(http, rpcBody("GetContRec", listParams("0101;0102", "DUP;BOL"))).value("result").toObject();
     for (long count : counts) {
+        // a short call is at the mercy of the machine's spells: more runs steady its median
+        const int runs = count <= 1000 ? std::max(9, reps) : std::max(5, reps);
         QJsonArray rows = all["rows"].toArray();
         while (rows.size() > count)
             rows.removeLast();
@@ -339,7 +343,7 @@ void confirmMetric(const db::DbUrl &source, const std::string &backend, const st
         std::vector<double> times, floors;
         long items = 0, shares = 0, errors = 0;
         std::set<QString> numbers;
-        for (int i = 0; i < reps; ++i) {
+        for (int i = 0; i < runs; ++i) {
             {
                 // a new history text, so that every posting is rewritten as in a real recalculation
                 auto c = db::connect(copy.url);
@@ -370,7 +374,7 @@ void confirmMetric(const db::DbUrl &source, const std::string &backend, const st
         const std::string simBody = rpcBody("SimConfirmar", {packet, "bench", "01"});
         std::vector<double> previews, confirms;
         long differences = 0;
-        for (int i = 0; i < reps; ++i) {
+        for (int i = 0; i < runs; ++i) {
             {
                 auto c = db::connect(copy.url);
                 c->execScript("UPDATE HISTPADRAO SET DSHISTPADR = DSHISTPADR || '.' WHERE CDHISTPADR IN ('H001', 'H004')");
@@ -489,7 +493,7 @@ int main(int argc, char **argv)
                 confirmMetric(demo(a.sizes("confirm-db", "100000").front()), backend, data, admin, confirm,
                               std::max(3, reps / 2));
             for (long n : a.sizes(admin.empty() ? "large-list" : "pg-large-list", a.get("confirm-db", "100000")))
-                largeListMetric(demo(n), backend, data, admin, std::max(3, reps / 2));
+                largeListMetric(demo(n), backend, data, admin, std::max(5, reps));
         }
     } catch (const std::exception &e) {
         std::cerr << "server_bench: " << e.what() << "\n";
