@@ -328,7 +328,7 @@ void confirmMetric(const db::DbUrl &source, const std::string &backend, const st
     const QJsonObject all = call(http, rpcBody("GetContRec", listParams("0101;0102", "DUP;BOL"))).value("result").toObject();
     for (long count : counts) {
         // a short call is at the mercy of the machine's spells: more runs steady its median
-        const int runs = count <= 1000 ? std::max(9, reps) : std::max(5, reps);
+        const int runs = std::max(count <= 1000 ? 9 : 5, reps / 2);
         QJsonArray rows = all["rows"].toArray();
         while (rows.size() > count)
             rows.removeLast();
@@ -490,8 +490,7 @@ int main(int argc, char **argv)
             loginMetric(demo(a.sizes("confirm-db", "100000").front()), backend);
             const auto confirm = a.sizes("confirm", "1000,10000");
             if (!confirm.empty())
-                confirmMetric(demo(a.sizes("confirm-db", "100000").front()), backend, data, admin, confirm,
-                              std::max(3, reps / 2));
+                confirmMetric(demo(a.sizes("confirm-db", "100000").front()), backend, data, admin, confirm, reps);
             for (long n : a.sizes(admin.empty() ? "large-list" : "pg-large-list", a.get("confirm-db", "100000")))
                 largeListMetric(demo(n), backend, data, admin, std::max(5, reps));
         }

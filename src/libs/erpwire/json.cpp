@@ -13,7 +13,6 @@
 #include <limits>
 #include <vector>
 
-
 namespace erp::wire {
 
 namespace {
