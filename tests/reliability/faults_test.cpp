@@ -50,6 +50,17 @@ protected:
     {
         return db::queryText(*sql, "SELECT MIN(DSHISTCTB) FROM ITLANCCTB WHERE NRLANCCTB = ?", {posting});
     }
+    // A killed server's PostgreSQL sessions outlive it until their backends see the closed
+    // socket; a COMMIT sent just before the kill still lands, so wait for them before reading.
+    void waitForServerSessionsToEnd()
+    {
+        if (GetParam() != Backend::Postgres)
+            return;
+        for (int i = 0; i < 1000 && count(*sql, "SELECT COUNT(*) FROM pg_stat_activity WHERE datname = "
+                                                "current_database() AND pid <> pg_backend_pid()");
+             ++i)
+            std::this_thread::sleep_for(std::chrono::milliseconds(10));
+    }
 };
 
 // The account-level posting of each account of a recalculation's answer.
@@ -182,6 +193,7 @@ TEST_P(Faults, KilledAtRandomPointsOfARecalculationLosesNothing)
         worker.join();
         if (transportFailed)
             ++killedMidCall;
+        waitForServerSessionsToEnd();
 
         // Each account: the acknowledged posting, or the one of the call cut short.
         bool tookInFlight = false;
