@@ -7,10 +7,13 @@
 #include <server/demo/seed.h>
 #include <server/rpc/rpc.h>
 
+#include <erpwire/json.h>
+
 #include <QDir>
 #include <QJsonDocument>
 #include <QTemporaryDir>
 
+#include <algorithm>
 #include <cstdio>
 #include <cstdlib>
 
@@ -38,6 +41,23 @@ struct Demo
     }
 };
 
+// The body arriving in pieces of a few bytes, so that tokens are cut at every place.
+struct Pieces final : erp::wire::ByteStream
+{
+    Pieces(const QByteArray &body, qsizetype step) : body(body), step(step) {}
+    const char *data() const override { return body.constData(); }
+    qsizetype size() const override { return shown; }
+    bool more() override
+    {
+        if (shown == body.size())
+            return false;
+        shown = std::min(body.size(), shown + step);
+        return true;
+    }
+    const QByteArray &body;
+    qsizetype step, shown = 0;
+};
+
 [[noreturn]] void fault(const char *what, const std::string &detail)
 {
     std::fprintf(stderr, "%s: %s\n", what, detail.c_str());
@@ -50,15 +70,21 @@ extern "C" int LLVMFuzzerTestOneInput(const uint8_t *data, size_t size)
 {
     static Demo demo;
     const QByteArray body(reinterpret_cast<const char *>(data), qsizetype(size));
+    // read as it arrives, the body is taken or left as when it is whole, and read alike
+    RpcCall direct, streamed;
+    const bool taken = readUsualCall(body, direct);
+    Pieces pieces(body, 1 + qsizetype(size % 7));
+    if (readUsualCall(pieces, streamed) != taken)
+        fault("lido aos pedaços e inteiro divergem", body.left(300).toStdString());
     // what the direct reader takes, the document reads the same
-    if (RpcCall direct; readUsualCall(body, direct)) {
+    if (taken) {
         RpcCall viaDocument;
         try {
             readCallDocument(body, viaDocument);
         } catch (const RpcError &e) {
             fault("o leitor direto aceitou o que o documento recusa", e.what());
         }
-        if (!readAlike(direct, viaDocument))
+        if (!readAlike(direct, viaDocument) || !readAlike(streamed, viaDocument))
             fault("leitores divergem", body.left(300).toStdString());
     }
     RpcCall call;

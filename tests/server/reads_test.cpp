@@ -7,6 +7,8 @@
 #include <server/rpc/rowjson.h>
 #include <server/rpc/rpc.h>
 
+#include <erpwire/json.h>
+
 #include <gtest/gtest.h>
 
 #include <QJsonDocument>
@@ -500,6 +502,22 @@ TEST_P(Reads, BadRequestsGetTheirErrorCodeAndChangeNothing)
 INSTANTIATE_TEST_SUITE_P(Databases, Reads, ::testing::Values(Backend::Sqlite, Backend::Postgres),
                          [](const auto &info) { return backendName(info.param); });
 
+namespace {
+
+// A body that arrives a byte at a time: every token of it is cut somewhere.
+struct Trickle final : erp::wire::ByteStream
+{
+    explicit Trickle(const char *text) : text(text) {}
+    const char *data() const override { return text.data(); }
+    qsizetype size() const override { return shown; }
+    bool more() override { return shown < qsizetype(text.size()) && ++shown; }
+    std::string text;
+    qsizetype shown = 0;
+};
+
+} // namespace
+
+// A body read while it arrives is read as the whole body is: the same calls taken, alike.
 TEST(Requests, UsualCallsAreReadDirectlyAsTheDocumentReadsThem)
 {
     const char *usual[] = {
@@ -521,9 +539,13 @@ TEST(Requests, UsualCallsAreReadDirectlyAsTheDocumentReadsThem)
         RpcCall direct, viaDocument;
         const bool taken = readUsualCall(body, direct);
         readCallDocument(body, viaDocument);
+        Trickle trickle(text);
+        RpcCall streamed;
+        EXPECT_EQ(readUsualCall(trickle, streamed), taken) << text;
         if (!taken)
             continue; // an escape in a text: the document's alone
         EXPECT_TRUE(readAlike(direct, viaDocument)) << text;
+        EXPECT_TRUE(readAlike(streamed, viaDocument)) << text;
     }
     for (const char *text : {usual[0], usual[std::size(usual) - 1]}) {
         RpcCall c;
@@ -550,6 +572,8 @@ TEST(Requests, UsualCallsAreReadDirectlyAsTheDocumentReadsThem)
     for (const char *text : unusual) {
         RpcCall c;
         EXPECT_FALSE(readUsualCall(text, c)) << text;
+        Trickle trickle(text);
+        EXPECT_FALSE(readUsualCall(trickle, c)) << text;
         EXPECT_TRUE(c.method.isEmpty() && c.params.isEmpty()) << text;
     }
 }

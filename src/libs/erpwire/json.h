@@ -47,6 +47,8 @@ ERPWIRE_EXPORT std::optional<QVariant> readRpcResult(ByteStream &in, double id, 
 // A packet read from the JSON text at data as decodePacket would give it, and in consumed the
 // bytes it took; nullopt for anything it does not take.
 ERPWIRE_EXPORT std::optional<Packet> readPacketJson(const char *data, qsizetype size, qsizetype *consumed);
+// The same from the stream's byte at from on (from <= in.size()), read as more arrive.
+ERPWIRE_EXPORT std::optional<Packet> readPacketJson(ByteStream &in, qsizetype from, qsizetype *consumed);
 
 // Streaming encoders: append JSON text to out without building a JSON tree.
 ERPWIRE_EXPORT void appendPacketJson(QByteArray &out, const Packet &packet);

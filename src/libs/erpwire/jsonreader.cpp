@@ -758,17 +758,34 @@ std::optional<QVariant> readRpcResult(ByteStream &in, double id, std::atomic<qin
     return readRpcResult(r, id);
 }
 
-std::optional<Packet> readPacketJson(const char *data, qsizetype size, qsizetype *consumed)
+namespace {
+
+std::optional<Packet> readPacketJson(Reader &r, qsizetype *consumed)
 {
     try {
-        Reader r(data, size);
+        const char *from = r.p;
         Packet packet = r.packet();
-        *consumed = r.p - data;
+        *consumed = r.p - from;
         return packet;
     } catch (const Unsure &) {
     } catch (const WireError &) {
     }
     return std::nullopt;
+}
+
+} // namespace
+
+std::optional<Packet> readPacketJson(const char *data, qsizetype size, qsizetype *consumed)
+{
+    Reader r(data, size);
+    return readPacketJson(r, consumed);
+}
+
+std::optional<Packet> readPacketJson(ByteStream &in, qsizetype from, qsizetype *consumed)
+{
+    Reader r(in, nullptr);
+    r.p += from;
+    return readPacketJson(r, consumed);
 }
 
 } // namespace erp::wire

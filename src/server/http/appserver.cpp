@@ -1,5 +1,6 @@
 #include "appserver.h"
 #include "auth.h"
+#include "incomingbody.h"
 #include "server/db/pool.h"
 #include "server/db/schema.h"
 #include "server/rpc/rpc.h"
@@ -22,6 +23,7 @@
 #include <condition_variable>
 #include <cstdio>
 #include <ctime>
+#include <future>
 #include <list>
 #include <malloc.h>
 #include <mutex>
@@ -58,6 +60,10 @@ constexpr std::size_t kPiece = 64 * 1024;
 // later ones larger, so that a long list pays for fewer hand-overs between the threads.
 constexpr qsizetype kChunk = 64 * 1024, kLongChunk = 128 * 1024;
 constexpr int kShortPieces = 16;
+// A body larger than this is read as a call while it still arrives, by one of a few readers of
+// their own: a slow sender then holds a reader, never a worker.
+constexpr qsizetype kStreamFrom = 256 * 1024;
+constexpr int kStreamedReads = 2;
 // Connections past the limit are answered 503 while there are at most this many of them;
 // beyond, they are closed unanswered.
 constexpr int kRefusing = 64;
@@ -170,6 +176,16 @@ struct AuthOutcome
     int retryAfterSeconds = 0;
 };
 
+// A large request read while it arrives: the reader gives the call when it is the usual one
+// (texts, numbers and packets), nothing when the whole body must go to the document.
+struct StreamedRequest
+{
+    explicit StreamedRequest(std::size_t limit) : body(limit) {}
+    IncomingBody body;
+    std::promise<std::optional<RpcCall>> readDone;
+    std::future<std::optional<RpcCall>> read = readDone.get_future();
+};
+
 struct SessionBase
 {
     virtual ~SessionBase() = default;
@@ -249,8 +265,33 @@ public:
         std::unique_ptr<ResultStream> stream;
     };
 
-    // Reads and runs one call on a worker; the body is dropped as soon as it is read.
-    Answer runCall(QByteArray body, const std::string &object, const std::string &operatorName, CallLog &log)
+    // A reader for a large body, or nothing when every reader is taken.
+    std::shared_ptr<StreamedRequest> streamRequest()
+    {
+        if (streamedReads.fetch_add(1) >= kStreamedReads) {
+            --streamedReads;
+            return nullptr;
+        }
+        auto request = std::make_shared<StreamedRequest>(options.maxBodyBytes);
+        asio::post(readers, [this, request] {
+            std::optional<RpcCall> call;
+            try {
+                call.emplace();
+                if (!readUsualCall(request->body, *call))
+                    call.reset();
+            } catch (const std::exception &) {
+                call.reset(); // the document reads it again, and words the failure
+            }
+            --streamedReads;
+            request->readDone.set_value(std::move(call));
+        });
+        return request;
+    }
+
+    // Reads and runs one call on a worker; the body is dropped as soon as it is read. read: the
+    // call already read from a body that was streamed.
+    Answer runCall(QByteArray body, const std::string &object, const std::string &operatorName, CallLog &log,
+                   std::optional<RpcCall> read = std::nullopt)
     {
         RpcCall call;
         const auto fail = [&](int code, const QString &message) {
@@ -258,7 +299,12 @@ public:
             return Answer{errorJson(call.id, code, message), nullptr};
         };
         try {
-            parseCall(body, object, call);
+            if (read) {
+                call = *std::move(read);
+                bindCall(object, call);
+            } else {
+                parseCall(body, object, call);
+            }
         } catch (const RpcError &e) {
             if (!call.method.isNull())
                 log.method = call.method.left(60).toStdString();
@@ -414,6 +460,9 @@ public:
     Authenticator auth;
     asio::thread_pool workers;
     asio::thread_pool healthThread{1};
+    // Before io: a reader still waiting on a body ends when the session holding it is destroyed.
+    asio::thread_pool readers{kStreamedReads};
+    std::atomic<int> streamedReads{0};
     std::optional<ssl::context> tls;
     std::mutex healthMutex;
     bool probing = false;
@@ -453,6 +502,7 @@ public:
     }
     ~Session() override
     {
+        endStreamedBody(false);
         if (m_callActive)
             m_srv.leave();
         --(m_overLimit ? m_srv.refusing : m_srv.connections);
@@ -621,7 +671,7 @@ private:
         m_log.operatorName = m_operator;
         m_body = QByteArray();
         const auto length = m_parser->content_length();
-        if (length && !m_inflater)
+        if (length && !m_inflater && qsizetype(*length) < kStreamFrom)
             m_body.reserve(qsizetype(*length));
         if (beast::iequals(m_parser->get()[http::field::expect], "100-continue")) {
             m_out = "HTTP/1.1 100 Continue\r\n\r\n";
@@ -659,18 +709,35 @@ private:
         if (ec)
             return abandon("interrompido (corpo incompleto)");
         const std::size_t n = kPiece - m_parser->get().body().size;
+        const auto tooLarge = [this] {
+            m_log.outcome = "recusado HTTP 413";
+            refuse(413, "{\"erro\":\"Requisição grande demais.\"}");
+        };
+        // a streamed body gets each piece as it is inflated
+        QByteArray &out = m_streamed ? m_inflated : m_body;
         if (m_inflater) {
             try {
-                if (!m_inflater->feed(m_piece.get(), n, m_body)) {
-                    m_log.outcome = "recusado HTTP 413";
-                    return refuse(413, "{\"erro\":\"Requisição grande demais.\"}");
-                }
+                if (!m_inflater->feed(m_piece.get(), n, out))
+                    return tooLarge();
             } catch (const wire::GzipError &) {
                 m_log.outcome = "recusado HTTP 400 (gzip inválido)";
                 return refuse(400, "{\"erro\":\"Corpo gzip inválido.\"}");
             }
+        }
+        if (m_streamed) {
+            const bool fits = m_inflater ? m_streamed->body.append(m_inflated.constData(), std::size_t(m_inflated.size()))
+                                         : m_streamed->body.append(m_piece.get(), n);
+            m_inflated.resize(0);
+            if (!fits)
+                return tooLarge();
         } else {
-            m_body.append(m_piece.get(), qsizetype(n));
+            if (!m_inflater)
+                m_body.append(m_piece.get(), qsizetype(n));
+            if (m_body.size() >= kStreamFrom && !m_parser->is_done() && (m_streamed = m_srv.streamRequest())) {
+                if (!m_streamed->body.append(m_body.constData(), std::size_t(m_body.size())))
+                    return tooLarge();
+                m_body = QByteArray();
+            }
         }
         readBody();
     }
@@ -683,6 +750,25 @@ private:
         }
         m_inflater.reset();
         m_piece.reset();
+        m_inflated = QByteArray();
+        if (m_streamed) {
+            std::shared_ptr<StreamedRequest> request = std::exchange(m_streamed, nullptr);
+            request->body.end(true);
+            return asio::post(m_srv.workers, [self = self(), request]() mutable {
+                std::optional<RpcCall> read = request->read.get();
+                QByteArray body;
+                if (read) {
+                    request.reset(); // its bytes are not needed while the method runs
+                } else {
+                    // unread, the body goes to the document as it is: no copy
+                    const std::string_view all = request->body.all();
+                    body = QByteArray::fromRawData(all.data(), qsizetype(all.size()));
+                }
+                auto answer = std::make_shared<typename Impl::Answer>(self->m_srv.runCall(
+                    std::move(body), self->m_object, self->m_operator, self->m_log, std::move(read)));
+                asio::post(self->m_stream.get_executor(), [self, answer] { self->answer(std::move(*answer)); });
+            });
+        }
         asio::post(m_srv.workers, [self = self()] {
             auto answer = std::make_shared<typename Impl::Answer>(
                 self->m_srv.runCall(std::move(self->m_body), self->m_object, self->m_operator, self->m_log));
@@ -859,6 +945,7 @@ private:
     // Answers at once and closes: the rest of the request is never buffered.
     void refuse(int status, const std::string &body, const std::string &extra = {})
     {
+        endStreamedBody(false);
         m_srv.writeLog(m_log, -1);
         if (m_callActive) {
             m_callActive = false;
@@ -870,6 +957,7 @@ private:
 
     void abandon(const std::string &outcome)
     {
+        endStreamedBody(false);
         m_log.outcome = outcome;
         finishCall(-1);
         lowest().close();
@@ -900,6 +988,13 @@ private:
         });
     }
 
+    // The reader of a body cut short is let go; its bytes go with the last holder.
+    void endStreamedBody(bool whole)
+    {
+        if (m_streamed)
+            std::exchange(m_streamed, nullptr)->body.end(whole);
+    }
+
     Impl &m_srv;
     Stream m_stream;
     bool m_overLimit;
@@ -921,6 +1016,9 @@ private:
     std::string m_object, m_operator;
     QByteArray m_body;
     std::unique_ptr<wire::GzipInflater> m_inflater;
+    std::shared_ptr<StreamedRequest> m_streamed;
+    QByteArray m_inflated; // a piece of a streamed body, inflated
+
     std::string m_out;
     std::unique_ptr<ResultStream> m_result;
     QByteArray m_pending;

@@ -31,16 +31,37 @@ QByteArray idJson(const QJsonValue &id)
 
 namespace {
 
-// A cursor over the usual call's text; any step it cannot take leaves the body to the document.
+// A cursor over the usual call's text, which may still be arriving (then it never moves, and
+// more comes when the cursor runs out); any step it cannot take leaves the body to the document.
 struct Cursor
 {
     const char *at;
     const char *end;
+    wire::ByteStream *in = nullptr;
 
+    bool fill()
+    {
+        if (!in || !in->more())
+            return false;
+        end = in->data() + in->size();
+        return true;
+    }
+    bool avail() { return at < end || fill(); }
+    bool need(size_t n)
+    {
+        while (size_t(end - at) < n)
+            if (!fill())
+                return false;
+        return true;
+    }
     void space()
     {
-        while (at < end && (*at == ' ' || *at == '\t' || *at == '\n' || *at == '\r'))
-            ++at;
+        for (;;) {
+            while (at < end && (*at == ' ' || *at == '\t' || *at == '\n' || *at == '\r'))
+                ++at;
+            if (at < end || !fill())
+                return;
+        }
     }
     bool take(char c)
     {
@@ -56,7 +77,7 @@ struct Cursor
         if (!take('"'))
             return false;
         const char *start = at;
-        while (at < end && *at != '"') {
+        while (avail() && *at != '"') {
             const auto c = static_cast<unsigned char>(*at);
             if (c < 0x20 || c >= 0x80 || c == '\\')
                 return false;
@@ -68,33 +89,36 @@ struct Cursor
         ++at;
         return true;
     }
+    bool digit() { return avail() && std::isdigit(static_cast<unsigned char>(*at)); }
     // A number as JSON writes it, kept as the document keeps it: whole values as integers, the
     // rest as doubles.
     bool number(QJsonValue &out)
     {
         space();
         const char *start = at;
-        if (at < end && *at == '-')
+        if (avail() && *at == '-')
             ++at;
-        if (at == end || !std::isdigit(static_cast<unsigned char>(*at)) || (*at == '0' && at + 1 < end && std::isdigit(static_cast<unsigned char>(at[1]))))
+        if (!digit() || (*at == '0' && need(2) && std::isdigit(static_cast<unsigned char>(at[1]))))
             return false;
-        while (at < end && std::isdigit(static_cast<unsigned char>(*at)))
+        while (digit())
             ++at;
         bool whole = true;
-        if (at < end && *at == '.') {
+        if (avail() && *at == '.') {
             whole = false;
-            if (++at == end || !std::isdigit(static_cast<unsigned char>(*at)))
+            ++at;
+            if (!digit())
                 return false;
-            while (at < end && std::isdigit(static_cast<unsigned char>(*at)))
+            while (digit())
                 ++at;
         }
-        if (at < end && (*at == 'e' || *at == 'E')) {
+        if (avail() && (*at == 'e' || *at == 'E')) {
             whole = false;
-            if (++at < end && (*at == '+' || *at == '-'))
+            ++at;
+            if (avail() && (*at == '+' || *at == '-'))
                 ++at;
-            if (at == end || !std::isdigit(static_cast<unsigned char>(*at)))
+            if (!digit())
                 return false;
-            while (at < end && std::isdigit(static_cast<unsigned char>(*at)))
+            while (digit())
                 ++at;
         }
         if (whole && (at - start - (start[0] == '-') > 15 || (start[0] == '-' && start[1] == '0')))
@@ -136,18 +160,25 @@ struct Cursor
     bool word(std::string_view w)
     {
         space();
-        if (size_t(end - at) < w.size() || std::string_view(at, w.size()) != w)
+        if (!need(w.size()) || std::string_view(at, w.size()) != w)
             return false;
         at += w.size();
         return true;
     }
+    std::optional<wire::Packet> packet()
+    {
+        qsizetype used = 0;
+        std::optional<wire::Packet> p = in ? wire::readPacketJson(*in, at - in->data(), &used)
+                                           : wire::readPacketJson(at, end - at, &used);
+        at += used;
+        if (in)
+            end = in->data() + in->size();
+        return p;
+    }
 };
 
-} // namespace
-
-bool readUsualCall(const QByteArray &body, RpcCall &call)
+bool readUsualCall(Cursor c, RpcCall &call)
 {
-    Cursor c{body.constData(), body.constData() + body.size()};
     bool version = false, id = false, method = false, params = false;
     RpcCall read;
     if (!c.take('{'))
@@ -179,12 +210,10 @@ bool readUsualCall(const QByteArray &body, RpcCall &call)
             if (!c.take(']')) {
                 do {
                     c.space();
-                    if (c.at < c.end && *c.at == '{') {
-                        qsizetype used = 0;
-                        std::optional<wire::Packet> packet = wire::readPacketJson(c.at, c.end - c.at, &used);
+                    if (c.avail() && *c.at == '{') {
+                        std::optional<wire::Packet> packet = c.packet();
                         if (!packet)
                             return false;
-                        c.at += used;
                         read.packets.insert(int(read.params.size()), *std::move(packet));
                         read.params.append(QJsonObject());
                         continue;
@@ -205,12 +234,27 @@ bool readUsualCall(const QByteArray &body, RpcCall &call)
     if (!c.take('}') || !version || !method || !params)
         return false;
     c.space();
-    if (c.at != c.end)
+    if (c.avail())
         return false;
     if (!id)
         read.id = "null";
     call = std::move(read);
     return true;
+}
+
+} // namespace
+
+bool readUsualCall(const QByteArray &body, RpcCall &call)
+{
+    return readUsualCall(Cursor{body.constData(), body.constData() + body.size()}, call);
+}
+
+bool readUsualCall(wire::ByteStream &in, RpcCall &call)
+{
+    while (in.size() == 0)
+        if (!in.more())
+            return false;
+    return readUsualCall(Cursor{in.data(), in.data() + in.size(), &in}, call);
 }
 
 bool readAlike(const RpcCall &direct, const RpcCall &viaDocument)
@@ -265,6 +309,11 @@ void parseCall(const QByteArray &body, const std::string &object, RpcCall &call)
                                .arg(body.size() >> 20));
         readCallDocument(body, call);
     }
+    bindCall(object, call);
+}
+
+void bindCall(const std::string &object, RpcCall &call)
+{
     if (object != kServerObject)
         throw RpcError(rpc::MethodNotFound,
                        QStringLiteral("Objeto de servidor desconhecido: \"%1\".").arg(QString::fromStdString(object).left(60)));

@@ -17,6 +17,10 @@
 #include <string>
 #include <vector>
 
+namespace erp::wire {
+class ByteStream;
+}
+
 namespace erp::server {
 
 inline constexpr const char *kServerObject = "REC00800.rdmRecCont";
@@ -108,10 +112,15 @@ struct RpcCall
 // Fills call as far as the body allows, so that a refusal still answers with its id;
 // throws RpcError (ParseError, InvalidRequest, InvalidParams, MethodNotFound).
 void parseCall(const QByteArray &body, const std::string &object, RpcCall &call);
+// What parseCall does once the call is read: the object and the method looked up (throws
+// MethodNotFound).
+void bindCall(const std::string &object, RpcCall &call);
 // The two ways parseCall reads a body, apart for the fuzzer to hold one against the other: the
 // usual call of plain texts, numbers and packets, directly (false for anything else, call
 // untouched); and any body, through QJsonDocument (throws as parseCall does).
 bool readUsualCall(const QByteArray &body, RpcCall &call);
+// The same over a body still arriving, so that reading overlaps its coming.
+bool readUsualCall(wire::ByteStream &in, RpcCall &call);
 void readCallDocument(const QByteArray &body, RpcCall &call);
 // Whether the two ways read a body alike: the same id, method and params, each packet read
 // directly being the one the document's object decodes to.

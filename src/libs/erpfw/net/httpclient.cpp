@@ -32,7 +32,6 @@
 
 #include <poll.h>
 #include <sys/ioctl.h>
-#include <sys/mman.h>
 #include <sys/socket.h>
 #include <unistd.h>
 
@@ -51,34 +50,9 @@ constexpr size_t kReadChunk = 256 * 1024;
 constexpr std::uint32_t kMaxHeadBytes = 64 * 1024;
 // Below this a compressed body saves less time than compressing it costs.
 constexpr size_t kCompressFrom = 64 * 1024;
-// Address space only: pages are committed as the body grows.
-constexpr size_t kBodyLimit = size_t(4) << 30;
-constexpr size_t kCommitStep = size_t(4) << 20;
-
-size_t pageSize()
-{
-    static const size_t size = size_t(::sysconf(_SC_PAGESIZE));
-    return size;
-}
-
 // The most of an answer looked at before it is read (answerArrived): short answers only.
 constexpr int kPeekLimit = 64 * 1024;
 
-// The space of a small body, kept for the next one (calls run on worker threads, so one for the
-// process): most answers are small, and mapping space for each would cost more than reading it.
-constexpr size_t kKeptCommitted = 1 << 20;
-struct KeptSpace
-{
-    std::mutex mutex;
-    char *data = nullptr;
-    size_t committed = 0;
-    ~KeptSpace()
-    {
-        if (data)
-            ::munmap(data, kBodyLimit);
-    }
-};
-KeptSpace g_kept;
 
 // gzip in, bytes out into the body.
 class Inflater
@@ -89,7 +63,7 @@ public:
     Inflater(const Inflater &) = delete;
     Inflater &operator=(const Inflater &) = delete;
 
-    bool write(HttpBody &body, const char *data, size_t size)
+    bool write(wire::PinnedBuffer &body, const char *data, size_t size)
     {
         m_z.next_in = reinterpret_cast<Bytef *>(const_cast<char *>(data));
         m_z.avail_in = uInt(size);
@@ -123,7 +97,7 @@ private:
 // when the answer is gzip.
 struct BodySink
 {
-    HttpBody *body = nullptr;
+    wire::PinnedBuffer *body = nullptr;
     std::optional<Inflater> inflater;
     bool failed = false;
 
@@ -204,67 +178,6 @@ std::string verifyFailure(long result, const std::string &host)
 }
 
 } // namespace
-
-// ---- HttpBody
-
-HttpBody::HttpBody() = default;
-
-HttpBody::~HttpBody()
-{
-    if (!m_data)
-        return;
-    if (m_committed <= kKeptCommitted) {
-        const std::lock_guard lock(g_kept.mutex);
-        if (!g_kept.data) {
-            g_kept.data = m_data;
-            g_kept.committed = m_committed;
-            return;
-        }
-    }
-    ::munmap(m_data, kBodyLimit);
-}
-
-bool HttpBody::reserveMore(size_t n)
-{
-    if (m_committed - m_size >= n)
-        return true;
-    if (n > kBodyLimit - m_size)
-        return false;
-    if (!m_data) {
-        const std::lock_guard lock(g_kept.mutex);
-        m_data = std::exchange(g_kept.data, nullptr);
-        m_committed = m_data ? g_kept.committed : 0;
-    }
-    if (m_committed - m_size >= n)
-        return true;
-    if (!m_data) {
-        void *at = ::mmap(nullptr, kBodyLimit, PROT_NONE, MAP_PRIVATE | MAP_ANONYMOUS | MAP_NORESERVE, -1, 0);
-        if (at == MAP_FAILED)
-            throw std::bad_alloc();
-        m_data = static_cast<char *>(at);
-    }
-    // small bodies double from a page; large ones grow by steps
-    size_t want = std::max(m_size + n, std::min(std::max(m_committed * 2, pageSize()), m_committed + kCommitStep));
-    want = std::min((want + pageSize() - 1) / pageSize() * pageSize(), kBodyLimit);
-    if (::mprotect(m_data + m_committed, want - m_committed, PROT_READ | PROT_WRITE) != 0)
-        throw std::bad_alloc();
-    m_committed = want;
-    return true;
-}
-
-bool HttpBody::append(const char *bytes, size_t n)
-{
-    if (!reserveMore(n))
-        return false;
-    std::memcpy(m_data + m_size, bytes, n);
-    m_size += n;
-    return true;
-}
-
-void HttpBody::clear()
-{
-    m_size = 0;
-}
 
 // ---- HttpBodyBlocks
 
@@ -627,7 +540,7 @@ struct HttpClient::Impl : HttpBodyStream
     }
 
     // HttpBodyStream
-    const HttpBody &body() const override { return *sink.body; }
+    const wire::PinnedBuffer &body() const override { return *sink.body; }
     bool more() override
     {
         if (bodyFailure != HttpFailure::None || parser->is_done())

@@ -1,6 +1,7 @@
 #pragma once
 
 #include <erpfw/erpfw_global.h>
+#include <erpwire/pinnedbuffer.h>
 
 #include <QByteArray>
 
@@ -28,38 +29,10 @@ enum class HttpFailure {
     Cancelled,   // HttpClient::cancel ended it
 };
 
-// An answer's body: contiguous, and never moved while it grows, so that a reader may keep
-// pointers into it while more arrives.
-class ERPFW_EXPORT HttpBody
-{
-public:
-    HttpBody();
-    ~HttpBody();
-    HttpBody(const HttpBody &) = delete;
-    HttpBody &operator=(const HttpBody &) = delete;
-
-    const char *data() const { return m_data; }
-    size_t size() const { return m_size; }
-    std::string_view view() const { return {m_data, m_size}; }
-
-    // Room for at least n more bytes after size(); false when the body would outgrow its limit.
-    bool reserveMore(size_t n);
-    char *tail() { return m_data + m_size; }
-    size_t room() const { return m_committed - m_size; }
-    void grow(size_t n) { m_size += n; }
-    bool append(const char *bytes, size_t n);
-    void clear();
-
-private:
-    char *m_data = nullptr;
-    size_t m_size = 0;
-    size_t m_committed = 0;
-};
-
 struct HttpAnswer
 {
     int status = 0;
-    HttpBody body;
+    wire::PinnedBuffer body;
 };
 
 struct HttpOptions
@@ -74,7 +47,7 @@ struct HttpOptions
 class HttpBodyStream
 {
 public:
-    virtual const HttpBody &body() const = 0;
+    virtual const wire::PinnedBuffer &body() const = 0;
     virtual bool more() = 0;
 
 protected:
