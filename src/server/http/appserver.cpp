@@ -751,27 +751,23 @@ private:
         m_inflater.reset();
         m_piece.reset();
         m_inflated = QByteArray();
-        if (m_streamed) {
-            std::shared_ptr<StreamedRequest> request = std::exchange(m_streamed, nullptr);
+        std::shared_ptr<StreamedRequest> request = std::exchange(m_streamed, nullptr);
+        if (request)
             request->body.end(true);
-            return asio::post(m_srv.workers, [self = self(), request]() mutable {
-                std::optional<RpcCall> read = request->read.get();
-                QByteArray body;
-                if (read) {
-                    request.reset(); // its bytes are not needed while the method runs
-                } else {
-                    // unread, the body goes to the document as it is: no copy
-                    const std::string_view all = request->body.all();
-                    body = QByteArray::fromRawData(all.data(), qsizetype(all.size()));
-                }
-                auto answer = std::make_shared<typename Impl::Answer>(self->m_srv.runCall(
-                    std::move(body), self->m_object, self->m_operator, self->m_log, std::move(read)));
-                asio::post(self->m_stream.get_executor(), [self, answer] { self->answer(std::move(*answer)); });
-            });
-        }
-        asio::post(m_srv.workers, [self = self()] {
-            auto answer = std::make_shared<typename Impl::Answer>(
-                self->m_srv.runCall(std::move(self->m_body), self->m_object, self->m_operator, self->m_log));
+        asio::post(m_srv.workers, [self = self(), request]() mutable {
+            std::optional<RpcCall> read;
+            QByteArray body;
+            if (!request) {
+                body = std::move(self->m_body);
+            } else if ((read = request->read.get())) {
+                request.reset(); // its bytes are not needed while the method runs
+            } else {
+                // unread, the body goes to the document as it is: no copy
+                const std::string_view all = request->body.all();
+                body = QByteArray::fromRawData(all.data(), qsizetype(all.size()));
+            }
+            auto answer = std::make_shared<typename Impl::Answer>(self->m_srv.runCall(
+                std::move(body), self->m_object, self->m_operator, self->m_log, std::move(read)));
             asio::post(self->m_stream.get_executor(), [self, answer] { self->answer(std::move(*answer)); });
         });
     }

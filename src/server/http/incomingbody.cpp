@@ -8,7 +8,6 @@ bool IncomingBody::append(const char *data, std::size_t size)
         return false;
     {
         const std::lock_guard lock(m_mutex);
-        m_publishedData = m_bytes.data();
         m_published = m_bytes.size();
     }
     m_changed.notify_one();
@@ -33,7 +32,6 @@ bool IncomingBody::more()
     m_changed.wait(lock, [this] { return m_ended || m_published > std::size_t(m_seen); });
     if ((m_ended && !m_whole) || m_published == std::size_t(m_seen))
         return false;
-    m_seenData = m_publishedData;
     m_seen = qsizetype(m_published);
     return true;
 }

@@ -25,8 +25,9 @@ public:
     // Once ended whole, on any thread that the ending thread handed the body to.
     std::string_view all() const { return m_bytes.view(); }
 
-    // The reader's side.
-    const char *data() const override { return m_seenData; }
+    // The reader's side. The bytes never move once the first came, so only their count is
+    // handed over.
+    const char *data() const override { return m_bytes.data(); }
     qsizetype size() const override { return m_seen; }
     bool more() override;
 
@@ -34,10 +35,8 @@ private:
     std::mutex m_mutex;
     std::condition_variable m_changed;
     wire::PinnedBuffer m_bytes; // the connection's: the reader sees only what is published
-    const char *m_publishedData = nullptr;
     std::size_t m_published = 0;
     bool m_ended = false, m_whole = false;
-    const char *m_seenData = nullptr;
     qsizetype m_seen = 0;
 };
 
