@@ -2,6 +2,7 @@
 // the account query, authentication, and a corpus of bad requests that must change nothing.
 #include "harness.h"
 
+#include <server/db/pool.h>
 #include <server/methods/accountlist.h>
 #include <server/rpc/layouts.h>
 #include <server/rpc/rowjson.h>
@@ -14,6 +15,7 @@
 #include <QJsonDocument>
 #include <QRegularExpression>
 
+#include <future>
 #include <map>
 
 using namespace erp::server;
@@ -39,7 +41,8 @@ protected:
             auto database = TestDatabase::create(GetParam());
             if (!database)
                 GTEST_SKIP() << "ERP_TEST_PG_URL não definida";
-            database->prepareDemo(1500);
+            // company 01 lists some 1,600 accounts: long enough for a list to be read apart from its JSON
+            database->prepareDemo(3000);
             e = std::make_unique<Env>();
             e->server = std::make_unique<RunningServer>(database->url());
             e->sql = database->connect();
@@ -307,6 +310,36 @@ TEST_P(Reads, AccountListIsThePlainQueryReadWithoutARowLookupPerAccount)
         EXPECT_EQ(plan.find("Sort"), std::string::npos) << plan;
         EXPECT_NE(plan.find("Index Only Scan using listactrec_pkey on listactrec"), std::string::npos) << plan;
     }
+}
+
+// A list given up half-way, with rows still being read apart from the JSON, lets its
+// connection go at once; the same list read to its end is the server's answer.
+TEST_P(Reads, AListGivenUpHalfWayLetsItsConnectionGo)
+{
+    Filter widest;
+    widest.dueFrom = "1990-01-01";
+    widest.dueTo = "2099-12-31";
+    QList<QJsonValue> params;
+    for (const QJsonValue v : widest.params())
+        params.append(v);
+    ConnectionPool pool(env->db->url(), 1);
+    const auto open = [&] {
+        CallContext ctx{pool.acquire(), "ana", kToday};
+        return (*findMethod("GetContRec"))(ctx, Params("GetContRec", params)).stream;
+    };
+    QByteArray json;
+    for (std::unique_ptr<ResultStream> whole = open(); whole->produce(json);) {
+    }
+    EXPECT_EQ(QJsonDocument::fromJson(json).object(), accounts(widest));
+
+    std::unique_ptr<ResultStream> left = open();
+    QByteArray part;
+    ASSERT_TRUE(left->produce(part));
+    ASSERT_TRUE(left->produce(part)) << "the list should outlast its first two pieces";
+    auto gone = std::async(std::launch::async, [&] { left.reset(); });
+    ASSERT_EQ(gone.wait_for(std::chrono::seconds(30)), std::future_status::ready);
+    auto next = std::async(std::launch::async, [&] { return pool.acquire(); });
+    EXPECT_EQ(next.wait_for(std::chrono::seconds(30)), std::future_status::ready);
 }
 
 // Every write to the tables the list is made from is in the list's table at once: an account

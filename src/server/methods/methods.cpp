@@ -7,7 +7,11 @@
 
 #include <erpwire/json.h>
 
+#include <condition_variable>
+#include <deque>
 #include <map>
+#include <mutex>
+#include <thread>
 
 namespace erp::server {
 
@@ -88,7 +92,10 @@ MethodResult getAjusCont(CallContext &ctx, const Params &p)
                     {branch, entry, dueSeq, instalment}, layouts::ajusCont());
 }
 
-// The account list, written row by row as the database gives it.
+// The account list, written row by row as the database gives it. The first piece is written
+// straight from the statement; after it, a reader thread steps the statement and copies rows in
+// batches while the worker writes the JSON of the batch before: the two halves of a long list's
+// work run side by side, and a short list never starts the thread.
 class AccountStream final : public ResultStream
 {
 public:
@@ -99,7 +106,11 @@ public:
             m_st.bind(int(i) + 1, q.params[i]);
         m_pending = m_st.next(); // a failing query fails the call before anything is sent
     }
-    ~AccountStream() override { m_st.reset(); }
+    ~AccountStream() override
+    {
+        stopReader();
+        m_st.reset();
+    }
 
     bool produce(QByteArray &out) override
     {
@@ -108,15 +119,34 @@ public:
             wire::appendFieldsJson(out, layouts::contRec());
             out.append(",\"rows\":[");
             m_headerDone = true;
-        }
-        while (m_pending) {
-            if (m_rows)
-                out.append(',');
-            appendRowJson(out, m_st, layouts::contRec());
-            ++m_rows;
-            m_pending = m_st.next();
-            if (out.size() >= kChunk)
+            while (m_pending && out.size() < kChunk) {
+                appendRow(out, [&] { appendRowJson(out, m_st, layouts::contRec()); });
+                m_pending = m_st.next();
+            }
+            if (m_pending) {
+                m_reader = std::thread([this] { read(); });
                 return true;
+            }
+        }
+        if (m_reader.joinable()) {
+            std::unique_lock lock(m_mutex);
+            m_changed.wait(lock, [&] { return !m_full.empty() || m_readerDone; });
+            if (!m_full.empty()) {
+                RowBatch batch = std::move(m_full.front());
+                m_full.pop_front();
+                m_changed.notify_all();
+                lock.unlock();
+                for (size_t r = 0; r < batch.rows(); ++r)
+                    appendRow(out, [&] { batch.appendRowJson(out, r); });
+                batch.clear();
+                lock.lock();
+                m_free.push_back(std::move(batch));
+                return true;
+            }
+            lock.unlock();
+            m_reader.join();
+            if (m_readerError)
+                std::rethrow_exception(m_readerError);
         }
         out.append("]}");
         m_st.reset();
@@ -127,12 +157,77 @@ public:
 
 private:
     static constexpr qsizetype kChunk = 64 * 1024;
+    static constexpr size_t kBatchRows = 256, kBatchesAhead = 2;
+
+    template<typename Write>
+    void appendRow(QByteArray &out, Write write)
+    {
+        if (m_rows)
+            out.append(',');
+        write();
+        ++m_rows;
+    }
+
+    // On the reader thread, the only one to touch the statement until it is joined.
+    void read()
+    {
+        try {
+            while (m_pending) {
+                RowBatch batch(layouts::contRec());
+                {
+                    std::unique_lock lock(m_mutex);
+                    m_changed.wait(lock, [&] { return m_stop || m_full.size() < kBatchesAhead; });
+                    if (m_stop)
+                        break;
+                    if (!m_free.empty()) {
+                        batch = std::move(m_free.back());
+                        m_free.pop_back();
+                    }
+                }
+                for (size_t n = 0; n < kBatchRows && m_pending; ++n) {
+                    batch.copyRow(m_st);
+                    m_pending = m_st.next();
+                }
+                std::lock_guard lock(m_mutex);
+                m_full.push_back(std::move(batch));
+                m_changed.notify_all();
+            }
+        } catch (...) {
+            std::lock_guard lock(m_mutex);
+            m_readerError = std::current_exception();
+        }
+        std::lock_guard lock(m_mutex);
+        m_readerDone = true;
+        m_changed.notify_all();
+    }
+
+    void stopReader()
+    {
+        if (!m_reader.joinable())
+            return;
+        {
+            std::lock_guard lock(m_mutex);
+            m_stop = true;
+            m_changed.notify_all();
+        }
+        m_reader.join();
+    }
+
     Lease m_db;
     db::Transaction m_tx;
     db::Statement &m_st;
     bool m_pending = false;
     bool m_headerDone = false;
     long m_rows = 0;
+
+    std::thread m_reader;
+    std::mutex m_mutex;
+    std::condition_variable m_changed;
+    std::deque<RowBatch> m_full;
+    std::vector<RowBatch> m_free;
+    bool m_stop = false;
+    bool m_readerDone = false;
+    std::exception_ptr m_readerError;
 };
 
 void checkOrder(const Params &p, int i, const char *what, const std::optional<QDate> &from,

@@ -48,9 +48,11 @@ char *writeDateTime(char *p, std::string_view text, bool withTime)
     return p;
 }
 
-} // namespace
+bool numeric(FieldType t) { return t == FieldType::Float || t == FieldType::Integer || t == FieldType::Boolean; }
 
-void appendRowJson(QByteArray &out, const db::Statement &st, const QList<wire::FieldDef> &layout)
+// Row is a statement or a copied row: isNull, integer, real and textOrNull of a column.
+template<typename Row>
+void writeRow(QByteArray &out, const Row &st, const QList<wire::FieldDef> &layout)
 {
     // Cells are written through a pointer into room made ahead, and the array resized once a
     // row: a resize a cell was a third of writing a long list.
@@ -66,7 +68,7 @@ void appendRowJson(QByteArray &out, const db::Statement &st, const QList<wire::F
     end = p - out.constData();
     for (int c = 0; c < layout.size(); ++c) {
         const wire::FieldDef &f = layout[c];
-        if (f.type == FieldType::Float || f.type == FieldType::Integer || f.type == FieldType::Boolean) {
+        if (numeric(f.type)) {
             p = room(32);
             if (c)
                 *p++ = ',';
@@ -113,6 +115,63 @@ void appendRowJson(QByteArray &out, const db::Statement &st, const QList<wire::F
     *p++ = ']';
     out.resize(p - out.constData());
 }
+
+} // namespace
+
+// What writeRow reads of a copied row: the same calls as of the statement it came from.
+class BatchRow
+{
+public:
+    BatchRow(const RowBatch &b, size_t row) : m_cells(&b.m_cells[row * size_t(b.m_columns)]), m_text(b.m_text) {}
+    bool isNull(int c) const { return m_cells[c].null; }
+    std::int64_t integer(int c) const { return m_cells[c].integer; }
+    double real(int c) const { return m_cells[c].real; }
+    std::string_view textOrNull(int c) const
+    {
+        const RowBatch::Cell &cell = m_cells[c];
+        return cell.null ? std::string_view() : std::string_view(m_text.data() + cell.at, cell.size);
+    }
+
+private:
+    const RowBatch::Cell *m_cells;
+    const std::string &m_text;
+};
+
+void appendRowJson(QByteArray &out, const db::Statement &st, const QList<wire::FieldDef> &layout)
+{
+    writeRow(out, st, layout);
+}
+
+void RowBatch::copyRow(const db::Statement &st)
+{
+    m_columns = int(m_layout->size());
+    for (int c = 0; c < m_columns; ++c) {
+        const FieldType t = (*m_layout)[c].type;
+        Cell cell;
+        if (numeric(t)) {
+            cell.null = st.isNull(c);
+            if (!cell.null && t == FieldType::Boolean)
+                cell.integer = st.integer(c);
+            else if (!cell.null)
+                cell.real = st.real(c);
+        } else {
+            const std::string_view text = st.textOrNull(c);
+            cell.null = !text.data();
+            cell.at = std::uint32_t(m_text.size());
+            cell.size = std::uint32_t(text.size());
+            m_text.append(text);
+        }
+        m_cells.push_back(cell);
+    }
+}
+
+void RowBatch::clear()
+{
+    m_cells.clear();
+    m_text.clear();
+}
+
+void RowBatch::appendRowJson(QByteArray &out, size_t row) const { writeRow(out, BatchRow(*this, row), *m_layout); }
 
 PacketWriter::PacketWriter(QByteArray &out, const QList<wire::FieldDef> &layout) : m_out(out), m_layout(layout)
 {

@@ -17,6 +17,32 @@ namespace erp::server {
 // field i. Strings longer than their field are cut to it, so the packet always loads.
 void appendRowJson(QByteArray &out, const db::Statement &st, const QList<wire::FieldDef> &layout);
 
+// Rows of a statement copied out as appendRowJson reads them, so that one thread can step the
+// statement while another writes the JSON of the rows already read.
+class RowBatch
+{
+public:
+    explicit RowBatch(const QList<wire::FieldDef> &layout) : m_layout(&layout) {}
+    void copyRow(const db::Statement &st);
+    size_t rows() const { return m_columns ? m_cells.size() / size_t(m_columns) : 0; }
+    void clear();
+    void appendRowJson(QByteArray &out, size_t row) const;
+
+private:
+    struct Cell
+    {
+        bool null = false;
+        double real = 0;
+        std::int64_t integer = 0;
+        std::uint32_t at = 0, size = 0; // of the text in m_text
+    };
+    friend class BatchRow;
+    const QList<wire::FieldDef> *m_layout;
+    int m_columns = 0;
+    std::vector<Cell> m_cells;
+    std::string m_text;
+};
+
 // A packet written value by value, in the layout's order; strings are cut to their field.
 // Cells are written straight into out's memory: until finish(), out also holds the room not yet
 // written, and nothing else may append to it.
