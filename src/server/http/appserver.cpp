@@ -17,6 +17,7 @@
 
 #include <QByteArray>
 
+#include <array>
 #include <atomic>
 #include <charconv>
 #include <chrono>
@@ -784,17 +785,17 @@ private:
             m_producing = true;
             return asio::post(m_srv.workers, [self = self()] { self->produce(); });
         }
-        std::string body;
+        const bool close = !m_keepAlive || m_srv.stopRequested;
         if (m_gzipAnswer && a.json.size() > 256) {
+            std::string body;
             wire::GzipDeflater d;
             d.feed(a.json.constData(), std::size_t(a.json.size()), true, body);
+            m_out = responseHead(200, body.size(), true, close) + body;
         } else {
-            body.assign(a.json.constData(), std::size_t(a.json.size()));
             m_gzipAnswer = false;
+            m_out = responseHead(200, std::size_t(a.json.size()), false, close);
+            m_outBody = std::move(a.json); // written after the head as it is
         }
-        a.json = QByteArray();
-        const bool close = !m_keepAlive || m_srv.stopRequested;
-        m_out = responseHead(200, body.size(), m_gzipAnswer, close) + body;
         write([self = self(), close] {
             self->finishCall(-1);
             close ? self->shutdown() : self->nextRequest();
@@ -818,22 +819,23 @@ private:
                 buf.append('}');
                 piece.last = true;
             }
-            std::string compressed;
-            if (m_deflater)
+            if (m_deflater) {
+                std::string compressed;
                 m_deflater->feed(buf.constData(), std::size_t(buf.size()), piece.last, compressed);
-            const std::string_view payload =
-                m_deflater ? std::string_view(compressed) : std::string_view(buf.constData(), std::size_t(buf.size()));
-            std::string &chunk = piece.chunk;
+                buf = QByteArray(compressed.data(), qsizetype(compressed.size()));
+            }
+            // the chunk's framing around the payload, which is written from where it was made
             if (first)
-                chunk = responseHead(200, std::nullopt, bool(m_deflater), !m_keepAlive || m_srv.stopRequested);
-            if (!payload.empty()) {
+                piece.head = responseHead(200, std::nullopt, bool(m_deflater), !m_keepAlive || m_srv.stopRequested);
+            if (!buf.isEmpty()) {
                 char size[20];
-                const auto w = std::to_chars(size, size + sizeof size, payload.size(), 16);
-                chunk.reserve(chunk.size() + payload.size() + 32);
-                chunk.append(size, w.ptr).append("\r\n").append(payload).append("\r\n");
+                const auto w = std::to_chars(size, size + sizeof size, buf.size(), 16);
+                piece.head.append(size, w.ptr).append("\r\n");
+                piece.tail = "\r\n";
+                piece.payload = std::move(buf);
             }
             if (piece.last)
-                chunk.append("0\r\n\r\n");
+                piece.tail.append("0\r\n\r\n");
         } catch (const std::exception &e) {
             piece.failure = e.what();
         }
@@ -855,16 +857,18 @@ private:
             return endStream("interrompido: " + piece.failure, false);
         if (peerGone())
             return endStream("interrompido (cliente desconectou)", false);
-        m_out = std::move(piece.chunk);
+        m_out = std::move(piece.head);
+        m_outBody = std::move(piece.payload);
+        m_outTail = std::move(piece.tail);
         m_writing = true;
         if (!piece.last) {
             m_producing = true;
             asio::post(m_srv.workers, [self = self()] { self->produce(); });
         }
         lowest().expires_after(kWrite);
-        asio::async_write(m_stream, asio::buffer(m_out),
+        asio::async_write(m_stream, outBuffers(),
                           [self = self(), last = piece.last](beast::error_code ec, std::size_t) {
-                              self->m_out = std::string();
+                              self->clearOut();
                               self->m_writing = false;
                               if (ec) {
                                   // the piece being made still uses the result: it ends the stream
@@ -907,11 +911,23 @@ private:
         }
     }
 
+    std::array<asio::const_buffer, 3> outBuffers() const
+    {
+        return {asio::buffer(m_out), asio::buffer(m_outBody.constData(), std::size_t(m_outBody.size())),
+                asio::buffer(m_outTail)};
+    }
+    void clearOut()
+    {
+        m_out = std::string();
+        m_outBody = QByteArray();
+        m_outTail = std::string();
+    }
+
     template <class Then> void write(Then then)
     {
         lowest().expires_after(kWrite);
-        asio::async_write(m_stream, asio::buffer(m_out), [self = self(), then](beast::error_code ec, std::size_t) {
-            self->m_out = std::string();
+        asio::async_write(m_stream, outBuffers(), [self = self(), then](beast::error_code ec, std::size_t) {
+            self->clearOut();
             if (ec) {
                 if (self->m_result)
                     return self->endStream("interrompido (cliente desconectou)", false);
@@ -1015,13 +1031,17 @@ private:
     std::shared_ptr<StreamedRequest> m_streamed;
     QByteArray m_inflated; // a piece of a streamed body, inflated
 
-    std::string m_out;
+    std::string m_out; // what is being written: m_out, then m_outBody, then m_outTail
+    QByteArray m_outBody;
+    std::string m_outTail;
     std::unique_ptr<ResultStream> m_result;
     QByteArray m_pending;
     std::unique_ptr<wire::GzipDeflater> m_deflater;
     struct Piece
     {
-        std::string chunk;
+        std::string head;   // the response's head before the first, the chunk's size line
+        QByteArray payload;
+        std::string tail;   // the chunk's end, and the last chunk after the last
         bool last = false;
         std::string failure;
     };
