@@ -157,7 +157,7 @@ public:
 
 private:
     static constexpr qsizetype kChunk = 64 * 1024;
-    static constexpr size_t kBatchRows = 256, kBatchesAhead = 2;
+    static constexpr size_t kBatchRows = 128, kBatchesAhead = 2;
 
     template<typename Write>
     void appendRow(QByteArray &out, Write write)

@@ -4,6 +4,7 @@
 #include <erpwire/json.h>
 
 #include <algorithm>
+#include <bit>
 #include <cmath>
 #include <cstring>
 
@@ -124,12 +125,12 @@ class BatchRow
 public:
     BatchRow(const RowBatch &b, size_t row) : m_cells(&b.m_cells[row * size_t(b.m_columns)]), m_text(b.m_text) {}
     bool isNull(int c) const { return m_cells[c].null; }
-    std::int64_t integer(int c) const { return m_cells[c].integer; }
-    double real(int c) const { return m_cells[c].real; }
+    std::int64_t integer(int c) const { return m_cells[c].word; }
+    double real(int c) const { return std::bit_cast<double>(m_cells[c].word); }
     std::string_view textOrNull(int c) const
     {
         const RowBatch::Cell &cell = m_cells[c];
-        return cell.null ? std::string_view() : std::string_view(m_text.data() + cell.at, cell.size);
+        return cell.null ? std::string_view() : std::string_view(m_text.data() + cell.word, cell.size);
     }
 
 private:
@@ -151,13 +152,13 @@ void RowBatch::copyRow(const db::Statement &st)
         if (numeric(t)) {
             cell.null = st.isNull(c);
             if (!cell.null && t == FieldType::Boolean)
-                cell.integer = st.integer(c);
+                cell.word = st.integer(c);
             else if (!cell.null)
-                cell.real = st.real(c);
+                cell.word = std::bit_cast<std::int64_t>(st.real(c));
         } else {
             const std::string_view text = st.textOrNull(c);
             cell.null = !text.data();
-            cell.at = std::uint32_t(m_text.size());
+            cell.word = std::int64_t(m_text.size());
             cell.size = std::uint32_t(text.size());
             m_text.append(text);
         }

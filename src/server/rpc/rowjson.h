@@ -29,12 +29,11 @@ public:
     void appendRowJson(QByteArray &out, size_t row) const;
 
 private:
-    struct Cell
+    struct Cell // 16 bytes: a long list keeps a few batches of these in memory
     {
+        std::int64_t word = 0; // the integer, the real's bits, or where the text starts in m_text
+        std::uint32_t size = 0; // of the text
         bool null = false;
-        double real = 0;
-        std::int64_t integer = 0;
-        std::uint32_t at = 0, size = 0; // of the text in m_text
     };
     friend class BatchRow;
     const QList<wire::FieldDef> *m_layout;
