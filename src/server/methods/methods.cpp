@@ -120,7 +120,8 @@ public:
             out.append(",\"rows\":[");
             m_headerDone = true;
             while (m_pending && out.size() < kChunk) {
-                appendRow(out, [&] { appendRowJson(out, m_st, layouts::contRec()); });
+                separate(out);
+                appendRowJson(out, m_st, layouts::contRec());
                 m_pending = m_st.next();
             }
             if (m_pending) {
@@ -136,8 +137,10 @@ public:
                 m_full.pop_front();
                 m_changed.notify_all();
                 lock.unlock();
-                for (size_t r = 0; r < batch.rows(); ++r)
-                    appendRow(out, [&] { batch.appendRowJson(out, r); });
+                for (size_t r = 0; r < batch.rows(); ++r) {
+                    separate(out);
+                    batch.appendRowJson(out, r);
+                }
                 batch.clear();
                 lock.lock();
                 m_free.push_back(std::move(batch));
@@ -159,13 +162,11 @@ private:
     static constexpr qsizetype kChunk = 64 * 1024;
     static constexpr size_t kBatchRows = 128, kBatchesAhead = 2;
 
-    template<typename Write>
-    void appendRow(QByteArray &out, Write write)
+    // The comma before every row but the first, and the row counted.
+    void separate(QByteArray &out)
     {
-        if (m_rows)
+        if (m_rows++)
             out.append(',');
-        write();
-        ++m_rows;
     }
 
     // On the reader thread, the only one to touch the statement until it is joined.

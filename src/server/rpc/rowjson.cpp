@@ -123,7 +123,8 @@ void writeRow(QByteArray &out, const Row &st, const QList<wire::FieldDef> &layou
 class BatchRow
 {
 public:
-    BatchRow(const RowBatch &b, size_t row) : m_cells(&b.m_cells[row * size_t(b.m_columns)]), m_text(b.m_text) {}
+    BatchRow(const RowBatch &b, size_t row) : m_cells(&b.m_cells[row * size_t(b.m_layout->size())]), m_text(b.m_text)
+    {}
     bool isNull(int c) const { return m_cells[c].null; }
     std::int64_t integer(int c) const { return m_cells[c].word; }
     double real(int c) const { return std::bit_cast<double>(m_cells[c].word); }
@@ -145,8 +146,7 @@ void appendRowJson(QByteArray &out, const db::Statement &st, const QList<wire::F
 
 void RowBatch::copyRow(const db::Statement &st)
 {
-    m_columns = int(m_layout->size());
-    for (int c = 0; c < m_columns; ++c) {
+    for (int c = 0; c < m_layout->size(); ++c) {
         const FieldType t = (*m_layout)[c].type;
         Cell cell;
         if (numeric(t)) {

@@ -24,7 +24,7 @@ class RowBatch
 public:
     explicit RowBatch(const QList<wire::FieldDef> &layout) : m_layout(&layout) {}
     void copyRow(const db::Statement &st);
-    size_t rows() const { return m_columns ? m_cells.size() / size_t(m_columns) : 0; }
+    size_t rows() const { return m_cells.size() / size_t(m_layout->size()); }
     void clear();
     void appendRowJson(QByteArray &out, size_t row) const;
 
@@ -37,7 +37,6 @@ private:
     };
     friend class BatchRow;
     const QList<wire::FieldDef> *m_layout;
-    int m_columns = 0;
     std::vector<Cell> m_cells;
     std::string m_text;
 };
