@@ -5,6 +5,7 @@
 
 #include <QDate>
 
+#include <map>
 #include <optional>
 #include <string>
 #include <vector>
@@ -31,5 +32,10 @@ struct SqlQuery
 };
 
 SqlQuery accountListQuery(const db::Connection &c, const AccountFilter &f, QDate today);
+// In the list's read transaction, before its statement runs.
+void beginAccountListRead(db::Connection &c);
+// The list's fields the statement leaves out, by their place in the list's layout, with the text
+// each has in every row (see RowShape).
+std::map<int, std::string> accountListFixed(const AccountFilter &f);
 
 } // namespace erp::server

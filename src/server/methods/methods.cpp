@@ -99,9 +99,11 @@ MethodResult getAjusCont(CallContext &ctx, const Params &p)
 class AccountStream final : public ResultStream
 {
 public:
-    AccountStream(Lease db, const SqlQuery &q)
-        : m_db(std::move(db)), m_tx(*m_db, db::TxMode::Read), m_st(m_db->prepare(q.sql))
+    AccountStream(Lease db, const SqlQuery &q, const std::map<int, std::string> &fixed)
+        : m_shape(layouts::contRec(), fixed), m_db(std::move(db)), m_tx(*m_db, db::TxMode::Read),
+          m_st(m_db->prepare(q.sql))
     {
+        beginAccountListRead(*m_db);
         for (size_t i = 0; i < q.params.size(); ++i)
             m_st.bind(int(i) + 1, q.params[i]);
         m_pending = m_st.next(); // a failing query fails the call before anything is sent
@@ -121,7 +123,7 @@ public:
             m_headerDone = true;
             while (m_pending && out.size() < kChunk) {
                 separate(out);
-                appendRowJson(out, m_st, layouts::contRec());
+                appendRowJson(out, m_st, m_shape);
                 m_pending = m_st.next();
             }
             if (m_pending) {
@@ -174,7 +176,7 @@ private:
     {
         try {
             while (m_pending) {
-                RowBatch batch(layouts::contRec());
+                RowBatch batch(m_shape);
                 {
                     std::unique_lock lock(m_mutex);
                     m_changed.wait(lock, [&] { return m_stop || m_full.size() < kBatchesAhead; });
@@ -214,6 +216,7 @@ private:
         m_reader.join();
     }
 
+    const RowShape m_shape;
     Lease m_db;
     db::Transaction m_tx;
     db::Statement &m_st;
@@ -295,7 +298,7 @@ MethodResult getContRec(CallContext &ctx, const Params &p)
 
     const SqlQuery q = accountListQuery(*ctx.db, f, ctx.today);
     MethodResult r;
-    r.stream = std::make_unique<AccountStream>(std::move(ctx.db), q);
+    r.stream = std::make_unique<AccountStream>(std::move(ctx.db), q, accountListFixed(f));
     return r;
 }
 

@@ -7,6 +7,7 @@
 #include <bit>
 #include <cmath>
 #include <cstring>
+#include <stdexcept>
 
 namespace erp::server {
 
@@ -53,8 +54,9 @@ bool numeric(FieldType t) { return t == FieldType::Float || t == FieldType::Inte
 
 // Row is a statement or a copied row: isNull, integer, real and textOrNull of a column.
 template<typename Row>
-void writeRow(QByteArray &out, const Row &st, const QList<wire::FieldDef> &layout)
+void writeRow(QByteArray &out, const Row &st, const RowShape &shape)
 {
+    const QList<wire::FieldDef> &layout = shape.layout();
     // Cells are written through a pointer into room made ahead, and the array resized once a
     // row: a resize a cell was a third of writing a long list.
     qsizetype end = out.size();
@@ -69,19 +71,20 @@ void writeRow(QByteArray &out, const Row &st, const QList<wire::FieldDef> &layou
     end = p - out.constData();
     for (int c = 0; c < layout.size(); ++c) {
         const wire::FieldDef &f = layout[c];
+        const int col = shape.column(c);
         if (numeric(f.type)) {
             p = room(32);
             if (c)
                 *p++ = ',';
-            if (st.isNull(c)) {
+            if (st.isNull(col)) {
                 std::memcpy(p, "null", 4);
                 p += 4;
             } else if (f.type == FieldType::Boolean) {
-                const bool b = st.integer(c) != 0;
+                const bool b = st.integer(col) != 0;
                 std::memcpy(p, b ? "true" : "false", b ? 4 : 5);
                 p += b ? 4 : 5;
             } else {
-                const double v = st.real(c);
+                const double v = st.real(col);
                 if (std::isfinite(v)) {
                     p = wire::writeJsonNumber(p, v);
                 } else {
@@ -90,7 +93,7 @@ void writeRow(QByteArray &out, const Row &st, const QList<wire::FieldDef> &layou
                 }
             }
         } else {
-            const std::string_view text = st.textOrNull(c);
+            const std::string_view text = col < 0 ? std::string_view(shape.fixed(c)) : st.textOrNull(col);
             if (!text.data()) {
                 p = room(5);
                 if (c)
@@ -123,7 +126,7 @@ void writeRow(QByteArray &out, const Row &st, const QList<wire::FieldDef> &layou
 class BatchRow
 {
 public:
-    BatchRow(const RowBatch &b, size_t row) : m_cells(&b.m_cells[row * size_t(b.m_layout->size())]), m_text(b.m_text)
+    BatchRow(const RowBatch &b, size_t row) : m_cells(&b.m_cells[row * size_t(b.m_shape->columns())]), m_text(b.m_text)
     {}
     bool isNull(int c) const { return m_cells[c].null; }
     std::int64_t integer(int c) const { return m_cells[c].word; }
@@ -139,15 +142,37 @@ private:
     const std::string &m_text;
 };
 
-void appendRowJson(QByteArray &out, const db::Statement &st, const QList<wire::FieldDef> &layout)
+RowShape::RowShape(const QList<wire::FieldDef> &layout, const std::map<int, std::string> &fixed)
+    : m_layout(&layout), m_column(size_t(layout.size())), m_fixed(size_t(layout.size()))
 {
-    writeRow(out, st, layout);
+    for (int c = 0; c < layout.size(); ++c) {
+        const auto it = fixed.find(c);
+        if (it == fixed.end()) {
+            m_column[size_t(c)] = m_columns++;
+            continue;
+        }
+        if (numeric(layout[c].type) || layout[c].type == FieldType::Date || layout[c].type == FieldType::DateTime)
+            throw std::logic_error("RowShape: campo fixo não é texto: " + layout[c].name.toStdString());
+        m_column[size_t(c)] = -1;
+        m_fixed[size_t(c)] = it->second;
+    }
+    if (m_columns == 0)
+        throw std::logic_error("RowShape: nenhum campo lido do comando");
+}
+
+void appendRowJson(QByteArray &out, const db::Statement &st, const RowShape &shape)
+{
+    writeRow(out, st, shape);
 }
 
 void RowBatch::copyRow(const db::Statement &st)
 {
-    for (int c = 0; c < m_layout->size(); ++c) {
-        const FieldType t = (*m_layout)[c].type;
+    const QList<wire::FieldDef> &layout = m_shape->layout();
+    for (int f = 0; f < layout.size(); ++f) {
+        const int c = m_shape->column(f);
+        if (c < 0)
+            continue;
+        const FieldType t = layout[f].type;
         Cell cell;
         if (numeric(t)) {
             cell.null = st.isNull(c);
@@ -172,7 +197,7 @@ void RowBatch::clear()
     m_text.clear();
 }
 
-void RowBatch::appendRowJson(QByteArray &out, size_t row) const { writeRow(out, BatchRow(*this, row), *m_layout); }
+void RowBatch::appendRowJson(QByteArray &out, size_t row) const { writeRow(out, BatchRow(*this, row), *m_shape); }
 
 PacketWriter::PacketWriter(QByteArray &out, const QList<wire::FieldDef> &layout) : m_out(out), m_layout(layout)
 {
@@ -269,12 +294,13 @@ void appendPacketJson(QByteArray &out, db::Statement &st, const QList<wire::Fiel
     out.append("{\"fields\":");
     wire::appendFieldsJson(out, layout);
     out.append(",\"rows\":[");
+    const RowShape shape(layout);
     bool first = true;
     while (st.next()) {
         if (!first)
             out.append(',');
         first = false;
-        appendRowJson(out, st, layout);
+        appendRowJson(out, st, shape);
     }
     out.append("]}");
 }

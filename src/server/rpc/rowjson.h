@@ -7,24 +7,44 @@
 #include <QByteArray>
 
 #include <cstdint>
+#include <map>
 #include <string>
 #include <string_view>
 #include <vector>
 
 namespace erp::server {
 
-// Appends the current row of st as a packet row of the layout: column i of the statement is
-// field i. Strings longer than their field are cut to it, so the packet always loads.
-void appendRowJson(QByteArray &out, const db::Statement &st, const QList<wire::FieldDef> &layout);
+// The fields of a packet row as a statement gives them: each field is the statement's next
+// column, or a text the same in every row that the database need not send (a list's mark, the
+// company it was asked for). Fixed fields are string fields; one at least is read.
+class RowShape
+{
+public:
+    explicit RowShape(const QList<wire::FieldDef> &layout, const std::map<int, std::string> &fixed = {});
+    const QList<wire::FieldDef> &layout() const { return *m_layout; }
+    int column(int field) const { return m_column[size_t(field)]; } // -1 for a fixed field
+    const std::string &fixed(int field) const { return m_fixed[size_t(field)]; }
+    int columns() const { return m_columns; } // read from the statement
+
+private:
+    const QList<wire::FieldDef> *m_layout;
+    std::vector<int> m_column;
+    std::vector<std::string> m_fixed;
+    int m_columns = 0;
+};
+
+// Appends the current row of st as a packet row of the shape. Strings longer than their field
+// are cut to it, so the packet always loads.
+void appendRowJson(QByteArray &out, const db::Statement &st, const RowShape &shape);
 
 // Rows of a statement copied out as appendRowJson reads them, so that one thread can step the
 // statement while another writes the JSON of the rows already read.
 class RowBatch
 {
 public:
-    explicit RowBatch(const QList<wire::FieldDef> &layout) : m_layout(&layout) {}
+    explicit RowBatch(const RowShape &shape) : m_shape(&shape) {}
     void copyRow(const db::Statement &st);
-    size_t rows() const { return m_cells.size() / size_t(m_layout->size()); }
+    size_t rows() const { return m_cells.size() / size_t(m_shape->columns()); }
     void clear();
     void appendRowJson(QByteArray &out, size_t row) const;
 
@@ -36,7 +56,7 @@ private:
         bool null = false;
     };
     friend class BatchRow;
-    const QList<wire::FieldDef> *m_layout;
+    const RowShape *m_shape;
     std::vector<Cell> m_cells;
     std::string m_text;
 };
