@@ -59,6 +59,12 @@ TEST(Packet, RoundTripKeepsTypesNullsAndTheZeroDate)
     EXPECT_EQ(back.number(1, 3), 0.0);
     EXPECT_TRUE(viaStream.contains("\"2026-12-08T09:05:37\""));
     EXPECT_TRUE(viaStream.contains("\"2026-01-31\""));
+
+    // a number JSON has no word for, and a year before 1000, among cells written directly
+    Packet odd = p;
+    odd.appendRow({"N", QDateTime(QDate(987, 3, 4), QTime(5, 6, 7), Qt::UTC), "x", std::nan(""),
+                   QDate(45, 2, 3), false, 7.0});
+    EXPECT_TRUE(streamed(odd).endsWith(R"(["N","0987-03-04T05:06:07","x",null,"0045-02-03",false,7]]})"));
 }
 
 TEST(Packet, PacketWithoutRowsKeepsItsFieldsAndNeverOpenedIsEmpty)

@@ -452,29 +452,30 @@ void appendFieldsJson(QByteArray &out, const QList<FieldDef> &fields)
 
 namespace {
 
-// "YYYY-MM-DD" or "YYYY-MM-DDTHH:mm:ss" straight into the text: through QString's formatting it
-// was most of a list's encoding. False for years that format does not cover.
-bool appendIsoDigits(QByteArray &out, QDate date, const QTime *time = nullptr)
+// "YYYY-MM-DD" or "YYYY-MM-DDTHH:mm:ss" with its quotes straight into the text at p (21 bytes of
+// room): through QString's formatting it was most of a list's encoding. Null for years that
+// format does not cover.
+char *writeIsoDigits(char *p, QDate date, const QTime *time = nullptr)
 {
     int y = 0, m = 0, d = 0;
     date.getDate(&y, &m, &d);
     if (y < 0 || y > 9999)
-        return false;
-    char text[21] = {'"', char('0' + y / 1000), char('0' + y / 100 % 10), char('0' + y / 10 % 10),
-                     char('0' + y % 10), '-', char('0' + m / 10), char('0' + m % 10), '-',
-                     char('0' + d / 10), char('0' + d % 10)};
-    qsizetype n = 11;
+        return nullptr;
+    const char head[11] = {'"', char('0' + y / 1000), char('0' + y / 100 % 10), char('0' + y / 10 % 10),
+                           char('0' + y % 10), '-', char('0' + m / 10), char('0' + m % 10), '-',
+                           char('0' + d / 10), char('0' + d % 10)};
+    std::memcpy(p, head, sizeof head);
+    p += sizeof head;
     if (time) {
         const int parts[] = {time->hour(), time->minute(), time->second()};
         for (int i = 0; i < 3; ++i) {
-            text[n++] = i ? ':' : 'T';
-            text[n++] = char('0' + parts[i] / 10);
-            text[n++] = char('0' + parts[i] % 10);
+            *p++ = i ? ':' : 'T';
+            *p++ = char('0' + parts[i] / 10);
+            *p++ = char('0' + parts[i] % 10);
         }
     }
-    text[n++] = '"';
-    out.append(text, n);
-    return true;
+    *p++ = '"';
+    return p;
 }
 
 } // namespace
@@ -494,46 +495,108 @@ void appendPacketJson(QByteArray &out, const Packet &packet, qsizetype blockByte
     types.reserve(size_t(nf));
     for (const FieldDef &f : packet.fields())
         types.push_back(f.type);
+    // Cells are written through a pointer into room made ahead, the text's size set once a row:
+    // an append a token was half of encoding a long list.
+    qsizetype end = out.size();
+    const auto room = [&](qsizetype bytes) {
+        bytes += 2; // the separator and the row's closing bracket
+        if (out.size() - end < bytes)
+            out.resize(end + std::max<qsizetype>(bytes, 16384));
+        return out.data() + end;
+    };
+    // a value that the direct writing does not cover goes through the appending one
+    const auto appended = [&](const auto &append) {
+        out.resize(end);
+        append();
+        end = out.size();
+        return out.data() + end;
+    };
     for (int r = 0; r < packet.rowCount(); ++r) {
-        if (out.size() >= blockBytes)
+        if (end >= blockBytes) {
+            out.resize(end);
             spill(out);
+            end = out.size();
+        }
+        char *p = room(2);
         if (r)
-            out.append(',');
-        out.append('[');
+            *p++ = ',';
+        *p++ = '[';
+        end = p - out.constData();
         for (int c = 0; c < nf; ++c) {
-            if (c)
-                out.append(',');
             if (packet.isNull(r, c)) {
-                out.append("null");
+                p = room(5);
+                if (c)
+                    *p++ = ',';
+                std::memcpy(p, "null", 4);
+                end = p + 4 - out.constData();
                 continue;
             }
             switch (types[size_t(c)]) {
             case FieldType::String:
             case FieldType::FixedString: {
                 const QByteArrayView b = packet.utf8View(r, c);
-                appendJsonUtf8String(out, b.data(), b.size());
+                p = room(6 * b.size() + 3);
+                if (c)
+                    *p++ = ',';
+                p = writeJsonUtf8String(p, b.data(), b.size());
                 break;
             }
             case FieldType::Float:
-            case FieldType::Integer: appendJsonNumber(out, packet.number(r, c)); break;
-            case FieldType::Boolean: out.append(packet.boolean(r, c) ? "true" : "false"); break;
+            case FieldType::Integer: {
+                const double v = packet.number(r, c);
+                p = room(33);
+                if (c)
+                    *p++ = ',';
+                if (std::isfinite(v)) {
+                    p = writeJsonNumber(p, v);
+                } else {
+                    std::memcpy(p, "null", 4);
+                    p += 4;
+                }
+                break;
+            }
+            case FieldType::Boolean: {
+                const bool b = packet.boolean(r, c);
+                p = room(6);
+                if (c)
+                    *p++ = ',';
+                std::memcpy(p, b ? "true" : "false", b ? 4 : 5);
+                p += b ? 4 : 5;
+                break;
+            }
             case FieldType::Date: {
                 const QDate d = packet.date(r, c);
-                if (!appendIsoDigits(out, d))
-                    appendJsonDate(out, d);
+                p = room(22);
+                if (c)
+                    *p++ = ',';
+                end = p - out.constData();
+                if (char *q = writeIsoDigits(p, d))
+                    p = q;
+                else
+                    p = appended([&] { appendJsonDate(out, d); });
                 break;
             }
             case FieldType::DateTime: {
                 const QDateTime dt = packet.dateTime(r, c);
                 const QTime time = dt.time();
-                if (!appendIsoDigits(out, dt.date(), &time))
-                    appendJsonDateTime(out, dt);
+                p = room(22);
+                if (c)
+                    *p++ = ',';
+                end = p - out.constData();
+                if (char *q = writeIsoDigits(p, dt.date(), &time))
+                    p = q;
+                else
+                    p = appended([&] { appendJsonDateTime(out, dt); });
                 break;
             }
             }
+            end = p - out.constData();
         }
-        out.append(']');
+        p = room(1);
+        *p++ = ']';
+        end = p - out.constData();
     }
+    out.resize(end);
     out.append("]}");
 }
 
