@@ -504,13 +504,6 @@ void appendPacketJson(QByteArray &out, const Packet &packet, qsizetype blockByte
             out.resize(end + std::max<qsizetype>(bytes, 16384));
         return out.data() + end;
     };
-    // a value that the direct writing does not cover goes through the appending one
-    const auto appended = [&](const auto &append) {
-        out.resize(end);
-        append();
-        end = out.size();
-        return out.data() + end;
-    };
     for (int r = 0; r < packet.rowCount(); ++r) {
         if (end >= blockBytes) {
             out.resize(end);
@@ -523,72 +516,64 @@ void appendPacketJson(QByteArray &out, const Packet &packet, qsizetype blockByte
         *p++ = '[';
         end = p - out.constData();
         for (int c = 0; c < nf; ++c) {
+            // room for a cell of up to bytes after its separator, which counts as written
+            const auto cell = [&](qsizetype bytes) {
+                char *at = room(bytes + 1);
+                if (c)
+                    *at++ = ',';
+                end = at - out.constData();
+                return at;
+            };
+            // a value the direct writing does not cover goes through the appending one
+            const auto appended = [&](const auto &append) {
+                out.resize(end);
+                append();
+                end = out.size();
+                return out.data() + end;
+            };
+            const auto null = [](char *at) {
+                std::memcpy(at, "null", 4);
+                return at + 4;
+            };
             if (packet.isNull(r, c)) {
-                p = room(5);
-                if (c)
-                    *p++ = ',';
-                std::memcpy(p, "null", 4);
-                end = p + 4 - out.constData();
-                continue;
-            }
-            switch (types[size_t(c)]) {
-            case FieldType::String:
-            case FieldType::FixedString: {
-                const QByteArrayView b = packet.utf8View(r, c);
-                p = room(6 * b.size() + 3);
-                if (c)
-                    *p++ = ',';
-                p = writeJsonUtf8String(p, b.data(), b.size());
-                break;
-            }
-            case FieldType::Float:
-            case FieldType::Integer: {
-                const double v = packet.number(r, c);
-                p = room(33);
-                if (c)
-                    *p++ = ',';
-                if (std::isfinite(v)) {
-                    p = writeJsonNumber(p, v);
-                } else {
-                    std::memcpy(p, "null", 4);
-                    p += 4;
+                p = null(cell(4));
+            } else {
+                switch (types[size_t(c)]) {
+                case FieldType::String:
+                case FieldType::FixedString: {
+                    const QByteArrayView b = packet.utf8View(r, c);
+                    p = writeJsonUtf8String(cell(6 * b.size() + 2), b.data(), b.size());
+                    break;
                 }
-                break;
-            }
-            case FieldType::Boolean: {
-                const bool b = packet.boolean(r, c);
-                p = room(6);
-                if (c)
-                    *p++ = ',';
-                std::memcpy(p, b ? "true" : "false", b ? 4 : 5);
-                p += b ? 4 : 5;
-                break;
-            }
-            case FieldType::Date: {
-                const QDate d = packet.date(r, c);
-                p = room(22);
-                if (c)
-                    *p++ = ',';
-                end = p - out.constData();
-                if (char *q = writeIsoDigits(p, d))
-                    p = q;
-                else
-                    p = appended([&] { appendJsonDate(out, d); });
-                break;
-            }
-            case FieldType::DateTime: {
-                const QDateTime dt = packet.dateTime(r, c);
-                const QTime time = dt.time();
-                p = room(22);
-                if (c)
-                    *p++ = ',';
-                end = p - out.constData();
-                if (char *q = writeIsoDigits(p, dt.date(), &time))
-                    p = q;
-                else
-                    p = appended([&] { appendJsonDateTime(out, dt); });
-                break;
-            }
+                case FieldType::Float:
+                case FieldType::Integer: {
+                    const double v = packet.number(r, c);
+                    p = std::isfinite(v) ? writeJsonNumber(cell(32), v) : null(cell(4));
+                    break;
+                }
+                case FieldType::Boolean: {
+                    const bool b = packet.boolean(r, c);
+                    p = cell(5);
+                    std::memcpy(p, b ? "true" : "false", b ? 4 : 5);
+                    p += b ? 4 : 5;
+                    break;
+                }
+                case FieldType::Date: {
+                    const QDate d = packet.date(r, c);
+                    p = writeIsoDigits(cell(21), d);
+                    if (!p)
+                        p = appended([&] { appendJsonDate(out, d); });
+                    break;
+                }
+                case FieldType::DateTime: {
+                    const QDateTime dt = packet.dateTime(r, c);
+                    const QTime time = dt.time();
+                    p = writeIsoDigits(cell(21), dt.date(), &time);
+                    if (!p)
+                        p = appended([&] { appendJsonDateTime(out, dt); });
+                    break;
+                }
+                }
             }
             end = p - out.constData();
         }

@@ -1,7 +1,10 @@
 #include "accountlist.h"
 
+#include "server/rpc/layouts.h"
 #include "server/rpc/rowjson.h"
 #include "server/util/textutil.h"
+
+#include <algorithm>
 
 namespace erp::server {
 
@@ -55,7 +58,6 @@ const char *kAccountSelect =
     "CDFILIAL, NRLANCTONF, NRSEQVENREC, DSCONTAREC, DSTPCTRECEB, CDFILIEMIT, NRINSJURCLIE, CDMOTIPROR, CDMOTIPARC, "
     "CDTPCTRECEB, NRLANCTBDOC, IDSTATUS, VRNOTAFISC, DTENTRSAID, CDCLIENTE, NMFANTCLIE, IDCTBLCTREC "
     "FROM LISTACTREC WHERE CDEMPRESA = ?";
-constexpr int kMarkField = 0, kCompanyField = 20;
 
 } // namespace
 
@@ -70,8 +72,13 @@ void beginAccountListRead(db::Connection &c)
 
 std::map<int, std::string> accountListFixed(const AccountFilter &f)
 {
+    const QList<wire::FieldDef> &layout = layouts::contRec();
+    const auto field = [&](QStringView name) {
+        return int(std::find_if(layout.begin(), layout.end(), [&](const wire::FieldDef &d) { return d.name == name; })
+                   - layout.begin());
+    };
     // CDEMPRESA = ? compares bytes on both databases: every row holds exactly the company asked for
-    return {{kMarkField, "N"}, {kCompanyField, f.company}};
+    return {{field(u"IDMARCADO"), "N"}, {field(u"CDEMPRESA"), f.company}};
 }
 
 SqlQuery accountListQuery(const db::Connection &c, const AccountFilter &f, QDate today)

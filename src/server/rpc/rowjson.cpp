@@ -151,7 +151,7 @@ RowShape::RowShape(const QList<wire::FieldDef> &layout, const std::map<int, std:
             m_column[size_t(c)] = m_columns++;
             continue;
         }
-        if (numeric(layout[c].type) || layout[c].type == FieldType::Date || layout[c].type == FieldType::DateTime)
+        if (!wire::isStringType(layout[c].type))
             throw std::logic_error("RowShape: campo fixo não é texto: " + layout[c].name.toStdString());
         m_column[size_t(c)] = -1;
         m_fixed[size_t(c)] = it->second;
