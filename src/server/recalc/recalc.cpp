@@ -9,6 +9,7 @@
 #include <QDateTime>
 
 #include <algorithm>
+#include <future>
 #include <map>
 #include <optional>
 #include <tuple>
@@ -496,11 +497,11 @@ void deletePostings(db::Connection &c, const std::vector<std::string> &numbers)
 }
 
 // Stores the new state: postings replaced, accounts and adjustments pointing at them, audit.
-void write(db::Connection &c, const accounting::Config &cfg, std::vector<accounting::Account> &accounts,
-           accounting::Result &r, const std::string &operatorName)
+// fresh: the postings freshPostings gave, already numbered.
+void write(db::Connection &c, const accounting::Config &cfg, const std::vector<accounting::Account> &accounts,
+           const accounting::Result &r, const std::vector<int> &fresh, const std::string &operatorName)
 {
     const std::string now = QDateTime::currentDateTime().toString(QStringLiteral("yyyy-MM-dd HH:mm:ss")).toStdString();
-    const std::vector<int> fresh = freshPostings(r);
 
     std::vector<std::string> old;
     for (int i : fresh) {
@@ -520,10 +521,8 @@ void write(db::Connection &c, const accounting::Config &cfg, std::vector<account
                 old.push_back(accounts[i].adjustments[j].currentPosting);
     deletePostings(c, old);
 
-    if (!fresh.empty()) {
-        numberPostings(r, fresh, takeNumbers(c, "LANCCTB", std::int64_t(fresh.size())));
+    if (!fresh.empty())
         insertPostings(c, cfg, accounts, r, fresh, operatorName, now);
-    }
 
     // Each account and adjustment now points at its posting (or at none).
     QByteArray accRows("["), adjRows("[");
@@ -744,9 +743,17 @@ QByteArray recalculate(db::Connection &c, const std::string &company, const std:
                        db::queryInt(c, "SELECT NRULTIMO FROM NUMERADOR WHERE CDNUMERADOR = ?", {std::string("LANCCTB")}) + 1);
         return answer(mode, "OK", &cfg, &accounts, &r, &before);
     }
-    write(c, cfg, accounts, r, operatorName);
+    const std::vector<int> fresh = freshPostings(r);
+    if (!fresh.empty())
+        numberPostings(r, fresh, takeNumbers(c, "LANCCTB", std::int64_t(fresh.size())));
+    // Numbered, the postings are what the answer says: it is written on another core while the
+    // database writes them, and the transaction commits only once it is made.
+    std::future<QByteArray> made =
+        std::async(std::launch::async, [&] { return answer(mode, "OK", &cfg, &accounts, &r); });
+    write(c, cfg, accounts, r, fresh, operatorName);
+    QByteArray out = made.get();
     tx->commit();
-    return answer(mode, "OK", &cfg, &accounts, &r);
+    return out;
 }
 
 } // namespace erp::server
